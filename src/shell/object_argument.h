@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velmar::shell {
+
+// Whether `text` has the form of a whole number as the shell reads object IDs: an optional
+// "+" or "-", then decimal digits, or hexadecimal digits after "$", "x" or "0x" (the x in
+// either case), and nothing else. The empty text is not a number.
+bool IsWholeNumber(std::u16string_view text);
+
+// `text` read as a whole number: no value when it does not have the form; velmar::Error when
+// it has the form but lies outside the signed 32-bit range.
+std::optional<std::int32_t> ReadWholeNumber(std::u16string_view text);
+
+// A server lookup of a child by name under a parent (IPS_GetObjectIDByName and its typed
+// relatives). The name is code-page text. Raises velmar::Error when nothing is found.
+using NameLookup = std::function<std::int32_t(const std::string& name, std::int32_t parentID)>;
+
+// The object ID that a command's argument names: an argument that reads as a whole number is
+// the ID itself (valid anywhere in the tree; velmar::Error when out of range); any other
+// argument is a name that `lookup` resolves among the children of `currentDir`, passed as
+// code-page text. No value when the lookup fails; the caller reports the name as not found.
+std::optional<std::int32_t> ResolveObjectArgument(std::u16string_view argument,
+                                                  std::int32_t currentDir,
+                                                  const NameLookup& lookup);
+
+}  // namespace velmar::shell

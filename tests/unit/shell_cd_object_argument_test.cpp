@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/error.h"
+#include "shell/object_argument.h"
+
+namespace velmar::shell {
+namespace {
+
+TEST(ReadWholeNumber, FormsThatAreObjectIDs) {
+  struct Case {
+    std::u16string text;
+    std::int32_t value;
+  };
+  const Case cases[] = {
+      {u"0", 0},
+      {u"12345", 12345},
+      {u"+7", 7},
+      {u"-7", -7},
+      {u"$1F", 31},
+      {u"$1f", 31},
+      {u"x10", 16},
+      {u"X10", 16},
+      {u"0x10", 16},
+      {u"0X1a", 26},
+      {u"-$10", -16},
+      {u"+0x10", 16},
+      {u"2024", 2024},
+      {u"007", 7},
+      {u"2147483647", 2147483647},
+      {u"-2147483648", -2147483647 - 1},
+      {u"$7FFFFFFF", 2147483647},
+  };
+  for (const auto& c : cases) {
+    EXPECT_TRUE(IsWholeNumber(c.text));
+    EXPECT_EQ(ReadWholeNumber(c.text), c.value);
+  }
+}
+
+TEST(ReadWholeNumber, TextsThatAreNames) {
+  for (const std::u16string text : {u"", u"+", u"-", u"$", u"x", u"0x", u"12a", u"1 2", u" 1",
+                                    u"1.5", u"Lights", u"$1G", u"--1", u"0x$1", u"١٢"}) {
+    EXPECT_FALSE(IsWholeNumber(text));
+    EXPECT_EQ(ReadWholeNumber(text), std::nullopt);
+  }
+}
+
+TEST(ReadWholeNumber, OutOfRangeFails) {
+  for (const std::u16string text :
+       {u"2147483648", u"-2147483649", u"$80000000", u"$FFFFFFFF", u"99999999999999999999"}) {
+    EXPECT_TRUE(IsWholeNumber(text));
+    EXPECT_THROW(ReadWholeNumber(text), Error);
+  }
+}
+
+TEST(ResolveObjectArgument, NumbersNeedNoLookupAndNamesGoToTheServerAsCodePage) {
+  std::string seenName;
+  std::int32_t seenParent = -1;
+  NameLookup lookup = [&](const std::string& name, std::int32_t parent) {
+    seenName = name;
+    seenParent = parent;
+    if (name ==
+        "K\xFC"
+        "che")
+      return 23456;
+    throw Error("Object with name could not be found");
+  };
+  EXPECT_EQ(ResolveObjectArgument(u"$10", 5, lookup), 16);
+  EXPECT_EQ(seenParent, -1);
+  EXPECT_EQ(ResolveObjectArgument(u"Küche", 12345, lookup), 23456);
+  EXPECT_EQ(seenParent, 12345);
+  EXPECT_EQ(ResolveObjectArgument(u"Nowhere", 0, lookup), std::nullopt);
+  EXPECT_EQ(ResolveObjectArgument(u"", 0, lookup), std::nullopt);
+  EXPECT_EQ(seenName, "");
+}
+
+}  // namespace
+}  // namespace velmar::shell
