@@ -1,0 +1,194 @@
+#include "api/http_client.h"
+
+#include <curl/curl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include "core/error.h"
+
+namespace velmar::api {
+
+namespace {
+
+constexpr const char* kAbortedMessage = "Request aborted.";
+
+// Every client's open sockets, so that another thread can cut a transfer short. Sockets are
+// added by curl's open-socket callback and removed (and closed) by its close-socket callback
+// under the same lock, so an abort never touches a descriptor that has been reused.
+std::mutex gRegistryMutex;
+std::set<std::vector<curl_socket_t>*> gRegistry;
+std::atomic<bool> gAbortAll{false};
+
+std::once_flag gCurlInitOnce;
+
+size_t CollectBody(char* data, size_t size, size_t count, void* userdata) {
+  static_cast<HttpReply*>(userdata)->body.append(data, size * count);
+  return size * count;
+}
+
+size_t CollectHeader(char* data, size_t size, size_t count, void* userdata) {
+  std::string_view line(data, size * count);
+  // Every response (a redirect or an interim one included) begins with its status line; keep
+  // the last one, which belongs to the final response.
+  if (line.starts_with("HTTP/")) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    static_cast<HttpReply*>(userdata)->statusLine.assign(line);
+  }
+  return size * count;
+}
+
+int CheckAbort(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return gAbortAll.load() ? 1 : 0;
+}
+
+}  // namespace
+
+// The client's entry in the abort registry: the sockets its handle has open right now.
+struct HttpClient::Registration {
+  std::vector<curl_socket_t> sockets;
+
+  static curl_socket_t Open(void* self, curlsocktype, curl_sockaddr* address) {
+    auto* registration = static_cast<Registration*>(self);
+    std::lock_guard lock(gRegistryMutex);
+    if (gAbortAll.load()) return CURL_SOCKET_BAD;
+    curl_socket_t fd =
+        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (fd != CURL_SOCKET_BAD) registration->sockets.push_back(fd);
+    return fd;
+  }
+
+  static int Close(void* self, curl_socket_t fd) {
+    auto* registration = static_cast<Registration*>(self);
+    std::lock_guard lock(gRegistryMutex);
+    auto& sockets = registration->sockets;
+    sockets.erase(std::remove(sockets.begin(), sockets.end(), fd), sockets.end());
+    return ::close(fd);
+  }
+};
+
+void GlobalInitHttp() {
+  std::call_once(gCurlInitOnce, [] {
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
+      throw Error("The HTTP library could not be initialised.");
+  });
+}
+
+void AbortAllTransfers() {
+  std::lock_guard lock(gRegistryMutex);
+  gAbortAll.store(true);
+  // Shutting a socket down wakes the poll that curl sleeps in, whether it is connecting,
+  // sending or waiting for the reply; the progress callback then ends the transfer.
+  for (auto* sockets : gRegistry)
+    for (curl_socket_t fd : *sockets) ::shutdown(fd, SHUT_RDWR);
+}
+
+void ResumeTransfers() {
+  gAbortAll.store(false);
+}
+
+HttpClient::HttpClient() : registration_(std::make_unique<Registration>()) {
+  GlobalInitHttp();
+  std::lock_guard lock(gRegistryMutex);
+  gRegistry.insert(&registration_->sockets);
+}
+
+HttpClient::~HttpClient() {
+  CloseConnection();
+  {
+    std::lock_guard lock(gRegistryMutex);
+    gRegistry.erase(&registration_->sockets);
+  }
+}
+
+void HttpClient::CloseConnection() {
+  // Cleaning the easy handle up closes the connection in its cache; a new handle has none.
+  if (handle_ != nullptr) {
+    curl_easy_cleanup(handle_);
+    handle_ = nullptr;
+  }
+}
+
+void HttpClient::EnsureHandle() {
+  if (handle_ != nullptr) return;
+  handle_ = curl_easy_init();
+  if (handle_ == nullptr) throw Error("The HTTP client could not be created.");
+  curl_easy_setopt(handle_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, 0L);
+  // The server is addressed directly, whatever proxy the environment names.
+  curl_easy_setopt(handle_, CURLOPT_PROXY, "");
+  curl_easy_setopt(handle_, CURLOPT_USERAGENT, "Velmar");
+  curl_easy_setopt(handle_, CURLOPT_OPENSOCKETFUNCTION, &Registration::Open);
+  curl_easy_setopt(handle_, CURLOPT_OPENSOCKETDATA, registration_.get());
+  curl_easy_setopt(handle_, CURLOPT_CLOSESOCKETFUNCTION, &Registration::Close);
+  curl_easy_setopt(handle_, CURLOPT_CLOSESOCKETDATA, registration_.get());
+  curl_easy_setopt(handle_, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, &CheckAbort);
+  curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &CollectBody);
+  curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, &CollectHeader);
+}
+
+namespace {
+
+struct HeaderList {
+  curl_slist* list = nullptr;
+  ~HeaderList() { curl_slist_free_all(list); }
+  void Add(const std::string& header) {
+    curl_slist* grown = curl_slist_append(list, header.c_str());
+    if (grown == nullptr) throw Error("Out of memory while building an HTTP request.");
+    list = grown;
+  }
+};
+
+}  // namespace
+
+HttpReply HttpClient::Post(const HttpPost& request) {
+  if (gAbortAll.load()) throw Error(kAbortedMessage);
+  EnsureHandle();
+
+  HeaderList headers;
+  headers.Add("Content-Type: application/json");
+  headers.Add("Connection: keep-alive");
+  // curl would otherwise ask for 100-continue on large bodies and wait for the server.
+  headers.Add("Expect:");
+  if (!request.authorization.empty()) headers.Add("Authorization: " + request.authorization);
+
+  HttpReply reply;
+  char errorText[CURL_ERROR_SIZE] = {};
+  curl_easy_setopt(handle_, CURLOPT_URL, request.url.c_str());
+  curl_easy_setopt(handle_, CURLOPT_POST, 1L);
+  curl_easy_setopt(handle_, CURLOPT_POSTFIELDS, request.body.data());
+  curl_easy_setopt(handle_, CURLOPT_POSTFIELDSIZE_LARGE,
+                   static_cast<curl_off_t>(request.body.size()));
+  curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, headers.list);
+  curl_easy_setopt(handle_, CURLOPT_SSL_VERIFYPEER, request.verifyPeer ? 1L : 0L);
+  curl_easy_setopt(handle_, CURLOPT_SSL_VERIFYHOST, request.verifyPeer ? 2L : 0L);
+  curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &reply);
+  curl_easy_setopt(handle_, CURLOPT_HEADERDATA, &reply);
+  curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, errorText);
+
+  CURLcode result = curl_easy_perform(handle_);
+  // The handle must not keep pointers into this frame.
+  curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, nullptr);
+  curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, nullptr);
+  curl_easy_setopt(handle_, CURLOPT_POSTFIELDS, nullptr);
+
+  if (gAbortAll.load() && (result != CURLE_OK || reply.statusLine.empty())) {
+    CloseConnection();
+    throw Error(kAbortedMessage);
+  }
+  if (result != CURLE_OK) {
+    std::string message = errorText[0] != '\0' ? errorText : curl_easy_strerror(result);
+    throw Error(message);
+  }
+  curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &reply.status);
+  return reply;
+}
+
+}  // namespace velmar::api

@@ -1,0 +1,193 @@
+#include "api/json_rpc.h"
+
+#include <memory>
+#include <thread>
+
+#include "api/http_client.h"
+#include "core/error.h"
+#include "json/json.h"
+#include "text/encoding.h"
+
+namespace velmar::api {
+
+namespace {
+
+// The thread that ran the static initialisers is the program's main thread.
+const std::thread::id gMainThread = std::this_thread::get_id();
+
+// The connection settings: written only by InitializeRPC on the main thread, before any
+// connection thread starts, and read by every thread afterwards.
+struct Settings {
+  bool initialized = false;
+  std::string host;
+  std::int32_t port = 0;
+  bool useSSL = false;
+  std::string username;
+  std::string password;
+  TlsVerification verification = TlsVerification::Verify;
+};
+Settings gSettings;
+
+// What a thread's client keeps from one request to the next.
+struct ThreadClient {
+  enum class Layer { None, Plain, Tls };
+  HttpClient http;
+  Layer layer = Layer::None;
+  // Set once a request has carried Basic credentials; from then on every request does.
+  bool hasAuthState = false;
+};
+
+thread_local std::unique_ptr<ThreadClient> tClient;
+
+std::string Base64(std::string_view bytes) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    unsigned n = static_cast<unsigned char>(bytes[i]) << 16 |
+                 static_cast<unsigned char>(bytes[i + 1]) << 8 |
+                 static_cast<unsigned char>(bytes[i + 2]);
+    out += kDigits[n >> 18];
+    out += kDigits[(n >> 12) & 63];
+    out += kDigits[(n >> 6) & 63];
+    out += kDigits[n & 63];
+  }
+  if (i < bytes.size()) {
+    unsigned n = static_cast<unsigned char>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    out += kDigits[n >> 18];
+    out += kDigits[(n >> 12) & 63];
+    out += i + 1 < bytes.size() ? kDigits[(n >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+// Basic credentials go out as ASCII: every character outside it becomes "?".
+std::string BasicAuthorization(const std::string& username, const std::string& password) {
+  std::string pair = text::UnicodeToAscii(text::CodePageToUnicode(username)) + ":" +
+                     text::UnicodeToAscii(text::CodePageToUnicode(password));
+  return "Basic " + Base64(pair);
+}
+
+// The host goes into the URL as it was typed. Characters that would change the URL's meaning
+// (a path, user info, a query) are refused rather than sending the request elsewhere; an IPv6
+// address gets the brackets a URL needs.
+std::string UrlHost(const std::string& host) {
+  for (unsigned char c : host) {
+    bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                   c == '-' || c == '.' || c == '_' || c == ':' || c == '[' || c == ']' || c == '%';
+    if (!allowed) throw Error("Invalid server host name: \"" + host + "\"");
+  }
+  if (host.find(':') != std::string::npos && !host.starts_with('[')) return "[" + host + "]";
+  return host;
+}
+
+std::string RequestUrl() {
+  return std::string(gSettings.useSSL ? "https://" : "http://") + UrlHost(gSettings.host) + ":" +
+         std::to_string(gSettings.port) + "/api/";
+}
+
+}  // namespace
+
+void InitializeRPCModule() {
+  GlobalInitHttp();
+  gSettings.initialized = false;
+  if (!tClient) InitializeRPCForThread();
+}
+
+void FinalizeRPCModule() {
+  FinalizeRPCForThread();
+  gSettings.initialized = false;
+  gSettings.host.clear();
+  gSettings.username.clear();
+  gSettings.password.clear();
+}
+
+void InitializeRPC(const std::string& host, std::int32_t port, bool useSSL,
+                   const std::string& username, const std::string& password,
+                   TlsVerification verification) {
+  if (std::this_thread::get_id() != gMainThread)
+    throw Error("Initialize RPC can only be called from main loop!");
+  gSettings.host = host;
+  gSettings.port = port;
+  gSettings.useSSL = useSSL;
+  gSettings.username = username;
+  gSettings.password = password;
+  gSettings.verification = verification;
+  gSettings.initialized = true;
+}
+
+void InitializeRPCForThread() {
+  if (tClient) throw Error("Cannot Initialize RPC twice for one thread!");
+  tClient = std::make_unique<ThreadClient>();
+}
+
+void FinalizeRPCForThread() {
+  tClient.reset();
+}
+
+JsonRef MakeRPCRequest(const std::string& method, const RpcParams& params) {
+  return MakeRPCRequestEx(method, json::ArrayOf(params));
+}
+
+JsonRef MakeRPCRequestEx(const std::string& method, const JsonRef& params) {
+  if (!gSettings.initialized) throw Error("JSON-RPC is not initialized yet.");
+  if (!tClient) throw Error("JSON-RPC is not initialized for this thread yet.");
+  ThreadClient& client = *tClient;
+
+  // With TLS off every request starts on a fresh connection: the one that the previous
+  // request left open is closed now. With TLS on the open connection is reused.
+  if (gSettings.useSSL) {
+    if (client.layer == ThreadClient::Layer::Plain) client.http.CloseConnection();
+    client.layer = ThreadClient::Layer::Tls;
+  } else if (client.layer != ThreadClient::Layer::None) {
+    client.http.CloseConnection();
+    client.layer = ThreadClient::Layer::None;
+  }
+
+  JsonRef request = json::ParseJson(u"{}");
+  request.PutString(u"jsonrpc", u"2.0");
+  request.PutString(u"method", text::CodePageToUnicode(method));
+  request.Put(u"params", params);
+  request.PutInt(u"id", 1);
+
+  HttpPost post;
+  if (client.hasAuthState || (!gSettings.username.empty() && !gSettings.password.empty())) {
+    post.authorization = BasicAuthorization(gSettings.username, gSettings.password);
+    client.hasAuthState = true;
+  }
+  // Fully escaped JSON is plain ASCII, so its code-page bytes are its characters.
+  post.body = text::UnicodeToCodePage(request.AsJson(false, true));
+  post.url = RequestUrl();
+  post.verifyPeer = gSettings.verification == TlsVerification::Verify;
+
+  if (client.layer == ThreadClient::Layer::None) client.layer = ThreadClient::Layer::Plain;
+  HttpReply reply = client.http.Post(post);
+
+  if (reply.status >= 400)
+    throw Error(reply.statusLine.empty() ? "HTTP error " + std::to_string(reply.status)
+                                         : reply.statusLine);
+  if (reply.status >= 300 && reply.status < 400)
+    throw Error("The server answered with a redirect, which is not followed: " + reply.statusLine);
+  if (reply.status < 200 || reply.status >= 300)
+    throw Error("Unexpected HTTP status from the server: " + reply.statusLine);
+  if (reply.body.empty()) throw Error("The server sent an empty reply.");
+
+  // The reply is read one character per byte; the object records repair UTF-8 text later.
+  JsonRef parsed = json::ParseJsonCodePage(reply.body);
+  if (!parsed || parsed.DataType() != json::JsonType::stObject)
+    throw Error("The server's reply is not a JSON-RPC object.");
+
+  if (JsonRef error = parsed.Get(u"error")) {
+    JsonRef message = error.Get(u"message");
+    if (!message) throw Error("The server reported an error without a message.");
+    // Like every text in the reply, the message arrived one character per byte.
+    throw Error(text::Utf16ToUtf8(text::Utf8Repair(message.AsString())));
+  }
+  return parsed.Get(u"result");
+}
+
+}  // namespace velmar::api

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "api/http_client.h"
+#include "json/value.h"
+
+namespace velmar::api {
+
+// A JSON value as the transport hands it out: the reply's "result" member, or no value
+// (an empty reference) when the reply has none. A JSON null is a value of kind null.
+using JsonRef = json::JsonValue;
+
+// The typed arguments of a server call, in order: 32-bit integers, Booleans, doubles and
+// code-page text (Windows-1252 bytes).
+using RpcParams = std::vector<json::JsonArg>;
+
+// Whether the TLS form checks the server's certificate and host name. Checking is the
+// default; skipping it is an explicit choice for servers with self-signed certificates.
+enum class TlsVerification { Verify, Skip };
+
+// Module start-up, for program start on the main thread: prepares the HTTP library once,
+// marks the module uninitialised and gives the calling thread its client (when it has none).
+void InitializeRPCModule();
+
+// Module shutdown, for program end on the main thread: releases the calling thread's client
+// and forgets the connection settings.
+void FinalizeRPCModule();
+
+// Stores the connection settings. Host, username and password are code-page text. Only the
+// program's main thread may call it; any other thread gets an error and nothing is stored.
+void InitializeRPC(const std::string& host, std::int32_t port, bool useSSL,
+                   const std::string& username, const std::string& password,
+                   TlsVerification verification = TlsVerification::Verify);
+
+// Gives the calling thread its own HTTP client; an error when it has one already.
+void InitializeRPCForThread();
+
+// Releases the calling thread's client (closing its connection); nothing when it has none.
+void FinalizeRPCForThread();
+
+// One JSON-RPC call: method is code-page text, params become the JSON array of the request.
+// Returns the reply's "result" member, or no value when the reply has none. Failures raise
+// velmar::Error; the server's own error message is passed on as UTF-8 text.
+JsonRef MakeRPCRequest(const std::string& method, const RpcParams& params);
+
+// The same with the parameters given as a JSON value (normally an array).
+JsonRef MakeRPCRequestEx(const std::string& method, const JsonRef& params);
+
+}  // namespace velmar::api
