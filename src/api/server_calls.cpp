@@ -1,0 +1,121 @@
+#include "api/server_calls.h"
+
+#include "core/error.h"
+#include "text/encoding.h"
+
+namespace velmar::api {
+
+namespace {
+
+JsonRef RequireResult(const char* method, const RpcParams& params) {
+  JsonRef result = MakeRPCRequest(method, params);
+  if (!result) throw Error(std::string("The server's reply to ") + method + " has no result.");
+  return result;
+}
+
+bool BooleanCall(const char* method, const RpcParams& params) {
+  return RequireResult(method, params).AsBoolean();
+}
+
+// The integer result's low 32 bits, read as a signed number.
+std::int32_t IntegerCall(const char* method, const RpcParams& params) {
+  auto value = static_cast<std::uint64_t>(RequireResult(method, params).AsInteger());
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+}
+
+// Text results come back as code-page text, byte for byte as the reply was read.
+std::string TextCall(const char* method, const RpcParams& params) {
+  return text::UnicodeToCodePage(RequireResult(method, params).AsString());
+}
+
+}  // namespace
+
+bool IPS_ObjectExists(std::int32_t id) {
+  return BooleanCall("IPS_ObjectExists", {id});
+}
+
+JsonRef IPS_GetObject(std::int32_t id) {
+  return MakeRPCRequest("IPS_GetObject", {id});
+}
+
+JsonRef IPS_GetObjectList() {
+  return MakeRPCRequest("IPS_GetObjectList", {});
+}
+
+std::int32_t IPS_GetObjectIDByName(const std::string& name, std::int32_t parentId) {
+  return IntegerCall("IPS_GetObjectIDByName", {name, parentId});
+}
+
+JsonRef IPS_GetChildrenIDs(std::int32_t id) {
+  return MakeRPCRequest("IPS_GetChildrenIDs", {id});
+}
+
+std::string IPS_GetName(std::int32_t id) {
+  return TextCall("IPS_GetName", {id});
+}
+
+JsonRef IPS_GetInstance(std::int32_t id) {
+  return MakeRPCRequest("IPS_GetInstance", {id});
+}
+
+bool IPS_ScriptExists(std::int32_t id) {
+  return BooleanCall("IPS_ScriptExists", {id});
+}
+
+JsonRef IPS_GetScript(std::int32_t id) {
+  return MakeRPCRequest("IPS_GetScript", {id});
+}
+
+std::int32_t IPS_GetScriptIDByName(const std::string& name, std::int32_t parentId) {
+  return IntegerCall("IPS_GetScriptIDByName", {name, parentId});
+}
+
+bool IPS_VariableExists(std::int32_t id) {
+  return BooleanCall("IPS_VariableExists", {id});
+}
+
+JsonRef IPS_GetVariable(std::int32_t id) {
+  return MakeRPCRequest("IPS_GetVariable", {id});
+}
+
+std::int32_t IPS_GetVariableIDByName(const std::string& name, std::int32_t parentId) {
+  return IntegerCall("IPS_GetVariableIDByName", {name, parentId});
+}
+
+JsonRef IPS_GetLink(std::int32_t id) {
+  return MakeRPCRequest("IPS_GetLink", {id});
+}
+
+bool SetValueBoolean(std::int32_t variableId, bool value) {
+  return BooleanCall("SetValueBoolean", {variableId, value});
+}
+
+bool SetValueInteger(std::int32_t variableId, std::int32_t value) {
+  return BooleanCall("SetValueInteger", {variableId, value});
+}
+
+bool SetValueFloat(std::int32_t variableId, double value) {
+  return BooleanCall("SetValueFloat", {variableId, value});
+}
+
+bool SetValueString(std::int32_t variableId, const std::string& value) {
+  return BooleanCall("SetValueString", {variableId, value});
+}
+
+std::string IPS_GetKernelVersion() {
+  return TextCall("IPS_GetKernelVersion", {});
+}
+
+std::int32_t IPS_GetKernelStartTime() {
+  return IntegerCall("IPS_GetKernelStartTime", {});
+}
+
+bool IPS_RunScript(std::int32_t scriptId) {
+  return BooleanCall("IPS_RunScript", {scriptId});
+}
+
+std::string IPS_RunScriptWait(std::int32_t scriptId) {
+  return TextCall("IPS_RunScriptWait", {scriptId});
+}
+
+}  // namespace velmar::api
