@@ -67,6 +67,26 @@ std::optional<std::int32_t> ReadWholeNumber(std::u16string_view text) {
   return static_cast<std::int32_t>(form->negative ? -magnitude : magnitude);
 }
 
+std::u16string TextAfterArgument(std::u16string_view command) {
+  const std::size_t space = command.find(u' ');
+  if (space == std::u16string_view::npos) return {};
+  std::size_t pos = space + 1;
+  std::size_t end = command.size();
+  while (pos < end && command[pos] <= u' ') ++pos;
+  while (end > pos && command[end - 1] <= u' ') --end;
+  if (pos == end) return {};
+  std::size_t after;
+  if (command[pos] == u'"') {
+    const std::size_t close = command.find(u'"', pos + 1);
+    if (close == std::u16string_view::npos || close >= end) return {};
+    after = close + 1;
+  } else {
+    after = command.find(u' ', pos);
+    if (after == std::u16string_view::npos || after >= end) return {};
+  }
+  return std::u16string(command.substr(after));
+}
+
 std::optional<std::int32_t> ResolveObjectArgument(std::u16string_view argument,
                                                   std::int32_t currentDir,
                                                   const NameLookup& lookup) {

@@ -17,6 +17,11 @@ bool IsWholeNumber(std::u16string_view text);
 // it has the form but lies outside the signed 32-bit range.
 std::optional<std::int32_t> ReadWholeNumber(std::u16string_view text);
 
+// The text of `command` after its object argument (see text::GetObjectFromCommandline): after
+// the closing quote of a quoted argument, else after the argument's word; untrimmed. Empty
+// when there is no argument or its quote is not closed.
+std::u16string TextAfterArgument(std::u16string_view command);
+
 // A server lookup of a child by name under a parent (IPS_GetObjectIDByName and its typed
 // relatives). The name is code-page text. Raises velmar::Error when nothing is found.
 using NameLookup = std::function<std::int32_t(const std::string& name, std::int32_t parentID)>;

@@ -54,6 +54,28 @@ TEST(ReadWholeNumber, OutOfRangeFails) {
   }
 }
 
+TEST(TextAfterArgument, WhatFollowsTheArgumentUntrimmed) {
+  struct Case {
+    std::u16string command;
+    std::u16string rest;
+  };
+  const Case cases[] = {
+      {u"set 12345 42", u" 42"},
+      {u"set  e   hello world ", u"   hello world "},
+      {u"set \"Living temp\" 21", u" 21"},
+      {u"set \"Living temp\"21", u"21"},
+      {u"set \"t\" \"quoted\"", u" \"quoted\""},
+      {u"set t", u""},
+      {u"set t ", u""},
+      {u"set", u""},
+      {u"set \"unclosed 5", u""},
+      {u"run 12345 -w", u" -w"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(TextAfterArgument(c.command), c.rest);
+  }
+}
+
 TEST(ResolveObjectArgument, NumbersNeedNoLookupAndNamesGoToTheServerAsCodePage) {
   std::string seenName;
   std::int32_t seenParent = -1;
