@@ -1,0 +1,123 @@
+#include "telnet/connection.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "core/error.h"
+#include "text/console_layout.h"
+#include "text/encoding.h"
+
+namespace velmar::telnet {
+
+namespace {
+
+constexpr std::size_t kReadChunk = 4096;
+
+std::string peerAddress(int fd) {
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  if (getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return {};
+  char host[INET6_ADDRSTRLEN] = {};
+  if (addr.ss_family == AF_INET) {
+    const auto* in = reinterpret_cast<const sockaddr_in*>(&addr);
+    inet_ntop(AF_INET, &in->sin_addr, host, sizeof host);
+    return std::string(host) + ":" + std::to_string(ntohs(in->sin_port));
+  }
+  if (addr.ss_family == AF_INET6) {
+    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&addr);
+    inet_ntop(AF_INET6, &in6->sin6_addr, host, sizeof host);
+    return "[" + std::string(host) + "]:" + std::to_string(ntohs(in6->sin6_port));
+  }
+  return {};
+}
+
+}  // namespace
+
+Connection::Connection(int fd) : fd_(fd), peer_(peerAddress(fd)) {}
+
+Connection::~Connection() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void Connection::failClosed(const char* what) {
+  Disconnect();
+  throw Error(std::string("Connection closed: ") + what);
+}
+
+void Connection::WriteBytes(std::string_view bytes) {
+  while (!bytes.empty()) {
+    if (closed_.load()) failClosed("the connection was closed");
+    const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      failClosed(std::strerror(errno));
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(sent));
+  }
+}
+
+void Connection::Write(std::u16string_view text) {
+  if (text.empty()) return;
+  WriteBytes(text::Utf16ToUtf8(text));
+}
+
+void Connection::WriteLn(std::u16string_view text) {
+  std::string bytes = text::Utf16ToUtf8(text);
+  bytes += "\r\n";
+  WriteBytes(bytes);
+}
+
+void Connection::WriteFormated(std::u16string_view line) {
+  WriteBytes(text::WriteFormatedBytes(line));
+}
+
+void Connection::WriteFormated(const std::vector<std::u16string>& lines) {
+  // Line by line, so that each line is cut at the width current when it is written.
+  for (const auto& line : lines) WriteFormated(line);
+}
+
+std::u16string Connection::InputLn() {
+  std::u16string decoded;
+  for (;;) {
+    while (bufferPos_ < buffer_.size()) {
+      decoded.clear();
+      decoder_.feed(static_cast<unsigned char>(buffer_[bufferPos_++]), decoded);
+      for (const char16_t c : decoded) {
+        if (assembler_.put(c)) return assembler_.take();
+      }
+    }
+    if (closed_.load()) failClosed("the connection was closed");
+    buffer_.resize(kReadChunk);
+    bufferPos_ = 0;
+    const ssize_t got = ::recv(fd_, buffer_.data(), buffer_.size(), 0);
+    if (got <= 0) {
+      buffer_.clear();
+      if (got < 0 && errno == EINTR) continue;
+      failClosed(got == 0 ? "the client ended the connection" : std::strerror(errno));
+    }
+    buffer_.resize(static_cast<std::size_t>(got));
+  }
+}
+
+void Connection::delay(std::int32_t msec) {
+  if (msec <= 0) return;
+  std::unique_lock lock(mutex_);
+  wake_.wait_for(lock, std::chrono::milliseconds(msec), [this] { return closed_.load(); });
+}
+
+void Connection::Disconnect() {
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_.exchange(true)) return;
+  }
+  ::shutdown(fd_, SHUT_RDWR);
+  wake_.notify_all();
+}
+
+}  // namespace velmar::telnet

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "telnet/line_input.h"
+#include "telnet/utf8_stream.h"
+
+namespace velmar::telnet {
+
+// One accepted Telnet connection and its I/O: everything a session writes or reads goes
+// through here. The wire speaks UTF-8 in both directions. Reads and writes block; a failed
+// or closed connection raises velmar::Error.
+//
+// Disconnect() may be called from any thread: it shuts the socket down, so that a read or
+// write blocked on it fails at once, and wakes a delay() in progress. The descriptor itself
+// is closed only when the object is destroyed, after its thread is done with it.
+class Connection {
+ public:
+  // Takes ownership of the connected socket `fd`.
+  explicit Connection(int fd);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Sends `text` as UTF-8 with nothing added; an empty text sends nothing.
+  void Write(std::u16string_view text);
+  // Sends `text` and CR LF in one write.
+  void WriteLn(std::u16string_view text = {});
+  // Sends one output line laid out for the console: lead word dropped, cut to the console
+  // width, line ends as CR LF, followed by CR LF.
+  void WriteFormated(std::u16string_view line);
+  // The same for every line of `lines`, in order.
+  void WriteFormated(const std::vector<std::u16string>& lines);
+  // Sends bytes as they are.
+  void WriteBytes(std::string_view bytes);
+
+  // Reads one command line (see LineAssembler); blocks until the client sends LF. Raises
+  // velmar::Error when the connection closes first.
+  std::u16string InputLn();
+
+  // Waits `msec` milliseconds, or less when the connection is closed meanwhile (also by
+  // the listener's switch-off). Zero and negative values return at once.
+  void delay(std::int32_t msec);
+
+  // Closes the connection without a farewell; see above.
+  void Disconnect();
+  // False once the connection was closed by either side or failed.
+  bool Connected() const { return !closed_.load(); }
+
+  // The peer's address as text, for messages.
+  const std::string& peer() const { return peer_; }
+
+ private:
+  [[noreturn]] void failClosed(const char* what);
+
+  int fd_;
+  std::string peer_;
+  std::atomic<bool> closed_{false};
+  std::mutex mutex_;  // guards the wake-up of delay()
+  std::condition_variable wake_;
+
+  // Input side, used by the connection's own thread only.
+  std::string buffer_;
+  std::size_t bufferPos_ = 0;
+  Utf8StreamDecoder decoder_;
+  LineAssembler assembler_;
+};
+
+}  // namespace velmar::telnet

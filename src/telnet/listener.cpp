@@ -1,0 +1,349 @@
+#include "telnet/listener.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "core/error.h"
+#include "text/encoding.h"
+
+namespace velmar::telnet {
+
+struct Listener::Socket {
+  int fd = -1;
+  std::string endpoint;
+
+  Socket() = default;
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  ~Socket() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+struct Listener::Settings {
+  std::u16string loginMessage;
+  HandlerFactory factory;
+};
+
+struct Listener::Entry {
+  Listener* owner = nullptr;
+  std::unique_ptr<Connection> connection;
+  std::shared_ptr<const Settings> settings;
+  pthread_t thread{};
+  std::list<Entry>::iterator self;
+};
+
+namespace {
+
+struct Address {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  int family = AF_UNSPEC;
+};
+
+// Parses a numeric IPv4 or IPv6 address (IPv6 optionally in brackets).
+bool parseAddress(const std::string& text, std::uint16_t port, Address& out) {
+  std::string host = text;
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  auto* in4 = reinterpret_cast<sockaddr_in*>(&out.storage);
+  if (inet_pton(AF_INET, host.c_str(), &in4->sin_addr) == 1) {
+    in4->sin_family = AF_INET;
+    in4->sin_port = htons(port);
+    out.length = sizeof(sockaddr_in);
+    out.family = AF_INET;
+    return true;
+  }
+  out.storage = {};
+  auto* in6 = reinterpret_cast<sockaddr_in6*>(&out.storage);
+  if (inet_pton(AF_INET6, host.c_str(), &in6->sin6_addr) == 1) {
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port);
+    out.length = sizeof(sockaddr_in6);
+    out.family = AF_INET6;
+    return true;
+  }
+  return false;
+}
+
+std::string endpointText(const Address& address, std::uint16_t port) {
+  char host[INET6_ADDRSTRLEN] = {};
+  if (address.family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&address.storage)->sin_addr, host,
+              sizeof host);
+    return std::string(host) + ":" + std::to_string(port);
+  }
+  inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&address.storage)->sin6_addr, host,
+            sizeof host);
+  return "[" + std::string(host) + "]:" + std::to_string(port);
+}
+
+std::uint16_t localPort(int fd) {
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
+  if (addr.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+  return ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port);
+}
+
+[[noreturn]] void failListen(const std::string& address, std::uint16_t port, int error) {
+  throw Error("Cannot listen for Telnet connections on " + address + " port " +
+              std::to_string(port) + ": " + std::strerror(error));
+}
+
+}  // namespace
+
+Listener::Listener() = default;
+
+Listener::~Listener() {
+  switchOff();
+}
+
+void Listener::setActive(bool active) {
+  if (active) {
+    switchOn();
+  } else {
+    switchOff();
+  }
+}
+
+void Listener::switchOn() {
+  if (active_) return;
+  if (!factory_) throw Error("The Telnet listener has no connection handler");
+
+  struct Wanted {
+    std::string address;
+    bool optional;  // the IPv6 wildcard, skipped where the host has no IPv6
+  };
+  std::vector<Wanted> wanted;
+  if (bindings_.empty()) {
+    wanted = {{"0.0.0.0", false}, {"::", true}};
+  } else {
+    for (const auto& address : bindings_) wanted.push_back({address, false});
+  }
+
+  std::vector<std::unique_ptr<Socket>> sockets;
+  std::uint16_t port = defaultPort_;
+  for (const auto& want : wanted) {
+    Address address;
+    if (!parseAddress(want.address, port, address)) {
+      throw Error("Cannot listen for Telnet connections on " + want.address +
+                  ": not a numeric IPv4 or IPv6 address");
+    }
+    auto socket = std::make_unique<Socket>();
+    socket->fd = ::socket(address.family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (socket->fd < 0) {
+      if (want.optional && (errno == EAFNOSUPPORT || errno == EPROTONOSUPPORT)) continue;
+      failListen(want.address, port, errno);
+    }
+    const int on = 1;
+    setsockopt(socket->fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (address.family == AF_INET6) {
+      // IPv4 has its own binding on the same port.
+      setsockopt(socket->fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+    }
+    if (::bind(socket->fd, reinterpret_cast<sockaddr*>(&address.storage), address.length) != 0) {
+      if (want.optional && (errno == EADDRNOTAVAIL || errno == EAFNOSUPPORT)) continue;
+      failListen(want.address, port, errno);
+    }
+    if (::listen(socket->fd, kListenQueue) != 0) failListen(want.address, port, errno);
+    // With port 0 the first binding picks the port and the others follow it.
+    port = localPort(socket->fd);
+    socket->endpoint = endpointText(address, port);
+    sockets.push_back(std::move(socket));
+  }
+  if (sockets.empty()) throw Error("Cannot listen for Telnet connections: no address to bind");
+
+  if (pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    throw Error(std::string("Cannot start the Telnet listener: ") + std::strerror(errno));
+  }
+  settings_ = std::make_shared<const Settings>(Settings{loginMessage_, factory_});
+  sockets_ = std::move(sockets);
+  boundPort_ = port;
+  stopping_ = false;
+  active_ = true;
+  try {
+    reaper_ = std::thread([this] { reapLoop(); });
+    for (const auto& socket : sockets_) {
+      acceptThreads_.emplace_back([this, fd = socket->fd] { acceptLoop(fd); });
+    }
+  } catch (const std::system_error& e) {
+    switchOff();
+    throw Error(std::string("Cannot start the Telnet listener: ") + e.what());
+  }
+}
+
+void Listener::switchOff() {
+  if (!active_) return;
+  active_ = false;
+
+  // Stop accepting first, so that the set of connections is final.
+  [[maybe_unused]] const ssize_t ignored = ::write(wakePipe_[1], "x", 1);
+  for (auto& thread : acceptThreads_) thread.join();
+  acceptThreads_.clear();
+  sockets_.clear();
+
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    for (auto& entry : entries_) entry.connection->Disconnect();
+  }
+  changed_.notify_all();
+  if (switchOffHook_) {
+    try {
+      switchOffHook_();
+    } catch (...) {
+      // Switch-off goes on whatever the hook raises.
+    }
+  }
+  if (reaper_.joinable()) reaper_.join();
+
+  std::list<Entry> finished;
+  {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return entries_.empty(); });
+    finished.swap(finished_);
+  }
+  for (auto& entry : finished) pthread_join(entry.thread, nullptr);
+  finished.clear();
+
+  ::close(wakePipe_[0]);
+  ::close(wakePipe_[1]);
+  wakePipe_[0] = wakePipe_[1] = -1;
+  settings_.reset();
+  boundPort_ = 0;
+}
+
+std::vector<std::string> Listener::boundEndpoints() const {
+  std::vector<std::string> result;
+  for (const auto& socket : sockets_) result.push_back(socket->endpoint);
+  return result;
+}
+
+std::size_t Listener::connectionCount() const {
+  std::lock_guard lock(mutex_);
+  return entries_.size();
+}
+
+void Listener::acceptLoop(int listenFd) {
+  pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+  for (;;) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents != 0) return;
+    const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // Out of descriptors or memory: the pending client stays queued; retry shortly
+        // instead of spinning on a listening socket that keeps reporting it.
+        ::poll(&fds[1], 1, 100);
+      }
+      continue;
+    }
+    startConnection(fd);
+  }
+}
+
+void Listener::startConnection(int fd) {
+  const int on = 1;
+  // Prompts and short lines should leave at once, not wait for the previous ACK.
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+
+  std::lock_guard lock(mutex_);
+  if (stopping_) {
+    ::close(fd);
+    return;
+  }
+  Entry& entry = entries_.emplace_back();
+  entry.owner = this;
+  entry.connection = std::make_unique<Connection>(fd);
+  entry.settings = settings_;
+  entry.self = std::prev(entries_.end());
+
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, stackSize_);
+  const int rc = pthread_create(&entry.thread, &attr, &Listener::connectionMain, &entry);
+  pthread_attr_destroy(&attr);
+  if (rc != 0) entries_.erase(entry.self);  // no thread for it: drop the client
+}
+
+void* Listener::connectionMain(void* arg) {
+  auto& entry = *static_cast<Entry*>(arg);
+  serve(entry, *entry.settings);
+  Listener& owner = *entry.owner;
+  {
+    std::lock_guard lock(owner.mutex_);
+    owner.finished_.splice(owner.finished_.end(), owner.entries_, entry.self);
+  }
+  owner.changed_.notify_all();
+  return nullptr;
+}
+
+void Listener::serve(Entry& entry, const Settings& settings) {
+  Connection& connection = *entry.connection;
+  std::unique_ptr<ConnectionHandler> handler;
+  try {
+    handler = settings.factory(connection);
+    handler->OnConnect();
+    if (!settings.loginMessage.empty()) {
+      connection.WriteLn(settings.loginMessage);
+      connection.WriteLn();
+    }
+  } catch (const std::exception& e) {
+    try {
+      connection.WriteLn(text::Utf8ToUtf16(e.what()));
+    } catch (...) {
+      // The connection is gone already.
+    }
+    connection.Disconnect();
+  } catch (...) {
+    connection.Disconnect();
+  }
+
+  while (connection.Connected()) {
+    try {
+      handler->OnExecute();
+    } catch (...) {
+      // Ends the connection without a word to the client.
+      break;
+    }
+  }
+
+  if (handler) {
+    try {
+      handler->OnDisconnect();
+    } catch (...) {
+      // Nothing is left to tell; the connection is closed below in any case.
+    }
+  }
+  connection.Disconnect();
+}
+
+void Listener::reapLoop() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return stopping_ || !finished_.empty(); });
+    if (stopping_) return;
+    std::list<Entry> done;
+    done.swap(finished_);
+    lock.unlock();
+    for (auto& entry : done) pthread_join(entry.thread, nullptr);
+    done.clear();  // closes the sockets
+    lock.lock();
+  }
+}
+
+}  // namespace velmar::telnet

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <pthread.h>
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "telnet/connection.h"
+
+namespace velmar::telnet {
+
+// What the listener runs for one connection, on that connection's own thread: OnConnect
+// once, OnExecute again and again while the connection is open, OnDisconnect once.
+class ConnectionHandler {
+ public:
+  virtual ~ConnectionHandler() = default;
+  virtual void OnConnect() = 0;
+  virtual void OnExecute() = 0;
+  virtual void OnDisconnect() = 0;
+};
+
+// Creates the handler of a freshly accepted connection (on the connection's thread).
+using HandlerFactory = std::function<std::unique_ptr<ConnectionHandler>(Connection&)>;
+
+// A multi-threaded Telnet listener: one accepting thread per listening socket, one thread
+// per connection, no connection limit, no option negotiation, no login. After a handler's
+// OnConnect it writes the login message and an empty line.
+//
+// The settings are written while the listener is off. Switching on and off is done by the
+// owner's thread; switch-off closes every connection, wakes every delay and joins every
+// thread before it returns.
+class Listener {
+ public:
+  static constexpr int kListenQueue = 15;
+  static constexpr std::size_t kDefaultStackSize = 256 * 1024;
+
+  Listener();
+  ~Listener();  // switches off
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
+
+  // The port every binding listens on (23 at creation). 0 lets the system pick one; all
+  // bindings then share the port that the first one got (see boundPort()).
+  void setDefaultPort(std::uint16_t port) { defaultPort_ = port; }
+  std::uint16_t defaultPort() const { return defaultPort_; }
+
+  // Written after OnConnect, followed by an empty line; nothing at all when empty.
+  // "Have a lot of fun..." at creation.
+  void setLoginMessage(std::u16string message) { loginMessage_ = std::move(message); }
+  const std::u16string& loginMessage() const { return loginMessage_; }
+
+  // Numeric addresses to listen on ("127.0.0.1", "::1", "[::1]"). Empty (the default)
+  // means the IPv4 wildcard and, where the host supports IPv6, the IPv6 wildcard.
+  void setBindings(std::vector<std::string> addresses) { bindings_ = std::move(addresses); }
+
+  void setHandlerFactory(HandlerFactory factory) { factory_ = std::move(factory); }
+
+  // Run by switch-off after every connection has been closed and before the connection
+  // threads are joined: the place to abort work that a closed socket does not interrupt
+  // (HTTP transfers in flight).
+  void setSwitchOffHook(std::function<void()> hook) { switchOffHook_ = std::move(hook); }
+
+  // Stack size of the connection threads; kept small so that many idle connections stay
+  // cheap.
+  void setThreadStackSize(std::size_t bytes) { stackSize_ = bytes; }
+
+  // Switches on or off. Switch-on binds and listens on every binding; on failure nothing is
+  // left open, the listener stays off and velmar::Error says what failed.
+  void setActive(bool active);
+  bool active() const { return active_; }
+
+  // The port actually listened on (useful with port 0); 0 while off.
+  std::uint16_t boundPort() const { return boundPort_; }
+  // The listening endpoints as text ("0.0.0.0:23", "[::]:23"); empty while off.
+  std::vector<std::string> boundEndpoints() const;
+
+  // The number of connections whose threads are still running.
+  std::size_t connectionCount() const;
+
+ private:
+  struct Socket;
+  struct Entry;
+  struct Settings;
+
+  void switchOn();
+  void switchOff();
+  void acceptLoop(int listenFd);
+  void startConnection(int fd);
+  void reapLoop();
+  static void* connectionMain(void* arg);
+  static void serve(Entry& entry, const Settings& settings);
+
+  std::uint16_t defaultPort_ = 23;
+  std::u16string loginMessage_ = u"Have a lot of fun...";
+  std::vector<std::string> bindings_;
+  HandlerFactory factory_;
+  std::function<void()> switchOffHook_;
+  std::size_t stackSize_ = kDefaultStackSize;
+
+  bool active_ = false;
+  std::uint16_t boundPort_ = 0;
+  std::vector<std::unique_ptr<Socket>> sockets_;
+  std::vector<std::thread> acceptThreads_;
+  int wakePipe_[2] = {-1, -1};
+  std::shared_ptr<const Settings> settings_;
+
+  mutable std::mutex mutex_;  // guards entries_ and stopping_
+  std::condition_variable changed_;
+  std::list<Entry> entries_;   // connections whose threads run
+  std::list<Entry> finished_;  // threads done, waiting to be joined
+  bool stopping_ = false;
+  std::thread reaper_;
+};
+
+}  // namespace velmar::telnet
