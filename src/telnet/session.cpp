@@ -1,0 +1,96 @@
+#include "telnet/session.h"
+
+#include <algorithm>
+
+#include "platform/executable_version.h"
+#include "telnet/line_input.h"
+#include "text/arguments.h"
+#include "text/colors.h"
+
+namespace velmar::telnet {
+
+namespace {
+
+std::u16string upperAscii(std::u16string text) {
+  for (auto& c : text) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  }
+  return text;
+}
+
+bool contains(const std::vector<std::u16string>& words, const std::u16string& word) {
+  return std::find(words.begin(), words.end(), word) != words.end();
+}
+
+}  // namespace
+
+const std::u16string& ProgramVersionText() {
+  // The executable does not change while it runs; read it once.
+  static const std::u16string version = platform::GetVersion("/proc/self/exe", false);
+  return version;
+}
+
+Session::Session(Connection& connection, std::shared_ptr<const SessionConfig> config)
+    : connection_(connection), config_(std::move(config)) {}
+
+void Session::TelnetConnect() {
+  userlevel = 1;
+  startup = true;
+  currentDir = 0;
+  prompt = kInitialPrompt;
+  WriteLn(u"Welcome to the IPS Terminal Server powered by Velmar v" + ProgramVersionText());
+  WriteLn(u"You are logged in as guest. Type \"help\" if you need assistance.");
+  if (config_->onConnect) config_->onConnect(*this);
+}
+
+void Session::TelnetDisconnect() {
+  if (config_->onDisconnect) config_->onDisconnect(*this);
+}
+
+std::u16string Session::PromptText() const {
+  if (userlevel >= 10) return u"@" + prompt + u">";
+  if (userlevel >= 5) return u"+" + prompt + u">";
+  return prompt + u">";
+}
+
+void Session::TelnetExecute() {
+  const std::u16string colored = text::Colorize(PromptText(), text::ConsoleColor::ccCyan);
+  Write(startup ? colored : u"\r\n" + colored);
+
+  const std::u16string line = InputLn();
+  const std::u16string commandline = text::Trim(cleanup(line, startup));
+  startup = false;
+
+  const auto space = commandline.find(u' ');
+  const std::u16string command = upperAscii(text::Trim(commandline.substr(0, space)));
+  dispatch(commandline, command);
+}
+
+void Session::dispatch(const std::u16string& commandline, const std::u16string& command) {
+  if (command.empty()) return;
+  if (contains(kExitWords, command)) {
+    closeOnRequest();
+    return;
+  }
+  for (const auto& row : config_->commands) {
+    if (contains(row.words, command)) {
+      row.handler(*this, commandline);
+      return;
+    }
+  }
+  WriteLn(u"Command unknown");
+}
+
+void Session::closeOnRequest() {
+  WriteLn(u"Disconnecting... Have a nice day!");
+  delay(2000);
+  connection_.Disconnect();
+}
+
+HandlerFactory MakeSessionFactory(std::shared_ptr<const SessionConfig> config) {
+  return [config = std::move(config)](Connection& connection) {
+    return std::make_unique<Session>(connection, config);
+  };
+}
+
+}  // namespace velmar::telnet

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "telnet/connection.h"
+#include "telnet/listener.h"
+
+namespace velmar::telnet {
+
+class Session;
+
+// A shell command: called on the connection's thread with the session and the whole
+// command line (first word included, in the case typed). It writes its own output.
+using CommandHandler = std::function<void(Session& session, const std::u16string& commandline)>;
+
+// One row of the dispatch table: the upper-case words that select the command, each named
+// once, and its handler.
+struct Command {
+  std::vector<std::u16string> words;
+  CommandHandler handler;
+};
+
+// The commands in the order they are tried; the first row with a matching word wins.
+using CommandTable = std::vector<Command>;
+
+// The words that end a connection. The session tries them before any row of the table.
+inline const std::vector<std::u16string> kExitWords = {u"EXIT", u"LOGOUT", u"BYE"};
+
+// What every session of a listener shares; read-only once the listener is on.
+struct SessionConfig {
+  CommandTable commands;
+  // Run on the connection's thread at the end of the connect stage (after the greeting) and
+  // once when the connection ends: the place for per-thread resources such as the API
+  // client. A failure raised by onConnect is shown to the client and ends the connection.
+  std::function<void(Session&)> onConnect;
+  std::function<void(Session&)> onDisconnect;
+};
+
+// The shell of one Telnet connection: greeting, prompt, one command line per cycle,
+// dispatch by the first word. Each connection has its own state; nothing here is shared
+// with other connections except the read-only configuration.
+class Session : public ConnectionHandler {
+ public:
+  static constexpr std::u16string_view kInitialPrompt = u"IP-Symcon";
+
+  Session(Connection& connection, std::shared_ptr<const SessionConfig> config);
+
+  // Greeting and state reset; runs the connect hook.
+  void TelnetConnect();
+  // One cycle: prompt, one line, one command.
+  void TelnetExecute();
+  // Runs the disconnect hook.
+  void TelnetDisconnect();
+
+  void OnConnect() override { TelnetConnect(); }
+  void OnExecute() override { TelnetExecute(); }
+  void OnDisconnect() override { TelnetDisconnect(); }
+
+  // The connection's I/O, for the commands.
+  Connection& connection() { return connection_; }
+  void Write(std::u16string_view text) { connection_.Write(text); }
+  void WriteLn(std::u16string_view text = {}) { connection_.WriteLn(text); }
+  void WriteFormated(std::u16string_view line) { connection_.WriteFormated(line); }
+  void WriteFormated(const std::vector<std::u16string>& lines) { connection_.WriteFormated(lines); }
+  std::u16string InputLn() { return connection_.InputLn(); }
+  void delay(std::int32_t msec) { connection_.delay(msec); }
+
+  // The prompt text as shown, before colouring (prefix by user level, name, ">").
+  std::u16string PromptText() const;
+
+  // Shell state of this connection.
+  std::uint8_t userlevel = 1;    // 1 = guest; selects the prompt's prefix
+  bool startup = true;           // until the first command line has been read
+  std::uint16_t currentDir = 0;  // object ID of the current category; 0 is the root
+  std::u16string prompt{kInitialPrompt};
+
+ private:
+  void dispatch(const std::u16string& commandline, const std::u16string& command);
+  void closeOnRequest();
+
+  Connection& connection_;
+  std::shared_ptr<const SessionConfig> config_;
+};
+
+// A factory for Listener::setHandlerFactory that gives every connection a Session.
+HandlerFactory MakeSessionFactory(std::shared_ptr<const SessionConfig> config);
+
+// The version text of the running program as the greeting shows it ("2.0.7"); empty when
+// the executable carries no version.
+const std::u16string& ProgramVersionText();
+
+}  // namespace velmar::telnet
