@@ -36,7 +36,8 @@ class JsonArray;
 
 namespace detail {
 struct Node;
-}
+struct Access;
+}  // namespace detail
 
 class JsonValue {
  public:
@@ -150,10 +151,8 @@ class JsonTable {
   void AppendUnordered(std::u16string name, std::uint32_t hash, JsonValue value);
   void FinishAppend();
 
-  // For teardown: moves all member values out.
-  void TakeValues(std::vector<JsonValue>& into);
-
  private:
+  friend struct detail::Access;
   std::vector<Entry> entries_;
 };
 
@@ -177,10 +176,8 @@ class JsonArray {
 
   void Reserve(std::size_t count) { items_.reserve(count); }
 
-  // For teardown: moves all elements out.
-  void TakeValues(std::vector<JsonValue>& into);
-
  private:
+  friend struct detail::Access;
   std::vector<JsonValue> items_;
 };
 
