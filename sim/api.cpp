@@ -1,0 +1,295 @@
+#include "sim/api.h"
+
+#include <ctime>
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <unordered_map>
+#include <vector>
+
+namespace velmar::sim {
+namespace {
+
+// A failure inside a method; becomes an error reply with the server's code for it.
+struct MethodError : std::runtime_error {
+  int code;
+  MethodError(int c, const std::string& message) : std::runtime_error(message), code(c) {}
+};
+
+[[noreturn]] void raise(const std::string& message) {
+  throw MethodError(kErrorInternal, message);
+}
+
+int64_t now() {
+  return static_cast<int64_t>(std::time(nullptr));
+}
+
+const char* kindName(ObjectType type) {
+  switch (type) {
+    case ObjectType::Category:
+      return "Category";
+    case ObjectType::Instance:
+      return "Instance";
+    case ObjectType::Variable:
+      return "Variable";
+    case ObjectType::Script:
+      return "Script";
+    case ObjectType::Event:
+      return "Event";
+    case ObjectType::Media:
+      return "Media";
+    case ObjectType::Link:
+      return "Link";
+  }
+  return "Object";
+}
+
+// The positional parameters of one call, checked for count and JSON type.
+class Params {
+ public:
+  Params(const std::string& method, const Json& params, std::size_t count,
+         std::vector<const char*> names)
+      : params_(params), names_(std::move(names)) {
+    if (params_.size() != count)
+      raise(method + " expects " + std::to_string(count) + " parameter" + (count == 1 ? "" : "s") +
+            ", got " + std::to_string(params_.size()));
+  }
+  int id(std::size_t i) const {
+    const Json& v = params_[i];
+    if (!v.is_number_integer() || v.get<int64_t>() < INT32_MIN || v.get<int64_t>() > INT32_MAX)
+      mismatch(i);
+    return v.get<int>();
+  }
+  std::string text(std::size_t i) const {
+    if (!params_[i].is_string()) mismatch(i);
+    return params_[i].get<std::string>();
+  }
+  const Json& raw(std::size_t i) const { return params_[i]; }
+  [[noreturn]] void mismatch(std::size_t i) const {
+    raise(std::string("Parameter type of ") + names_[i] + " does not match");
+  }
+
+ private:
+  const Json& params_;
+  std::vector<const char*> names_;
+};
+
+}  // namespace
+
+OrderedJson errorReply(int code, const std::string& message, const Json& id) {
+  OrderedJson reply;
+  reply["jsonrpc"] = "2.0";
+  OrderedJson error;
+  error["code"] = code;
+  error["message"] = message;
+  reply["error"] = std::move(error);
+  reply["id"] = OrderedJson::parse(id.dump());
+  return reply;
+}
+
+Api::Api(ObjectTree tree, std::string kernelVersion, int64_t kernelStart)
+    : tree_(std::move(tree)), kernelVersion_(std::move(kernelVersion)), kernelStart_(kernelStart) {}
+
+OrderedJson Api::call(const Json& request) {
+  const Json id = request.is_object() && request.contains("id") ? request["id"] : Json(nullptr);
+  if (!request.is_object() || !request.contains("method") || !request["method"].is_string())
+    return errorReply(kErrorInvalidRequest, "Invalid Request", id);
+  Json params = Json::array();
+  if (request.contains("params")) {
+    params = request["params"];
+    if (!params.is_array()) return errorReply(kErrorInternal, "Parameters must be an array", id);
+  }
+  try {
+    OrderedJson reply;
+    reply["jsonrpc"] = "2.0";
+    reply["result"] = dispatch(request["method"].get<std::string>(), params);
+    reply["id"] = OrderedJson::parse(id.dump());
+    return reply;
+  } catch (const MethodError& e) {
+    return errorReply(e.code, e.what(), id);
+  } catch (const std::exception& e) {
+    return errorReply(kErrorInternal, e.what(), id);
+  }
+}
+
+OrderedJson Api::dispatch(const std::string& method, const Json& params) {
+  using Handler = std::function<OrderedJson(Api&, const std::string&, const Json&)>;
+
+  auto object = [](const Api& api, int id) -> const Object& {
+    const Object* o = api.tree_.find(id);
+    if (!o) raise("Object #" + std::to_string(id) + " does not exist");
+    return *o;
+  };
+  auto typed = [](const Api& api, int id, ObjectType type) -> const Object& {
+    const Object* o = api.tree_.find(id);
+    if (!o || o->type != type)
+      raise(std::string(kindName(type)) + " #" + std::to_string(id) + " does not exist");
+    return *o;
+  };
+  auto exists = [](std::optional<ObjectType> type) -> Handler {
+    return [type](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+      Params in(m, p, 1, {"ID"});
+      std::shared_lock lock(api.mutex_);
+      const Object* o = api.tree_.find(in.id(0));
+      return o && (!type || o->type == *type);
+    };
+  };
+  auto byName = [](std::optional<ObjectType> type) -> Handler {
+    return [type](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+      Params in(m, p, 2, {"Name", "ParentID"});
+      const std::string name = in.text(0);
+      const int parentID = in.id(1);
+      if (name.empty()) raise("Name cannot be empty");
+      std::shared_lock lock(api.mutex_);
+      const Object* parent = api.tree_.find(parentID);
+      if (!parent) raise("Object #" + std::to_string(parentID) + " does not exist");
+      for (int child : parent->children) {
+        const Object& o = *api.tree_.find(child);
+        if (o.name == name && (!type || o.type == *type)) return child;
+      }
+      raise(std::string(type ? kindName(*type) : "Object") + " with name " + name +
+            " could not be found");
+    };
+  };
+  auto record = [typed](ObjectType type, OrderedJson (*build)(const Object&)) -> Handler {
+    return [typed, type, build](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+      Params in(m, p, 1, {"ID"});
+      std::shared_lock lock(api.mutex_);
+      return build(typed(api, in.id(0), type));
+    };
+  };
+  auto setValue = [](VariableType type) -> Handler {
+    return [type](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+      Params in(m, p, 2, {"VariableID", "Value"});
+      const int id = in.id(0);
+      std::unique_lock lock(api.mutex_);
+      Object* o = api.tree_.find(id);
+      if (!o || o->type != ObjectType::Variable)
+        raise("Variable #" + std::to_string(id) + " does not exist");
+      VariableData& v = *o->variable;
+      if (v.type != type || !valueMatches(type, in.raw(1))) in.mismatch(1);
+      Json value = in.raw(1);
+      if (type == VariableType::Float) value = value.get<double>();
+      const int64_t t = now();
+      v.updated = t;
+      if (value != v.value) {
+        v.changed = t;
+        v.value = std::move(value);
+      }
+      return true;
+    };
+  };
+  auto noParams = [](const std::string& m, const Json& p) { Params(m, p, 0, {}); };
+
+  static const std::unordered_map<std::string, Handler> handlers = {
+      {"IPS_ObjectExists", exists(std::nullopt)},
+      {"IPS_CategoryExists", exists(ObjectType::Category)},
+      {"IPS_InstanceExists", exists(ObjectType::Instance)},
+      {"IPS_VariableExists", exists(ObjectType::Variable)},
+      {"IPS_ScriptExists", exists(ObjectType::Script)},
+      {"IPS_EventExists", exists(ObjectType::Event)},
+      {"IPS_MediaExists", exists(ObjectType::Media)},
+      {"IPS_LinkExists", exists(ObjectType::Link)},
+      {"IPS_GetObjectIDByName", byName(std::nullopt)},
+      {"IPS_GetCategoryIDByName", byName(ObjectType::Category)},
+      {"IPS_GetInstanceIDByName", byName(ObjectType::Instance)},
+      {"IPS_GetVariableIDByName", byName(ObjectType::Variable)},
+      {"IPS_GetScriptIDByName", byName(ObjectType::Script)},
+      {"IPS_GetEventIDByName", byName(ObjectType::Event)},
+      {"IPS_GetMediaIDByName", byName(ObjectType::Media)},
+      {"IPS_GetLinkIDByName", byName(ObjectType::Link)},
+      {"IPS_GetVariable", record(ObjectType::Variable, &ObjectTree::variableRecord)},
+      {"IPS_GetInstance", record(ObjectType::Instance, &ObjectTree::instanceRecord)},
+      {"IPS_GetScript", record(ObjectType::Script, &ObjectTree::scriptRecord)},
+      {"IPS_GetLink", record(ObjectType::Link, &ObjectTree::linkRecord)},
+      {"SetValueBoolean", setValue(VariableType::Boolean)},
+      {"SetValueInteger", setValue(VariableType::Integer)},
+      {"SetValueFloat", setValue(VariableType::Float)},
+      {"SetValueString", setValue(VariableType::String)},
+      {"IPS_GetObject",
+       [object](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+         Params in(m, p, 1, {"ID"});
+         std::shared_lock lock(api.mutex_);
+         return api.tree_.objectRecord(object(api, in.id(0)));
+       }},
+      {"IPS_GetName",
+       [object](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+         Params in(m, p, 1, {"ID"});
+         std::shared_lock lock(api.mutex_);
+         return object(api, in.id(0)).name;
+       }},
+      {"IPS_GetChildrenIDs",
+       [object](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+         Params in(m, p, 1, {"ID"});
+         std::shared_lock lock(api.mutex_);
+         return object(api, in.id(0)).children;
+       }},
+      {"IPS_GetParent",
+       [object](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+         Params in(m, p, 1, {"ID"});
+         std::shared_lock lock(api.mutex_);
+         return object(api, in.id(0)).parent;
+       }},
+      {"IPS_GetObjectList",
+       [noParams](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+         noParams(m, p);
+         std::shared_lock lock(api.mutex_);
+         return api.tree_.ids();
+       }},
+      {"GetValue",
+       [typed](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+         Params in(m, p, 1, {"VariableID"});
+         std::shared_lock lock(api.mutex_);
+         const Object& o = typed(api, in.id(0), ObjectType::Variable);
+         return OrderedJson::parse(o.variable->value.dump());
+       }},
+      {"IPS_RunScript",
+       [typed](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+         Params in(m, p, 1, {"ScriptID"});
+         std::unique_lock lock(api.mutex_);
+         ScriptData& s = *const_cast<Object&>(typed(api, in.id(0), ObjectType::Script)).script;
+         if (s.failsToStart) return false;
+         s.executed = now();
+         return true;
+       }},
+      {"IPS_RunScriptWait",
+       [typed](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+         Params in(m, p, 1, {"ScriptID"});
+         std::unique_lock lock(api.mutex_);
+         ScriptData& s = *const_cast<Object&>(typed(api, in.id(0), ObjectType::Script)).script;
+         if (s.failsToStart) return "";
+         s.executed = now();
+         return s.output;
+       }},
+      {"IPS_GetKernelVersion",
+       [noParams](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+         noParams(m, p);
+         return api.kernelVersion_;
+       }},
+      {"IPS_GetKernelStartTime",
+       [noParams](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+         noParams(m, p);
+         return api.kernelStart_;
+       }},
+  };
+  auto it = handlers.find(method);
+  if (it == handlers.end()) throw MethodError(kErrorMethodNotFound, "Method not found");
+  return it->second(*this, method, params);
+}
+
+std::string Api::objectJson(int id) const {
+  std::shared_lock lock(mutex_);
+  const Object* o = tree_.find(id);
+  if (!o) throw std::runtime_error("Object #" + std::to_string(id) + " does not exist");
+  return tree_.objectRecord(*o).dump();
+}
+
+std::string Api::variableValueJson(int id) const {
+  std::shared_lock lock(mutex_);
+  const Object* o = tree_.find(id);
+  if (!o || !o->variable)
+    throw std::runtime_error("Variable #" + std::to_string(id) + " does not exist");
+  return o->variable->value.dump();
+}
+
+}  // namespace velmar::sim

@@ -1,0 +1,461 @@
+#include "sim/simulator.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <httplib.h>
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+#include "sim/api.h"
+#include "sim/tree.h"
+
+namespace velmar::sim {
+
+extern const unsigned char kDemoHome[];
+extern const std::size_t kDemoHomeSize;
+
+namespace {
+
+// The connection a worker thread is serving; the drop fault closes it under the handler's feet.
+thread_local int tConnection = -1;
+thread_local bool tDropped = false;
+
+constexpr int kPollSliceMs = 20;
+
+std::string decodeBase64(const std::string& in) {
+  std::string out;
+  int buffer = 0, bits = 0;
+  for (unsigned char c : in) {
+    int v;
+    if (c >= 'A' && c <= 'Z')
+      v = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9')
+      v = c - '0' + 52;
+    else if (c == '+')
+      v = 62;
+    else if (c == '/')
+      v = 63;
+    else if (c == '=')
+      break;
+    else
+      return {};
+    buffer = (buffer << 6) | v;
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out.push_back(static_cast<char>((buffer >> bits) & 0xFF));
+    }
+  }
+  return out;
+}
+
+// A buffered socket stream for httplib's request parser, whose waits give up early once
+// the server is stopping, so that stop() never sits out a read timeout.
+class ConnectionStream : public httplib::Stream {
+ public:
+  ConnectionStream(int sock, const std::atomic<bool>& stopping)
+      : sock_(sock), stopping_(stopping) {}
+
+  bool is_readable() const override { return begin_ < end_ || waitFor(POLLIN, kReadTimeoutMs); }
+  bool is_writable() const override { return waitFor(POLLOUT, kWriteTimeoutMs); }
+
+  ssize_t read(char* ptr, size_t size) override {
+    if (begin_ == end_) {
+      if (!waitFor(POLLIN, kReadTimeoutMs)) return -1;
+      ssize_t n = ::recv(sock_, buffer_, sizeof buffer_, 0);
+      if (n <= 0) return n;
+      begin_ = 0;
+      end_ = static_cast<size_t>(n);
+    }
+    size_t n = std::min(size, end_ - begin_);
+    std::memcpy(ptr, buffer_ + begin_, n);
+    begin_ += n;
+    return static_cast<ssize_t>(n);
+  }
+
+  ssize_t write(const char* ptr, size_t size) override {
+    size_t done = 0;
+    while (done < size) {
+      if (!waitFor(POLLOUT, kWriteTimeoutMs)) return -1;
+      ssize_t n = ::send(sock_, ptr + done, size - done, MSG_NOSIGNAL);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return -1;
+      }
+      done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+  }
+
+  void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    address(&getpeername, ip, port);
+  }
+  void get_local_ip_and_port(std::string& ip, int& port) const override {
+    address(&getsockname, ip, port);
+  }
+  socket_t socket() const override { return sock_; }
+
+  bool hasBuffered() const { return begin_ < end_; }
+
+  // Waits up to `ms` for the event in slices, returning false early when the server stops.
+  bool waitFor(short event, int ms) const {
+    for (int waited = 0; waited < ms && !stopping_; waited += kPollSliceMs) {
+      pollfd p{sock_, event, 0};
+      int r = ::poll(&p, 1, kPollSliceMs);
+      if (r > 0) return true;
+      if (r < 0 && errno != EINTR) return false;
+    }
+    return false;
+  }
+
+ private:
+  static constexpr int kReadTimeoutMs = 5000;
+  static constexpr int kWriteTimeoutMs = 5000;
+
+  void address(int (*get)(int, sockaddr*, socklen_t*), std::string& ip, int& port) const {
+    sockaddr_storage addr{};
+    socklen_t len = sizeof addr;
+    ip.clear();
+    port = 0;
+    if (get(sock_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return;
+    char text[INET6_ADDRSTRLEN] = {};
+    if (addr.ss_family == AF_INET) {
+      auto* a = reinterpret_cast<sockaddr_in*>(&addr);
+      inet_ntop(AF_INET, &a->sin_addr, text, sizeof text);
+      port = ntohs(a->sin_port);
+    } else if (addr.ss_family == AF_INET6) {
+      auto* a = reinterpret_cast<sockaddr_in6*>(&addr);
+      inet_ntop(AF_INET6, &a->sin6_addr, text, sizeof text);
+      port = ntohs(a->sin6_port);
+    }
+    ip = text;
+  }
+
+  int sock_;
+  const std::atomic<bool>& stopping_;
+  char buffer_[16 * 1024];
+  size_t begin_ = 0, end_ = 0;
+};
+
+// httplib's server with our own per-connection loop: it counts every accepted connection,
+// lets a handler drop its connection, and keeps connections alive as long as clients like.
+class HttpServer : public httplib::Server {
+ public:
+  HttpServer(std::atomic<std::size_t>& accepted, const std::atomic<bool>& stopping)
+      : accepted_(accepted), stopping_(stopping) {
+    keep_alive_max_count_ = 100000;
+  }
+
+  // httplib listens with a tiny backlog; bursts of new connections would then wait for SYN
+  // retries. Listening again on the bound socket only raises the backlog.
+  void widenBacklog() { ::listen(svr_sock_, SOMAXCONN); }
+
+ private:
+  bool process_and_close_socket(socket_t sock) override {
+    ++accepted_;
+    tConnection = sock;
+    tDropped = false;
+    {
+      ConnectionStream stream(sock, stopping_);
+      for (size_t remaining = keep_alive_max_count_; remaining > 0 && !stopping_; --remaining) {
+        if (!stream.hasBuffered() &&
+            !stream.waitFor(POLLIN, static_cast<int>(keep_alive_timeout_sec_ * 1000)))
+          break;
+        bool closed = false;
+        bool ok =
+            process_request(stream, remaining == 1 || stopping_, closed, [](httplib::Request&) {});
+        if (!ok || closed || tDropped) break;
+      }
+    }
+    tConnection = -1;
+    ::shutdown(sock, SHUT_RDWR);
+    ::close(sock);
+    return true;
+  }
+
+  std::atomic<std::size_t>& accepted_;
+  const std::atomic<bool>& stopping_;
+};
+
+int64_t unixNow() {
+  return static_cast<int64_t>(std::time(nullptr));
+}
+
+}  // namespace
+
+struct Simulator::Impl {
+  SimulatorOptions options;
+  std::unique_ptr<Api> api;
+  std::unique_ptr<HttpServer> server;
+  std::thread listener;
+  int boundPort = 0;
+  std::atomic<bool> stopping{false};
+  std::atomic<std::size_t> accepted{0};
+
+  mutable std::mutex mutex;  // guards everything below
+  std::condition_variable wake;
+  std::vector<RecordedRequest> recorded;
+  std::map<std::string, Fault> faults;
+  std::string username, password;
+  bool escapeUnicode = false;
+
+  void handle(const httplib::Request& req, httplib::Response& res);
+  bool authorised(const httplib::Request& req) const;
+  std::string reply(const std::string& body);
+};
+
+bool Simulator::Impl::authorised(const httplib::Request& req) const {
+  if (username.empty() && password.empty()) return true;
+  const std::string header = req.get_header_value("Authorization");
+  const std::string prefix = "Basic ";
+  if (header.compare(0, prefix.size(), prefix) != 0) return false;
+  return decodeBase64(header.substr(prefix.size())) == username + ":" + password;
+}
+
+std::string Simulator::Impl::reply(const std::string& body) {
+  Json request;
+  OrderedJson answer;
+  try {
+    request = Json::parse(body);
+    answer = api->call(request);
+  } catch (const Json::parse_error&) {
+    answer = errorReply(kErrorParse, "Parse error", nullptr);
+  }
+  bool escape;
+  {
+    std::lock_guard lock(mutex);
+    escape = escapeUnicode;
+  }
+  return answer.dump(-1, ' ', escape, OrderedJson::error_handler_t::replace);
+}
+
+void Simulator::Impl::handle(const httplib::Request& req, httplib::Response& res) {
+  std::optional<Fault> fault;
+  bool allowed;
+  {
+    std::lock_guard lock(mutex);
+    RecordedRequest record{req.method, req.path, {}, req.body};
+    for (const auto& [name, value] : req.headers) record.headers.emplace_back(name, value);
+    recorded.push_back(std::move(record));
+    allowed = authorised(req);
+  }
+  if (!allowed) {
+    res.status = 401;
+    res.set_header("WWW-Authenticate", "Basic realm=\"IP-Symcon\"");
+    res.set_content("401 Unauthorized: valid credentials are required\n", "text/plain");
+    return;
+  }
+  if (req.path != "/api/") {
+    res.status = 404;
+    res.set_content("404 Not Found\n", "text/plain");
+    return;
+  }
+  if (req.method != "POST") {
+    res.status = 405;
+    res.set_header("Allow", "POST");
+    res.set_content("405 Method Not Allowed: the API takes POST requests\n", "text/plain");
+    return;
+  }
+
+  std::string method;
+  try {
+    Json request = Json::parse(req.body);
+    if (request.is_object() && request.contains("method") && request["method"].is_string())
+      method = request["method"].get<std::string>();
+  } catch (const Json::parse_error&) {
+  }
+  {
+    std::unique_lock lock(mutex);
+    auto it = faults.find(method);
+    if (it == faults.end()) it = faults.find("");
+    if (it != faults.end()) fault = it->second;
+    if (fault && fault->kind == FaultKind::Delay) {
+      // Waits for the delay or for stop(), whichever comes first, then answers normally.
+      wake.wait_for(lock, fault->delay, [this] { return stopping.load(); });
+      fault.reset();
+    }
+  }
+
+  Json id = nullptr;
+  if (fault) {
+    switch (fault->kind) {
+      case FaultKind::ErrorReply:
+        try {
+          Json request = Json::parse(req.body);
+          if (request.is_object() && request.contains("id")) id = request["id"];
+        } catch (const Json::parse_error&) {
+        }
+        res.set_content(errorReply(kErrorInternal, fault->message, id).dump(), "application/json");
+        return;
+      case FaultKind::HttpStatus:
+        res.status = fault->status;
+        res.set_content(fault->message + "\n", "text/plain");
+        return;
+      case FaultKind::EmptyBody:
+        res.set_content("", "application/json");
+        return;
+      case FaultKind::NonJsonBody:
+        res.set_content("<html><body>Internal error</body></html>", "application/json");
+        return;
+      case FaultKind::DropConnection: {
+        static const char partial[] = "HTTP/1.1 200 OK\r\nContent-Type: appli";
+        ::send(tConnection, partial, sizeof partial - 1, MSG_NOSIGNAL);
+        ::shutdown(tConnection, SHUT_RDWR);
+        tDropped = true;
+        return;
+      }
+      case FaultKind::Delay:
+        break;
+    }
+  }
+  res.set_content(reply(req.body), "application/json");
+}
+
+Simulator::Simulator(SimulatorOptions options) : impl_(std::make_unique<Impl>()) {
+  impl_->options = std::move(options);
+  impl_->username = impl_->options.username;
+  impl_->password = impl_->options.password;
+  impl_->escapeUnicode = impl_->options.escapeUnicode;
+}
+
+Simulator::~Simulator() {
+  stop();
+}
+
+void Simulator::start() {
+  Impl& d = *impl_;
+  if (d.server) throw std::runtime_error("simulator: already started");
+  const SimulatorOptions& o = d.options;
+  std::string treeText = o.treeJson;
+  if (treeText.empty() && !o.treeFile.empty()) {
+    std::ifstream file(o.treeFile, std::ios::binary);
+    if (!file) throw std::runtime_error("simulator: cannot read tree file " + o.treeFile);
+    treeText.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  }
+  if (treeText.empty()) treeText = demoHomeJson();
+  const int64_t now = unixNow();
+  d.api = std::make_unique<Api>(ObjectTree::fromJson(treeText, now), o.kernelVersion,
+                                o.kernelStart != 0 ? o.kernelStart : now);
+
+  d.stopping = false;
+  auto server = std::make_unique<HttpServer>(d.accepted, d.stopping);
+  const int threads = std::max(1, o.threads);
+  server->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  server->set_socket_options([](socket_t sock) {
+    int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
+  auto handler = [&d](const httplib::Request& req, httplib::Response& res) { d.handle(req, res); };
+  server->Get(".*", handler)
+      .Post(".*", handler)
+      .Put(".*", handler)
+      .Patch(".*", handler)
+      .Delete(".*", handler)
+      .Options(".*", handler);
+
+  int port = o.port;
+  errno = 0;
+  if (port == 0) {
+    port = server->bind_to_any_port(o.bind);
+  } else if (!server->bind_to_port(o.bind, port)) {
+    port = -1;
+  }
+  if (port <= 0) {
+    const std::string reason = errno ? std::string(": ") + std::strerror(errno) : "";
+    throw std::runtime_error("simulator: cannot listen on " + o.bind + ":" +
+                             std::to_string(o.port) + reason);
+  }
+  server->widenBacklog();
+  d.boundPort = port;
+  d.server = std::move(server);
+  d.listener = std::thread([&d] { d.server->listen_after_bind(); });
+  // stop() can only end the accept loop once it runs, so wait for that before returning.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!d.server->is_running() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+}
+
+void Simulator::stop() {
+  Impl& d = *impl_;
+  if (!d.server) return;
+  {
+    std::lock_guard lock(d.mutex);
+    d.stopping = true;
+  }
+  d.wake.notify_all();
+  d.server->stop();
+  if (d.listener.joinable()) d.listener.join();
+  d.server.reset();
+}
+
+int Simulator::port() const {
+  return impl_->boundPort;
+}
+
+std::vector<RecordedRequest> Simulator::requests() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->recorded;
+}
+
+void Simulator::clearRequests() {
+  std::lock_guard lock(impl_->mutex);
+  impl_->recorded.clear();
+}
+
+std::size_t Simulator::connectionsAccepted() const {
+  return impl_->accepted;
+}
+
+void Simulator::setFault(const std::string& method, Fault fault) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->faults.insert_or_assign(method, std::move(fault));
+}
+
+void Simulator::clearFaults() {
+  std::lock_guard lock(impl_->mutex);
+  impl_->faults.clear();
+}
+
+void Simulator::setCredentials(std::string username, std::string password) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->username = std::move(username);
+  impl_->password = std::move(password);
+}
+
+void Simulator::setEscapeUnicode(bool on) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->escapeUnicode = on;
+}
+
+std::string Simulator::objectJson(int id) const {
+  if (!impl_->api) throw std::runtime_error("simulator: not started");
+  return impl_->api->objectJson(id);
+}
+
+std::string Simulator::variableValueJson(int id) const {
+  if (!impl_->api) throw std::runtime_error("simulator: not started");
+  return impl_->api->variableValueJson(id);
+}
+
+std::string Simulator::demoHomeJson() {
+  return std::string(reinterpret_cast<const char*>(kDemoHome), kDemoHomeSize);
+}
+
+}  // namespace velmar::sim

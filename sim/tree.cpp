@@ -1,0 +1,339 @@
+#include "sim/tree.h"
+
+#include <set>
+#include <stdexcept>
+
+namespace velmar::sim {
+namespace {
+
+[[noreturn]] void fail(const std::string& where, const std::string& what) {
+  throw std::runtime_error("tree: " + where + ": " + what);
+}
+
+ObjectType parseObjectType(const std::string& where, const Json& value) {
+  static const char* const names[] = {"category", "instance", "variable", "script",
+                                      "event",    "media",    "link"};
+  if (value.is_string()) {
+    for (int i = 0; i < 7; ++i)
+      if (value.get<std::string>() == names[i]) return static_cast<ObjectType>(i);
+  }
+  fail(where, "\"type\" must be one of category, instance, variable, script, event, media, link");
+}
+
+VariableType parseVariableType(const std::string& where, const Json& value) {
+  static const char* const names[] = {"boolean", "integer", "float", "string"};
+  if (value.is_string()) {
+    for (int i = 0; i < 4; ++i)
+      if (value.get<std::string>() == names[i]) return static_cast<VariableType>(i);
+  }
+  fail(where, "variable \"type\" must be one of boolean, integer, float, string");
+}
+
+// Reads the members of `source` into fields through a table of setters; an unknown key is an
+// error, so that a misspelt key in a hand-written tree does not go unnoticed.
+class Reader {
+ public:
+  Reader(std::string where, const Json& source) : where_(std::move(where)), source_(source) {
+    if (!source_.is_object()) fail(where_, "expected a JSON object");
+  }
+  void text(const char* key, std::string& out) {
+    if (const Json* v = take(key)) {
+      if (!v->is_string()) fail(where_, std::string("\"") + key + "\" must be a string");
+      out = v->get<std::string>();
+    }
+  }
+  void flag(const char* key, bool& out) {
+    if (const Json* v = take(key)) {
+      if (!v->is_boolean()) fail(where_, std::string("\"") + key + "\" must be true or false");
+      out = v->get<bool>();
+    }
+  }
+  template <typename Int>
+  void integer(const char* key, Int& out) {
+    if (const Json* v = take(key)) {
+      if (!v->is_number_integer()) fail(where_, std::string("\"") + key + "\" must be an integer");
+      out = v->get<Int>();
+    }
+  }
+  // Unix seconds; a negative number counts back from `now`.
+  void time(const char* key, int64_t& out, int64_t now) {
+    integer(key, out);
+    if (out < 0) out += now;
+  }
+  const Json* take(const char* key) {
+    seen_.insert(key);
+    auto it = source_.find(key);
+    return it == source_.end() ? nullptr : &*it;
+  }
+  void finish() const {
+    for (const auto& item : source_.items())
+      if (!seen_.count(item.key())) fail(where_, "unknown key \"" + item.key() + "\"");
+  }
+  const std::string& where() const { return where_; }
+
+ private:
+  std::string where_;
+  const Json& source_;
+  std::set<std::string> seen_;
+};
+
+void readVariable(Reader& in, const Json& source, Object& object, int64_t now) {
+  Reader r(in.where() + " variable", source);
+  VariableData data;
+  const Json* type = r.take("type");
+  if (!type) fail(r.where(), "\"type\" is required");
+  data.type = parseVariableType(r.where(), *type);
+  r.text("profile", data.profile);
+  r.text("customProfile", data.customProfile);
+  r.integer("action", data.action);
+  r.integer("customAction", data.customAction);
+  r.flag("locked", data.locked);
+  r.time("changed", data.changed, now);
+  r.time("updated", data.updated, now);
+  static const Json defaults[] = {false, 0, 0.0, ""};
+  data.value = defaults[static_cast<int>(data.type)];
+  if (const Json* value = r.take("value")) {
+    if (!valueMatches(data.type, *value)) fail(r.where(), "\"value\" does not match its type");
+    data.value = *value;
+    if (data.type == VariableType::Float) data.value = value->get<double>();
+  }
+  r.finish();
+  object.variable = std::move(data);
+}
+
+void readInstance(Reader& in, const Json& source, Object& object, int64_t now) {
+  Reader r(in.where() + " instance", source);
+  InstanceData data;
+  r.integer("status", data.status);
+  r.integer("connectionID", data.connectionID);
+  r.time("changed", data.changed, now);
+  r.flag("supportsSearching", data.supportsSearching);
+  r.flag("isSearching", data.isSearching);
+  r.text("moduleID", data.moduleID);
+  r.text("moduleName", data.moduleName);
+  r.integer("moduleType", data.moduleType);
+  r.finish();
+  object.instance = std::move(data);
+}
+
+void readScript(Reader& in, const Json& source, Object& object, int64_t now) {
+  Reader r(in.where() + " script", source);
+  ScriptData data;
+  data.file = std::to_string(object.id) + ".ips.php";
+  r.integer("type", data.type);
+  r.text("file", data.file);
+  r.time("executed", data.executed, now);
+  r.flag("broken", data.broken);
+  r.flag("failsToStart", data.failsToStart);
+  r.text("output", data.output);
+  r.finish();
+  object.script = std::move(data);
+}
+
+Object readObject(const Json& source, std::size_t index, int64_t now) {
+  Reader r("object #" + std::to_string(index), source);
+  Object object;
+  const Json* id = r.take("id");
+  if (!id || !id->is_number_integer()) fail(r.where(), "\"id\" is required and must be an integer");
+  object.id = id->get<int>();
+  Reader in("object " + std::to_string(object.id), source);
+  in.take("id");
+  object.name = "Unnamed Object (ID: " + std::to_string(object.id) + ")";
+  const Json* type = in.take("type");
+  object.type = type ? parseObjectType(in.where(), *type) : ObjectType::Category;
+  in.integer("parent", object.parent);
+  in.text("name", object.name);
+  in.text("ident", object.ident);
+  in.text("info", object.info);
+  in.text("icon", object.icon);
+  in.text("summary", object.summary);
+  in.integer("position", object.position);
+  in.flag("readOnly", object.readOnly);
+  in.flag("hidden", object.hidden);
+  in.flag("disabled", object.disabled);
+  in.flag("locked", object.locked);
+
+  const Json* variable = in.take("variable");
+  const Json* instance = in.take("instance");
+  const Json* script = in.take("script");
+  const Json* link = in.take("link");
+  const Json empty = Json::object();
+  auto detail = [&](const Json* part, ObjectType owner, const char* key) -> const Json* {
+    if (part && object.type != owner)
+      fail(in.where(), std::string("\"") + key + "\" belongs to " + key + " objects only");
+    return object.type == owner ? (part ? part : &empty) : nullptr;
+  };
+  if (const Json* v = detail(variable, ObjectType::Variable, "variable")) {
+    if (!variable) fail(in.where(), "a variable needs \"variable\": {\"type\": ...}");
+    readVariable(in, *v, object, now);
+  }
+  if (const Json* v = detail(instance, ObjectType::Instance, "instance"))
+    readInstance(in, *v, object, now);
+  if (const Json* v = detail(script, ObjectType::Script, "script")) readScript(in, *v, object, now);
+  if (const Json* v = detail(link, ObjectType::Link, "link")) {
+    Reader lr(in.where() + " link", *v);
+    const Json* target = lr.take("target");
+    if (!target || !target->is_number_integer())
+      fail(lr.where(), "\"target\" is required and must be an integer");
+    object.linkTarget = target->get<int>();
+    lr.finish();
+  }
+  in.finish();
+  return object;
+}
+
+}  // namespace
+
+bool valueMatches(VariableType type, const Json& value) {
+  switch (type) {
+    case VariableType::Boolean:
+      return value.is_boolean();
+    case VariableType::Integer:
+      return value.is_number_integer();
+    case VariableType::Float:
+      return value.is_number();
+    case VariableType::String:
+      return value.is_string();
+  }
+  return false;
+}
+
+ObjectTree ObjectTree::fromJson(const std::string& text, int64_t now) {
+  Json document;
+  try {
+    document = Json::parse(text);
+  } catch (const Json::parse_error& e) {
+    throw std::runtime_error(std::string("tree: not valid JSON: ") + e.what());
+  }
+  if (!document.is_object() || !document.contains("objects") || !document["objects"].is_array())
+    throw std::runtime_error("tree: expected an object with an \"objects\" array");
+  for (const auto& item : document.items())
+    if (item.key() != "objects") fail("top level", "unknown key \"" + item.key() + "\"");
+
+  ObjectTree tree;
+  Object root;
+  root.name = "IP-Symcon";
+  tree.objects_.emplace(0, root);
+  tree.ids_.push_back(0);
+  std::size_t index = 0;
+  for (const Json& source : document["objects"]) {
+    Object object = readObject(source, index++, now);
+    if (object.id == 0) {
+      // The root may be listed to give it other properties; it stays a category under itself.
+      if (object.type != ObjectType::Category || object.parent != 0)
+        fail("object 0", "the root must be a category with parent 0");
+      tree.objects_[0] = std::move(object);
+      continue;
+    }
+    if (object.id < 10000 || object.id > 59999)
+      fail("object " + std::to_string(object.id), "IDs run from 10000 to 59999");
+    const int id = object.id;
+    if (!tree.objects_.emplace(id, std::move(object)).second)
+      fail("object " + std::to_string(id), "duplicate ID");
+    tree.ids_.push_back(id);
+  }
+  for (int id : tree.ids_) {
+    if (id == 0) continue;
+    const Object& object = tree.objects_.at(id);
+    Object* parent = tree.find(object.parent);
+    if (!parent)
+      fail("object " + std::to_string(id),
+           "parent " + std::to_string(object.parent) + " does not exist");
+    parent->children.push_back(id);
+    if (object.type == ObjectType::Link && !tree.find(object.linkTarget))
+      fail("object " + std::to_string(id),
+           "link target " + std::to_string(object.linkTarget) + " does not exist");
+  }
+  // Every object must reach the root; a parent cycle would make the tree endless for a client.
+  for (int id : tree.ids_) {
+    int at = id;
+    for (std::size_t steps = 0; at != 0; ++steps) {
+      if (steps > tree.ids_.size()) fail("object " + std::to_string(id), "parent cycle");
+      at = tree.objects_.at(at).parent;
+    }
+  }
+  return tree;
+}
+
+const Object* ObjectTree::find(int id) const {
+  auto it = objects_.find(id);
+  return it == objects_.end() ? nullptr : &it->second;
+}
+
+Object* ObjectTree::find(int id) {
+  auto it = objects_.find(id);
+  return it == objects_.end() ? nullptr : &it->second;
+}
+
+OrderedJson ObjectTree::objectRecord(const Object& o) const {
+  OrderedJson r;
+  r["ParentID"] = o.parent;
+  r["ObjectID"] = o.id;
+  r["ObjectType"] = static_cast<int>(o.type);
+  r["ObjectIdent"] = o.ident;
+  r["ObjectName"] = o.name;
+  r["ObjectInfo"] = o.info;
+  r["ObjectIcon"] = o.icon;
+  r["ObjectSummary"] = o.summary;
+  r["ObjectPosition"] = o.position;
+  r["ObjectIsReadOnly"] = o.readOnly;
+  r["ObjectIsHidden"] = o.hidden;
+  r["ObjectIsDisabled"] = o.disabled;
+  r["ObjectIsLocked"] = o.locked;
+  r["HasChildren"] = !o.children.empty();
+  r["ChildrenIDs"] = o.children;
+  return r;
+}
+
+OrderedJson ObjectTree::variableRecord(const Object& o) {
+  const VariableData& v = *o.variable;
+  OrderedJson r;
+  r["VariableID"] = o.id;
+  r["VariableType"] = static_cast<int>(v.type);
+  r["VariableProfile"] = v.profile;
+  r["VariableCustomProfile"] = v.customProfile;
+  r["VariableAction"] = v.action;
+  r["VariableCustomAction"] = v.customAction;
+  r["VariableIsLocked"] = v.locked;
+  r["VariableChanged"] = v.changed;
+  r["VariableUpdated"] = v.updated;
+  r["VariableValue"] = OrderedJson::parse(v.value.dump());
+  return r;
+}
+
+OrderedJson ObjectTree::instanceRecord(const Object& o) {
+  const InstanceData& i = *o.instance;
+  OrderedJson r;
+  r["InstanceID"] = o.id;
+  r["InstanceStatus"] = i.status;
+  r["ConnectionID"] = i.connectionID;
+  r["InstanceChanged"] = i.changed;
+  r["InstanceSupportsSearching"] = i.supportsSearching;
+  r["InstanceIsSearching"] = i.isSearching;
+  OrderedJson module;
+  module["ModuleID"] = i.moduleID;
+  module["ModuleName"] = i.moduleName;
+  module["ModuleType"] = i.moduleType;
+  r["ModuleInfo"] = std::move(module);
+  return r;
+}
+
+OrderedJson ObjectTree::scriptRecord(const Object& o) {
+  const ScriptData& s = *o.script;
+  OrderedJson r;
+  r["ScriptID"] = o.id;
+  r["ScriptType"] = s.type;
+  r["ScriptFile"] = s.file;
+  r["ScriptExecuted"] = s.executed;
+  r["ScriptIsBroken"] = s.broken;
+  return r;
+}
+
+OrderedJson ObjectTree::linkRecord(const Object& o) {
+  OrderedJson r;
+  r["LinkID"] = o.id;
+  r["TargetID"] = o.linkTarget;
+  return r;
+}
+
+}  // namespace velmar::sim
