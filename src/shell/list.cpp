@@ -1,0 +1,220 @@
+#include "shell/list.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "api/ips_objects.h"
+#include "api/server_calls.h"
+#include "text/arguments.h"
+#include "text/encoding.h"
+
+namespace velmar::shell {
+
+namespace {
+
+using api::IPSModuleType;
+using api::IPSObjectType;
+using api::IPSVariableType;
+using text::ConsoleColor;
+
+// Markers of the two sort keys inside a line; SortByCopyStr removes them afterwards.
+constexpr char16_t kPositionMarker = u'\u00C6';
+constexpr char16_t kNameMarker = u'\u00CC';
+
+constexpr std::size_t kNameWidth = 18;
+constexpr std::size_t kIDWidth = 5;
+
+std::u16string UpperAscii(std::u16string_view text) {
+  std::u16string result(text);
+  for (char16_t& c : result) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  }
+  return result;
+}
+
+std::u16string Decimal(std::int64_t value) {
+  std::string digits = std::to_string(value);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+std::u16string PadLeft(std::u16string text, std::size_t width) {
+  if (text.size() < width) text.insert(0, width - text.size(), u' ');
+  return text;
+}
+
+// The name field: the first 18 characters, trimmed, filled up to 18 again.
+std::u16string NameField(std::u16string_view name) {
+  std::u16string field = text::Trim(name.substr(0, kNameWidth));
+  field.resize(kNameWidth, u' ');
+  return field;
+}
+
+struct TypeAndValue {
+  std::u16string type;
+  std::u16string value;
+};
+
+bool InstanceSelected(IPSModuleType type, const ListSelection& s) {
+  switch (type) {
+    case IPSModuleType::mtCore:
+      return s.ListCore;
+    case IPSModuleType::mtIO:
+      return s.ListIO;
+    case IPSModuleType::mtSplitter:
+      return s.ListSplitter;
+    case IPSModuleType::mtDevice:
+      return s.ListDevice;
+    case IPSModuleType::mtConfigurator:
+      return s.ListConfigurator;
+  }
+  return false;  // a module type the listing knows no option for
+}
+
+std::u16string VariableTypeWord(IPSVariableType type) {
+  switch (type) {
+    case IPSVariableType::vtBoolean:
+      return u"Boolean";
+    case IPSVariableType::vtInteger:
+      return u"Integer";
+    case IPSVariableType::vtFloat:
+      return u"Float";
+    case IPSVariableType::vtString:
+      return u"String";
+  }
+  return u"Unknown";
+}
+
+// Type label and value of one child, fetching what its kind needs; nothing when the kind is
+// not selected.
+std::optional<TypeAndValue> DescribeChild(std::int32_t id, const api::IPSObject& obj,
+                                          const ListSelection& s) {
+  const bool children = obj.HasChildren();
+  switch (obj.ObjectType()) {
+    case IPSObjectType::otCategory:
+      if (!s.ListCategory) return std::nullopt;
+      return TypeAndValue{formatObjectType(u"Category", children, ConsoleColor::ccNone), {}};
+    case IPSObjectType::otInstance: {
+      api::IPSInstance instance(api::IPS_GetInstance(id));
+      if (!InstanceSelected(instance.ModuleType(), s)) return std::nullopt;
+      return TypeAndValue{formatObjectType(u"Instance", children, ConsoleColor::ccWhite),
+                          obj.Summary()};
+    }
+    case IPSObjectType::otVariable: {
+      if (!s.ListVariable) return std::nullopt;
+      api::IPSVariable variable(api::IPS_GetVariable(id));
+      std::u16string value = variable.ValueBuffer();
+      if (variable.VariableType() == IPSVariableType::vtString) value = u"\"" + value + u"\"";
+      return TypeAndValue{formatObjectType(VariableTypeWord(variable.VariableType()), children,
+                                           ConsoleColor::ccBlue),
+                          std::move(value)};
+    }
+    case IPSObjectType::otScript: {
+      if (!s.ListScript) return std::nullopt;
+      api::IPSScript script(api::IPS_GetScript(obj.ID()));
+      std::u16string value = script.ScriptFile();
+      if (script.IsBroken()) value = u"\x1b[31m!!\x1b[0m" + value;
+      return TypeAndValue{formatObjectType(u"Script", children, ConsoleColor::ccRed),
+                          std::move(value)};
+    }
+    case IPSObjectType::otEvent:
+      if (!s.ListEvent) return std::nullopt;
+      return TypeAndValue{formatObjectType(u"Event", children, ConsoleColor::ccNone), {}};
+    case IPSObjectType::otMedia:
+      if (!s.ListMedia) return std::nullopt;
+      return TypeAndValue{formatObjectType(u"Media", children, ConsoleColor::ccNone), {}};
+    case IPSObjectType::otLink: {
+      if (!s.ListLink) return std::nullopt;
+      api::IPSLink link(api::IPS_GetLink(obj.ID()));
+      return TypeAndValue{formatObjectType(u"Link", true, ConsoleColor::ccNone),
+                          u" -> " + Decimal(link.Target())};
+    }
+  }
+  // A type the server has and this program does not know: shown in a plain listing with its
+  // number, since no option names it.
+  if (!s.IsDefault) return std::nullopt;
+  const auto number = static_cast<int>(obj.ObjectType());
+  return TypeAndValue{formatObjectType(u"Type " + Decimal(number), children, ConsoleColor::ccNone),
+                      {}};
+}
+
+}  // namespace
+
+ListSelection ParseListOptions(std::u16string_view command) {
+  const std::u16string line = UpperAscii(command);
+  auto has = [&line](std::initializer_list<std::u16string_view> options) {
+    for (auto option : options) {
+      if (line.find(option) != std::u16string::npos) return true;
+    }
+    return false;
+  };
+  ListSelection s;
+  s.ListVariable = has({u" -V", u" -VARIABLE"});
+  s.ListScript = has({u" -S", u" -SCRIPT"});
+  s.ListMedia = has({u" -M", u" -MEDIA"});
+  s.ListCategory = has({u" -C", u" -CATEGORY", u" -CATEGORIES"});
+  s.ListEvent = has({u" -E", u" -EVENT"});
+  s.ListLink = has({u" -L", u" -LINK"});
+  s.ListDevice = has({u" -DEVICE"});
+  s.ListIO = has({u" -IO"});
+  s.ListCore = has({u" -CORE"});
+  s.ListSplitter = has({u" -SPLITTER"});
+  s.ListConfigurator = has({u" -CONFIGURATOR"});
+  const bool any = s.ListVariable || s.ListScript || s.ListMedia || s.ListCategory || s.ListEvent ||
+                   s.ListLink || s.ListDevice || s.ListIO || s.ListCore || s.ListSplitter ||
+                   s.ListConfigurator;
+  if (!any) {
+    s.ListVariable = s.ListScript = s.ListMedia = s.ListCategory = true;
+    s.ListEvent = s.ListDevice = s.ListLink = true;
+    s.IsDefault = true;
+  }
+  return s;
+}
+
+std::u16string formatObjectType(std::u16string_view str, bool hasChildren, ConsoleColor color) {
+  std::u16string label =
+      color == ConsoleColor::ccNone ? std::u16string(str) : text::Colorize(str, color);
+  label = hasChildren ? u"<" + label + u">" : u" " + label + u" ";
+  if (str.size() < 10) label.append(10 - str.size(), u' ');
+  return label;
+}
+
+void List(telnet::Session& session, const std::u16string& command) {
+  const ListSelection selection = ParseListOptions(command);
+  std::vector<std::u16string> output;
+
+  const api::IPSList objectlist = api::MakeList(api::IPS_GetChildrenIDs(session.currentDir));
+  for (const std::uint16_t id : objectlist) {
+    if (id == 0) continue;
+    const api::IPSObject obj(api::IPS_GetObject(id));
+    if (obj.Parent() != session.currentDir) continue;
+    auto described = DescribeChild(id, obj, selection);
+    if (!described) continue;
+    std::u16string line;
+    line += kPositionMarker;
+    line += Decimal(obj.Position());
+    line += u' ';
+    line += PadLeft(Decimal(id), kIDWidth);
+    line += u' ';
+    line += described->type;
+    line += u' ';
+    line += kNameMarker;
+    line += NameField(obj.Name());
+    line += u' ';
+    line += described->value;
+    output.push_back(std::move(line));
+  }
+
+  text::SortByCopyStr(output, kNameMarker, u"ASC", false);
+  text::SortByCopyStr(output, kPositionMarker, u"ASC", true);
+
+  // The name arrives as code-page text holding the server's UTF-8 bytes; it is repaired
+  // like the names of the object records, so that "Küche" reads the same in both places.
+  const std::u16string name =
+      text::Utf8Repair(text::CodePageToUnicode(api::IPS_GetName(session.currentDir)));
+  output.insert(output.begin(),
+                {u" -Showing Object: " + Decimal(session.currentDir) + u" - " + name, u""});
+  session.WriteFormated(output);
+}
+
+}  // namespace velmar::shell
