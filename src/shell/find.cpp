@@ -1,0 +1,106 @@
+#include "shell/find.h"
+
+#include "api/ips_objects.h"
+#include "api/server_calls.h"
+#include "platform/clock.h"
+#include "platform/regional.h"
+#include "shell/object_argument.h"
+#include "text/arguments.h"
+#include "text/console_layout.h"
+#include "text/encoding.h"
+
+namespace velmar::shell {
+namespace {
+
+constexpr std::int32_t kPauseMilliseconds = 50;
+
+std::u16string UpperAscii(std::u16string_view text) {
+  std::u16string upper(text);
+  for (char16_t& c : upper) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - (u'a' - u'A'));
+  }
+  return upper;
+}
+
+std::u16string Number(std::int64_t value) {
+  return text::CodePageToUnicode(std::to_string(value));
+}
+
+FindOptions ParseOptions(std::u16string_view parameter) {
+  const std::u16string upper = UpperAscii(text::Trim(parameter));
+  return {upper.find(u"-I") != std::u16string::npos, upper.find(u"-W") != std::u16string::npos};
+}
+
+}  // namespace
+
+bool NameMatches(std::u16string_view name, std::u16string_view needle, bool ignoreCase) {
+  std::u16string form;
+  form.reserve(name.size() + 2);
+  form += kWordMark;
+  for (const char16_t c : name) form += c == u' ' ? kWordMark : c;
+  form += kWordMark;
+  if (ignoreCase) return UpperAscii(form).find(UpperAscii(needle)) != std::u16string::npos;
+  return form.find(needle) != std::u16string::npos;
+}
+
+std::u16string FindProgressLine(std::int32_t id, std::u16string_view name,
+                                std::int32_t consoleChars) {
+  std::u16string objectID = Number(id);
+  if (objectID.size() < 5) objectID.append(5 - objectID.size(), u' ');
+  std::u16string body = objectID + u"\t" + std::u16string(name);
+  const std::int64_t fill =
+      static_cast<std::int64_t>(consoleChars) - static_cast<std::int64_t>(body.size()) - 2;
+  if (fill > 0) body.append(static_cast<std::size_t>(fill), u' ');
+  return u"\b\b\r" + body + u"\r\n";
+}
+
+std::u16string FormatSeconds(std::uint32_t milliseconds, std::u16string_view decimalSeparator) {
+  const std::uint64_t tenths = (static_cast<std::uint64_t>(milliseconds) + 50) / 100;
+  return Number(static_cast<std::int64_t>(tenths / 10)) + std::u16string(decimalSeparator) +
+         Number(static_cast<std::int64_t>(tenths % 10));
+}
+
+void Find(telnet::Session& session, const std::u16string& command) {
+  const std::uint32_t time = platform::GetTickCount();
+  const std::u16string pattern = text::GetObjectFromCommandline(command);
+  if (text::Trim(pattern).empty()) {
+    session.Write(u"Search pattern not specified.\r\n");
+    return;
+  }
+  const FindOptions options = ParseOptions(TextAfterArgument(command));
+  const std::u16string needle =
+      options.wholeWord ? kWordMark + pattern + kWordMark : std::u16string(pattern);
+
+  const api::IPSList objectlist = api::MakeList(api::IPS_GetObjectList());
+  session.Write(u"\r\n");
+
+  std::int64_t n = 0;
+  for (const std::uint16_t id : objectlist) {
+    // The name arrives as UTF-8 bytes read one per character; repaired as in the records.
+    const std::u16string objectName =
+        text::Utf8Repair(text::CodePageToUnicode(api::IPS_GetName(id)));
+    std::u16string output = FindProgressLine(id, objectName, text::gConsoleChars.load());
+    if (NameMatches(objectName, needle, options.ignoreCase)) {
+      ++n;
+      output += u"\r\n";
+    }
+    session.Write(output);
+    session.delay(kPauseMilliseconds);
+  }
+
+  const std::u16string separator =
+      text::Utf8ToUtf16(platform::CurrentRegionalSettings().decimalSeparator);
+  const std::int32_t width = text::gConsoleChars.load();
+  std::u16string output =
+      u"\b\b\r" + std::u16string(width > 0 ? width : 0, u' ') + u"\r\n" +
+      Number(static_cast<std::int64_t>(objectlist.size())) + u" objects searched in " +
+      FormatSeconds(platform::GetTickCount() - time, separator) + u" seconds.\r\n";
+  if (n == 0) {
+    output = u"\b\b" + output + u"Nothing found on pattern \"" + pattern + u"\"\r\n";
+  } else {
+    output += Number(n) + u" objects matched pattern \"" + pattern + u"\"\r\n";
+  }
+  session.Write(output);
+}
+
+}  // namespace velmar::shell

@@ -1,0 +1,89 @@
+#include "shell/run_script.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "api/server_calls.h"
+#include "shell/object_argument.h"
+#include "text/arguments.h"
+#include "text/encoding.h"
+#include "text/html.h"
+
+namespace velmar::shell {
+namespace {
+
+char16_t UpperAscii(char16_t c) {
+  return c >= u'a' && c <= u'z' ? c - (u'a' - u'A') : c;
+}
+
+std::u16string UpperAscii(std::u16string_view text) {
+  std::u16string upper(text);
+  for (char16_t& c : upper) c = UpperAscii(c);
+  return upper;
+}
+
+std::u16string Without(std::u16string_view text, char16_t drop) {
+  std::u16string result;
+  result.reserve(text.size());
+  for (const char16_t c : text) {
+    if (c != drop) result += c;
+  }
+  return result;
+}
+
+// Every occurrence of `tag` (upper case) in `text`, compared ignoring the case of a to z,
+// replaced by CR LF.
+std::u16string ReplaceIgnoringCase(std::u16string_view text, std::u16string_view tag) {
+  const std::u16string upper = UpperAscii(text);
+  std::u16string result;
+  result.reserve(text.size());
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t found = upper.find(tag, pos);
+    if (found == std::u16string::npos) break;
+    result.append(text.substr(pos, found - pos));
+    result += u"\r\n";
+    pos = found + tag.size();
+  }
+  result.append(text.substr(pos));
+  return result;
+}
+
+}  // namespace
+
+std::u16string BreakTagsToLineEnds(std::u16string_view output) {
+  std::u16string text = Without(Without(output, u'\r'), u'\n');
+  for (const std::u16string_view tag : {u"<BR>", u"<BR/>", u"<BR />"}) {
+    text = ReplaceIgnoringCase(text, tag);
+  }
+  return text;
+}
+
+void RunScript(telnet::Session& session, const std::u16string& command) {
+  const std::u16string scriptName = text::GetObjectFromCommandline(command);
+  const std::u16string parameter = TextAfterArgument(command);
+  const bool doWait = UpperAscii(parameter).find(u"-W") != std::u16string::npos;
+
+  const std::optional<std::int32_t> id =
+      ResolveObjectArgument(scriptName, session.currentDir, &api::IPS_GetScriptIDByName);
+  if (!id || !api::IPS_ScriptExists(*id)) {
+    session.WriteLn(u"Script not found: " + scriptName);
+    return;
+  }
+
+  if (doWait) {
+    // The server's UTF-8 arrives one byte per character; repair it as the object records do,
+    // so that umlauts in the output read as the script wrote them.
+    const std::u16string scriptResult =
+        text::Utf8Repair(text::CodePageToUnicode(api::IPS_RunScriptWait(*id)));
+    session.WriteLn(u"---");
+    session.WriteLn(text::Html2Txt(BreakTagsToLineEnds(scriptResult)));
+    return;
+  }
+
+  session.WriteLn(api::IPS_RunScript(*id) ? u"Script started successfully"
+                                          : u"Script returned an error");
+}
+
+}  // namespace velmar::shell

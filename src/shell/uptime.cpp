@@ -1,0 +1,77 @@
+#include "shell/uptime.h"
+
+#include <atomic>
+#include <cstdlib>
+
+#include "api/server_calls.h"
+#include "platform/clock.h"
+#include "text/encoding.h"
+
+namespace velmar::shell {
+namespace {
+
+constexpr std::int64_t kMinute = 60 * 1000;
+constexpr std::int64_t kHour = 60 * kMinute;
+constexpr std::int64_t kDay = 24 * kHour;
+
+std::atomic<std::int64_t>& StartTime() {
+  static std::atomic<std::int64_t> start{platform::SystemClock().UnixMilliseconds()};
+  return start;
+}
+
+// Read once during static initialisation, so that the default is the moment the process
+// started rather than the first uptime command.
+[[maybe_unused]] const bool kStartTimeInitialised = (StartTime(), true);
+
+std::u16string Number(std::int64_t value) {
+  return text::CodePageToUnicode(std::to_string(value));
+}
+
+}  // namespace
+
+std::u16string MakeUptimeString(std::int32_t days, std::int32_t hours, std::int32_t minutes) {
+  std::u16string result;
+  if (days != 0) result += Number(days) + u" days, ";
+  if (hours != 0) result += Number(hours) + u" hours, ";
+  result += Number(minutes) + u" minutes";
+  return result;
+}
+
+std::u16string MakeUptimeString(std::int64_t milliseconds) {
+  // A start in the future (a clock that was set back) counts whole days toward zero and
+  // shows the hours and minutes of the rest without a sign.
+  const std::int64_t days = milliseconds / kDay;
+  const std::int64_t rest = std::llabs(milliseconds) % kDay;
+  return MakeUptimeString(static_cast<std::int32_t>(days), static_cast<std::int32_t>(rest / kHour),
+                          static_cast<std::int32_t>(rest % kHour / kMinute));
+}
+
+void SetUptimeStart(std::int64_t unixMilliseconds) {
+  StartTime().store(unixMilliseconds);
+}
+
+void SetUptimeStart() {
+  SetUptimeStart(platform::UnixMillisecondsNow());
+}
+
+std::int64_t UptimeStart() {
+  return StartTime().load();
+}
+
+void Uptime(telnet::Session& session, const std::u16string& /*commandline*/) {
+  // Both uptimes are measured between instants, so a change of daylight-saving time between
+  // start and now does not move them by an hour.
+  const auto serverStart = static_cast<std::uint32_t>(api::IPS_GetKernelStartTime());
+  const std::int64_t serverUp =
+      platform::UnixMillisecondsNow() - static_cast<std::int64_t>(serverStart) * 1000;
+  session.WriteLn(u"IPS: " + MakeUptimeString(serverUp));
+
+  const std::int64_t serviceUp = platform::UnixMillisecondsNow() - UptimeStart();
+  session.WriteLn(u"Velmar: " + MakeUptimeString(serviceUp));
+
+  // The full day count, like the two lines above: a host up for 31 days shows 31 days.
+  const std::uint64_t t = platform::GetTickCount64();
+  session.WriteLn(u"Velmar Server: " + MakeUptimeString(static_cast<std::int64_t>(t)));
+}
+
+}  // namespace velmar::shell
