@@ -1,0 +1,161 @@
+#pragma once
+
+// A loopback HTTP peer for what the simulated server cannot show: replies given byte for byte,
+// a server that accepts and then never answers, and the state of each accepted connection as
+// the server side sees it.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace velmar::testing {
+
+class RawHttpPeer {
+ public:
+  RawHttpPeer() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 16) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      throw std::runtime_error("RawHttpPeer: cannot listen on loopback");
+    port_ = ntohs(address.sin_port);
+    if (::pipe(stopPipe_) != 0) throw std::runtime_error("RawHttpPeer: pipe failed");
+    thread_ = std::thread([this] { Serve(); });
+  }
+
+  ~RawHttpPeer() {
+    char c = 0;
+    (void)!::write(stopPipe_[1], &c, 1);
+    thread_.join();
+    for (int fd : connections_) ::close(fd);
+    ::close(listener_);
+    ::close(stopPipe_[0]);
+    ::close(stopPipe_[1]);
+  }
+
+  int port() const { return port_; }
+
+  // Every request is answered with these bytes, sent as they are.
+  void SetRawReply(std::string bytes) {
+    std::lock_guard lock(mutex_);
+    reply_ = std::move(bytes);
+    silent_ = false;
+  }
+
+  // A 200 reply with this body and a Content-Length.
+  void SetBody(const std::string& body, const std::string& statusLine = "HTTP/1.1 200 OK") {
+    SetRawReply(statusLine + "\r\nContent-Type: application/json\r\nContent-Length: " +
+                std::to_string(body.size()) + "\r\n\r\n" + body);
+  }
+
+  // Connections are accepted and never read from or answered.
+  void SetSilent() {
+    std::lock_guard lock(mutex_);
+    silent_ = true;
+  }
+
+  std::vector<std::string> Requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+  }
+
+  std::size_t Connections() const {
+    std::lock_guard lock(mutex_);
+    return connections_.size();
+  }
+
+  bool WaitForConnections(std::size_t count, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return connections_.size() >= count; });
+  }
+
+  // Whether the client has closed the connection accepted as number `index` (from 0). The
+  // peer has read each request whole, so a readable end of stream means the client's FIN.
+  bool ClosedByClient(std::size_t index) const {
+    std::lock_guard lock(mutex_);
+    char c;
+    return ::recv(connections_.at(index), &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+  }
+
+ private:
+  void Serve() {
+    for (;;) {
+      pollfd fds[2] = {{listener_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
+      if (::poll(fds, 2, -1) < 0) return;
+      if (fds[1].revents != 0) return;
+      int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      bool silent;
+      {
+        std::lock_guard lock(mutex_);
+        connections_.push_back(fd);
+        silent = silent_;
+      }
+      changed_.notify_all();
+      if (silent) continue;
+      std::string request;
+      if (!ReadRequest(fd, request)) continue;
+      std::string reply;
+      {
+        std::lock_guard lock(mutex_);
+        requests_.push_back(request);
+        reply = reply_;
+      }
+      (void)!::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+    }
+  }
+
+  // Reads the head and the Content-Length body of one request; false when the stop pipe
+  // fires or the client goes away first.
+  bool ReadRequest(int fd, std::string& request) {
+    std::size_t needed = std::string::npos;
+    while (needed == std::string::npos || request.size() < needed) {
+      pollfd fds[2] = {{fd, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
+      if (::poll(fds, 2, -1) < 0 || fds[1].revents != 0) return false;
+      char buffer[4096];
+      ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+      if (got <= 0) return false;
+      request.append(buffer, static_cast<std::size_t>(got));
+      std::size_t headEnd = request.find("\r\n\r\n");
+      if (needed == std::string::npos && headEnd != std::string::npos) {
+        std::string head = request.substr(0, headEnd);
+        for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::size_t at = head.find("\r\ncontent-length:");
+        std::size_t body = at == std::string::npos ? 0 : std::stoul(head.substr(at + 17));
+        needed = headEnd + 4 + body;
+      }
+    }
+    return true;
+  }
+
+  int listener_ = -1;
+  int stopPipe_[2] = {-1, -1};
+  int port_ = 0;
+  std::thread thread_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<int> connections_;
+  std::vector<std::string> requests_;
+  std::string reply_ = "HTTP/1.1 200 OK\r\nContent-Length: 15\r\n\r\n{\"result\":true}";
+  bool silent_ = false;
+};
+
+}  // namespace velmar::testing

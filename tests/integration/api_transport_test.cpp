@@ -1,0 +1,393 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "api/json_rpc.h"
+#include "api/server_calls.h"
+#include "api_fixture.h"
+#include "api_raw_peer.h"
+#include "core/error.h"
+#include "json/json.h"
+
+namespace velmar::api {
+namespace {
+
+using ::testing::HasSubstr;
+using velmar::testing::ApiServerTest;
+using velmar::testing::RawHttpPeer;
+
+std::string ErrorOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const Error& error) {
+    return error.what();
+  }
+  return "(no error)";
+}
+
+// Runs `call` on a thread of its own and returns its error text.
+std::string ErrorOnOtherThread(const std::function<void()>& call) {
+  std::string message;
+  std::thread thread([&] { message = ErrorOf(call); });
+  thread.join();
+  return message;
+}
+
+using TransportTest = ApiServerTest;
+
+TEST_F(TransportTest, RequestBodiesAreExactBytes) {
+  struct Case {
+    std::function<void()> call;
+    std::string body;
+  };
+  const Case cases[] = {
+      {[] { IPS_GetObject(12345); },
+       R"({"method":"IPS_GetObject","params":[12345],"id":1,"jsonrpc":"2.0"})"},
+      {[] {
+         EXPECT_EQ(IPS_GetObjectIDByName("K\xfc"
+                                         "che",
+                                         0),
+                   12345);
+       },
+       R"({"method":"IPS_GetObjectIDByName","params":["K\u00fcche",0],"id":1,"jsonrpc":"2.0"})"},
+      {[] { EXPECT_TRUE(SetValueString(23456, "a/b\"c\\")); },
+       R"({"method":"SetValueString","params":[23456,"a\/b\"c\\"],"id":1,"jsonrpc":"2.0"})"},
+      {[] { EXPECT_TRUE(SetValueFloat(12345, 21.5)); },
+       R"({"method":"SetValueFloat","params":[12345,21.5],"id":1,"jsonrpc":"2.0"})"},
+      {[] { SetValueBoolean(12345, true); },
+       R"({"method":"SetValueBoolean","params":[12345,true],"id":1,"jsonrpc":"2.0"})"},
+      {[] { IPS_GetChildrenIDs(0); },
+       R"({"method":"IPS_GetChildrenIDs","params":[0],"id":1,"jsonrpc":"2.0"})"},
+      {[] { IPS_GetKernelVersion(); },
+       R"({"method":"IPS_GetKernelVersion","params":[],"id":1,"jsonrpc":"2.0"})"},
+      {[] { IPS_GetObjectList(); },
+       R"({"method":"IPS_GetObjectList","params":[],"id":1,"jsonrpc":"2.0"})"},
+      {[] {
+         MakeRPCRequest("IPS_GetName", {std::int32_t{-7}, false, 0.0005, "\t\x80"});
+       },
+       R"({"method":"IPS_GetName","params":[-7,false,0.0005,"\t\u20ac"],"id":1,"jsonrpc":"2.0"})"},
+  };
+  for (const Case& c : cases) {
+    try {
+      c.call();
+    } catch (const Error&) {
+      // Only the bytes sent matter here.
+    }
+    EXPECT_EQ(LastBody(), c.body);
+  }
+  EXPECT_EQ(server_->variableValueJson(12345), "21.5");
+  EXPECT_EQ(server_->variableValueJson(23456), "\"a/b\\\"c\\\\\"");
+}
+
+TEST_F(TransportTest, HeadersAreExactlyTheAllowedOnes) {
+  IPS_GetKernelVersion();
+  auto request = server_->requests().back();
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_EQ(request.path, "/api/");
+  EXPECT_EQ(LastHeader("Content-Type"), "application/json");
+  EXPECT_EQ(LastHeader("Connection"), "keep-alive");
+  EXPECT_EQ(LastHeader("Host"), "127.0.0.1:" + std::to_string(server_->port()));
+  EXPECT_EQ(LastHeader("Content-Length"), "68");
+
+  // A body far beyond curl's 1 KiB threshold still goes out without Expect: 100-continue.
+  std::string big(100000, 'x');
+  EXPECT_TRUE(SetValueString(23456, big));
+  EXPECT_EQ(LastHeader("Expect"), std::nullopt);
+  EXPECT_EQ(server_->variableValueJson(23456), "\"" + big + "\"");
+}
+
+TEST(TransportWire, RequestBytesAsSent) {
+  InitializeRPCModule();
+  FinalizeRPCForThread();
+  InitializeRPCForThread();
+  RawHttpPeer peer;
+  InitializeRPC("127.0.0.1", peer.port(), false, "user", "secret");
+  MakeRPCRequest("IPS_GetObject", {12345});
+  const std::string body = R"({"method":"IPS_GetObject","params":[12345],"id":1,"jsonrpc":"2.0"})";
+  ASSERT_EQ(peer.Requests().size(), 1u);
+  EXPECT_EQ(peer.Requests()[0],
+            "POST /api/ HTTP/1.1\r\n"
+            "Host: 127.0.0.1:" +
+                std::to_string(peer.port()) +
+                "\r\n"
+                "User-Agent: Velmar\r\n"
+                "Accept: */*\r\n"
+                "Content-Type: application/json\r\n"
+                "Connection: keep-alive\r\n"
+                "Authorization: Basic dXNlcjpzZWNyZXQ=\r\n"
+                "Content-Length: 66\r\n"
+                "\r\n" +
+                body);
+}
+
+TEST_F(TransportTest, BasicCredentialsOnlyWithUserAndPassword) {
+  struct Case {
+    std::string username, password;
+    std::optional<std::string> authorization;
+  };
+  const Case cases[] = {
+      {"", "", std::nullopt},
+      {"user", "", std::nullopt},
+      {"", "secret", std::nullopt},
+      {"user", "secret", "Basic dXNlcjpzZWNyZXQ="},          // user:secret
+      {"us\xe9r", "p\xe4ss\x80", "Basic dXM/cjpwP3NzPw=="},  // us?r:p?ss?
+      {"a@b.example", "x:y", "Basic YUBiLmV4YW1wbGU6eDp5"},  // a@b.example:x:y
+  };
+  for (const Case& c : cases) {
+    FinalizeRPCForThread();
+    InitializeRPCForThread();
+    Connect(c.username, c.password);
+    for (int i = 0; i < 2; ++i) {
+      IPS_GetKernelVersion();
+      EXPECT_EQ(LastHeader("Authorization"), c.authorization) << c.username << ":" << c.password;
+    }
+  }
+}
+
+TEST_F(TransportTest, CredentialsOnceSentAreSentOnEveryLaterRequest) {
+  Connect("user", "secret");
+  IPS_GetKernelVersion();
+  Connect("user", "");
+  IPS_GetKernelVersion();
+  EXPECT_EQ(LastHeader("Authorization"), "Basic dXNlcjo=");  // user:
+  Connect("", "");
+  IPS_GetKernelVersion();
+  EXPECT_EQ(LastHeader("Authorization"), "Basic Og==");  // :
+
+  // Another thread's client has no such state.
+  std::optional<std::string> otherThread = "unset";
+  std::thread([&] {
+    InitializeRPCForThread();
+    IPS_GetKernelVersion();
+    otherThread = LastHeader("Authorization");
+    FinalizeRPCForThread();
+  }).join();
+  EXPECT_EQ(otherThread, std::nullopt);
+}
+
+TEST_F(TransportTest, ServerThatRequiresCredentials) {
+  server_->setCredentials("user", "secret");
+  EXPECT_EQ(ErrorOf([] { IPS_GetKernelVersion(); }), "HTTP/1.1 401 Unauthorized");
+  Connect("user", "wrong");
+  EXPECT_EQ(ErrorOf([] { IPS_GetKernelVersion(); }), "HTTP/1.1 401 Unauthorized");
+  Connect("user", "secret");
+  EXPECT_EQ(IPS_GetKernelVersion(), "6.4");
+}
+
+TEST_F(TransportTest, EveryPlainRequestUsesANewConnection) {
+  std::size_t before = server_->connectionsAccepted();
+  for (int i = 0; i < 3; ++i) IPS_ObjectExists(12345);
+  EXPECT_EQ(server_->connectionsAccepted(), before + 3);
+}
+
+TEST(TransportConnections, PreviousConnectionClosesWhenTheNextRequestStarts) {
+  InitializeRPCModule();
+  FinalizeRPCForThread();
+  InitializeRPCForThread();
+  RawHttpPeer peer;
+  InitializeRPC("127.0.0.1", peer.port(), false, "", "");
+
+  EXPECT_TRUE(MakeRPCRequest("A", {}).AsBoolean());
+  ASSERT_EQ(peer.Connections(), 1u);
+  EXPECT_FALSE(peer.ClosedByClient(0));  // held open between requests
+
+  EXPECT_TRUE(MakeRPCRequest("B", {}).AsBoolean());
+  ASSERT_EQ(peer.Connections(), 2u);
+  EXPECT_TRUE(peer.ClosedByClient(0));
+  EXPECT_FALSE(peer.ClosedByClient(1));
+
+  FinalizeRPCForThread();
+  EXPECT_TRUE(peer.ClosedByClient(1));
+  InitializeRPCForThread();
+}
+
+TEST_F(TransportTest, StateChecksComeInOrder) {
+  // Not initialised comes before the thread check, also on a thread that has a client.
+  FinalizeRPCModule();
+  InitializeRPCForThread();
+  EXPECT_EQ(ErrorOf([] { IPS_GetKernelVersion(); }), "JSON-RPC is not initialized yet.");
+  EXPECT_EQ(ErrorOnOtherThread([] { IPS_GetKernelVersion(); }), "JSON-RPC is not initialized yet.");
+  std::size_t before = server_->requests().size();
+
+  Connect();
+  EXPECT_EQ(ErrorOnOtherThread([] { IPS_GetKernelVersion(); }),
+            "JSON-RPC is not initialized for this thread yet.");
+  FinalizeRPCForThread();
+  FinalizeRPCForThread();  // nothing to release the second time
+  EXPECT_EQ(ErrorOf([] { IPS_GetKernelVersion(); }),
+            "JSON-RPC is not initialized for this thread yet.");
+  EXPECT_EQ(server_->requests().size(), before);  // nothing was sent
+
+  InitializeRPCForThread();
+  EXPECT_EQ(ErrorOf([] { InitializeRPCForThread(); }),
+            "Cannot Initialize RPC twice for one thread!");
+  EXPECT_EQ(IPS_GetKernelVersion(), "6.4");  // the first client is still in place
+}
+
+TEST_F(TransportTest, InitializeRPCOnlyOnTheMainThread) {
+  EXPECT_EQ(ErrorOnOtherThread([] { InitializeRPC("10.0.0.1", 1, false, "u", "p"); }),
+            "Initialize RPC can only be called from main loop!");
+  EXPECT_EQ(IPS_GetKernelVersion(), "6.4");  // the settings were left alone
+  EXPECT_EQ(LastHeader("Authorization"), std::nullopt);
+}
+
+TEST_F(TransportTest, ConnectionThreadsHaveTheirOwnClients) {
+  std::vector<std::thread> threads;
+  std::atomic<int> successes{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      InitializeRPCForThread();
+      for (int i = 0; i < 5; ++i)
+        if (IPS_GetName(12345) ==
+            "K\xc3\xbc"
+            "che")
+          ++successes;
+      FinalizeRPCForThread();
+    });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(successes.load(), 20);
+}
+
+TEST_F(TransportTest, HttpFailuresAndTheClientRecovers) {
+  struct Case {
+    sim::Fault fault;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{sim::FaultKind::HttpStatus, 500}, "HTTP/1.1 500 Internal Server Error"},
+      {{sim::FaultKind::HttpStatus, 404}, "HTTP/1.1 404 Not Found"},
+      {{sim::FaultKind::HttpStatus, 401}, "HTTP/1.1 401 Unauthorized"},
+      {{sim::FaultKind::EmptyBody}, "The server sent an empty reply."},
+      {{sim::FaultKind::NonJsonBody}, "The server's reply is not a JSON-RPC object."},
+      {{sim::FaultKind::ErrorReply, 0, "Object #1 does not exist"}, "Object #1 does not exist"},
+  };
+  for (const Case& c : cases) {
+    server_->setFault("IPS_GetKernelVersion", c.fault);
+    EXPECT_EQ(ErrorOf([] { IPS_GetKernelVersion(); }), c.message);
+    server_->clearFaults();
+    EXPECT_EQ(IPS_GetKernelVersion(), "6.4");
+  }
+
+  server_->setFault("", {sim::FaultKind::DropConnection});
+  EXPECT_NE(ErrorOf([] { IPS_GetKernelVersion(); }), "(no error)");
+  server_->clearFaults();
+  EXPECT_EQ(IPS_GetKernelVersion(), "6.4");
+}
+
+TEST_F(TransportTest, ServerErrorsReadAsTheServerMeantThem) {
+  EXPECT_EQ(ErrorOf([] { IPS_GetObjectIDByName("Bad\xe4", 0); }),
+            "Object with name Bad\xc3\xa4 could not be found");
+  server_->setEscapeUnicode(true);
+  EXPECT_EQ(ErrorOf([] { IPS_GetObjectIDByName("Bad\xe4", 0); }),
+            "Object with name Bad\xc3\xa4 could not be found");
+}
+
+TEST_F(TransportTest, ConnectionRefusedIsCurlsOwnError) {
+  int closedPort;
+  {
+    RawHttpPeer peer;
+    closedPort = peer.port();
+  }
+  InitializeRPC("127.0.0.1", closedPort, false, "", "");
+  std::string message = ErrorOf([] { IPS_GetKernelVersion(); });
+  EXPECT_THAT(message, HasSubstr(std::to_string(closedPort)));
+  EXPECT_THAT(message, HasSubstr("onnect"));
+  Connect();
+  EXPECT_EQ(IPS_GetKernelVersion(), "6.4");
+}
+
+TEST_F(TransportTest, HostsThatWouldChangeTheUrlAreRefused) {
+  for (const char* host : {"evil.example/x?", "user@host", "a b", "host#frag"}) {
+    InitializeRPC(host, server_->port(), false, "", "");
+    EXPECT_THAT(ErrorOf([] { IPS_GetKernelVersion(); }), HasSubstr("Invalid server host name"));
+  }
+}
+
+TEST(TransportReplies, ResultErrorAndNeither) {
+  InitializeRPCModule();
+  FinalizeRPCForThread();
+  InitializeRPCForThread();
+  RawHttpPeer peer;
+  InitializeRPC("127.0.0.1", peer.port(), false, "", "");
+
+  peer.SetBody(R"({"jsonrpc":"2.0","result":1,"error":{"code":-1,"message":"both"},"id":1})");
+  EXPECT_EQ(ErrorOf([] { MakeRPCRequest("M", {}); }), "both");
+  peer.SetBody(R"({"error":{"code":-1}})");
+  EXPECT_EQ(ErrorOf([] { MakeRPCRequest("M", {}); }),
+            "The server reported an error without a message.");
+  peer.SetBody(R"({"error":{"message":42}})");
+  EXPECT_EQ(ErrorOf([] { MakeRPCRequest("M", {}); }), "42");
+
+  peer.SetBody(R"({"jsonrpc":"2.0","id":1})");
+  EXPECT_FALSE(MakeRPCRequest("M", {}).HasValue());
+  peer.SetBody(R"({"jsonrpc":"2.0","result":null,"id":1})");
+  JsonRef null = MakeRPCRequest("M", {});
+  ASSERT_TRUE(null.HasValue());
+  EXPECT_TRUE(null.IsNull());
+
+  for (const char* body : {"[1,2]", "\"text\"", "<html>oops</html>", "{\"result\":"}) {
+    peer.SetBody(body);
+    EXPECT_EQ(ErrorOf([] { MakeRPCRequest("M", {}); }),
+              "The server's reply is not a JSON-RPC object.")
+        << body;
+  }
+
+  peer.SetRawReply(
+      "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/api/\r\n"
+      "Content-Length: 0\r\n\r\n");
+  EXPECT_THAT(ErrorOf([] { MakeRPCRequest("M", {}); }), HasSubstr("HTTP/1.1 302 Found"));
+
+  // A chunked reply is read whole.
+  peer.SetRawReply(
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "5\r\n{\"res\r\nb\r\nult\":\"ok\"}\r\n0\r\n\r\n");
+  EXPECT_EQ(MakeRPCRequest("M", {}).AsString(), u"ok");
+  std::size_t requestsBefore = peer.Requests().size();
+  EXPECT_EQ(requestsBefore, 11u);  // every call above reached the peer once
+
+  peer.SetBody(R"({"result":"K\u00fcche \u20ac"})");
+  EXPECT_EQ(IPS_GetName(1),
+            "K\xfc"
+            "che \x80");
+  peer.SetBody(
+      "{\"result\":\"K\xc3\xbc"
+      "che\"}");
+  EXPECT_EQ(IPS_GetName(1),
+            "K\xc3\xbc"
+            "che");  // the bytes as they came
+}
+
+TEST(TransportAbort, ASilentServerIsAbortedFromAnotherThread) {
+  InitializeRPCModule();
+  RawHttpPeer peer;
+  peer.SetSilent();
+  InitializeRPC("127.0.0.1", peer.port(), false, "", "");
+
+  auto pending = std::async(std::launch::async, [] {
+    InitializeRPCForThread();
+    std::string message = ErrorOf([] { IPS_GetKernelVersion(); });
+    FinalizeRPCForThread();
+    return message;
+  });
+  ASSERT_TRUE(peer.WaitForConnections(1, std::chrono::seconds(10)));
+  AbortAllTransfers();
+  ASSERT_EQ(pending.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(pending.get(), "Request aborted.");
+
+  // Until transfers resume, a new request fails at once without connecting.
+  std::size_t connections = peer.Connections();
+  EXPECT_EQ(ErrorOf([] { IPS_GetKernelVersion(); }), "Request aborted.");
+  EXPECT_EQ(peer.Connections(), connections);
+  ResumeTransfers();
+
+  peer.SetBody(R"({"result":"6.4"})");
+  EXPECT_EQ(IPS_GetKernelVersion(), "6.4");
+}
+
+}  // namespace
+}  // namespace velmar::api
