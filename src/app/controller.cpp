@@ -1,0 +1,175 @@
+#include "app/controller.h"
+
+#include <exception>
+#include <limits>
+#include <utility>
+
+#include "api/http_client.h"
+#include "api/json_rpc.h"
+#include "api/server_calls.h"
+#include "app/shell_factory.h"
+#include "core/error.h"
+#include "text/console_layout.h"
+#include "text/encoding.h"
+
+namespace velmar::app {
+
+Rgb ToRgb(StatusColor color) {
+  return color == StatusColor::Green ? Rgb{0, 128, 0} : Rgb{128, 0, 0};
+}
+
+std::int32_t FieldToInt(const std::u16string& text) {
+  auto fail = [&]() -> std::int32_t {
+    throw Error("'" + text::Utf16ToUtf8(text) + "' is not a valid integer value");
+  };
+  std::size_t pos = 0;
+  bool negative = false;
+  if (pos < text.size() && (text[pos] == u'+' || text[pos] == u'-')) {
+    negative = text[pos] == u'-';
+    ++pos;
+  }
+  if (pos == text.size()) return fail();
+  std::int64_t value = 0;
+  for (; pos < text.size(); ++pos) {
+    char16_t c = text[pos];
+    if (c < u'0' || c > u'9') return fail();
+    value = value * 10 + (c - u'0');
+    if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1) return fail();
+  }
+  if (negative) value = -value;
+  if (value > std::numeric_limits<std::int32_t>::max()) return fail();
+  return static_cast<std::int32_t>(value);
+}
+
+Controller::Controller(ControllerSettings settings) : settings_(std::move(settings)) {
+  listener_.setLoginMessage(kLoginMessage);
+  listener_.setBindings(settings_.listenAddresses);
+  listener_.setHandlerFactory(settings_.handlerFactory ? settings_.handlerFactory
+                                                       : StandardShellFactory());
+  // A closed socket does not wake a connection thread that waits for the server; aborting
+  // the transfers in flight does, so switch-off never hangs on a slow server.
+  listener_.setSwitchOffHook([] { api::AbortAllTransfers(); });
+}
+
+Controller::~Controller() {
+  listener_.setActive(false);
+  api::ResumeTransfers();
+}
+
+void Controller::FormCreate() {
+  MarkServiceStart();
+  setVersion(u"");
+  fields_.consoleChars = text::Utf8ToUtf16(std::to_string(text::gConsoleChars.load()));
+  if (settings_.shutdownInterval.count() > 0)
+    next_ = std::chrono::steady_clock::now() + settings_.shutdownInterval;
+}
+
+std::string Controller::ApiUrl() const {
+  std::int32_t port = 0;
+  try {
+    port = FieldToInt(fields_.port);
+  } catch (const Error&) {
+    return {};
+  }
+  return (settings_.useTls ? "https://" : "http://") + text::Utf16ToUtf8(fields_.host) + ":" +
+         std::to_string(port) + "/api/";
+}
+
+ConnectResult Controller::BtnConnectClick() {
+  // Step 1: store the connection settings and check the server. Any failure ends the action
+  // here and leaves the display as it was.
+  std::string url = ApiUrl();
+  try {
+    std::string username = text::UnicodeToCodePage(fields_.username);
+    std::string password = text::UnicodeToCodePage(fields_.password);
+    std::int32_t port = FieldToInt(fields_.port);
+    std::string host = text::UnicodeToCodePage(fields_.host);
+    api::InitializeRPC(
+        host, port, settings_.useTls, username, password,
+        settings_.verifyTls ? api::TlsVerification::Verify : api::TlsVerification::Skip);
+    std::string version = api::IPS_GetKernelVersion();
+    setVersion(u"IPS Version " + text::CodePageToUnicode(version) + u" detected.");
+  } catch (const std::exception& e) {
+    return {ConnectOutcome::ServerCheckFailed, e.what(), url};
+  }
+  setStatus(kStatusConnected, StatusColor::Green);
+
+  // Step 3: the Telnet port. The listener's port is 16 bits wide; a larger number is refused
+  // rather than wrapped round to some other port.
+  std::int32_t telnetPort = 0;
+  try {
+    telnetPort = FieldToInt(fields_.telnetPort);
+  } catch (const Error& e) {
+    return {ConnectOutcome::TelnetPortInvalid, e.what(), url};
+  }
+  if (telnetPort < 0 || telnetPort > 65535) {
+    return {
+        ConnectOutcome::TelnetPortInvalid,
+        "'" + text::Utf16ToUtf8(fields_.telnetPort) + "' is not a valid port number (0 to 65535)",
+        url};
+  }
+
+  // Step 4: switch the listener on. It may still be on from a press that stopped at the
+  // console width; then it stays as it is.
+  if (!listener_.active()) {
+    listener_.setDefaultPort(static_cast<std::uint16_t>(telnetPort));
+    try {
+      listener_.setActive(true);
+    } catch (const std::exception& e) {
+      return {ConnectOutcome::ListenFailed, e.what(), url};
+    }
+  }
+  setTelnet(kTelnetOnline, StatusColor::Green);
+
+  // Step 6: the console width for all Telnet output.
+  try {
+    text::gConsoleChars.store(FieldToInt(fields_.consoleChars));
+  } catch (const Error& e) {
+    return {ConnectOutcome::ConsoleCharsInvalid, e.what(), url};
+  }
+  setConnectEnabled(false);
+  return {ConnectOutcome::Done, {}, url};
+}
+
+void Controller::TimerShutdownTimer() {
+  listener_.setActive(false);
+  // The switch-off hook aborted the transfers of the connection threads, which are gone
+  // now; later requests of this process may run again.
+  api::ResumeTransfers();
+  setTelnet(kTelnetOffline, StatusColor::DarkRed);
+  api::FinalizeRPCForThread();
+  setStatus(kStatusDisconnected, StatusColor::DarkRed);
+}
+
+void Controller::TimerFired() {
+  if (next_) next_ = *next_ + settings_.shutdownInterval;
+  TimerShutdownTimer();
+}
+
+void Controller::setStatus(std::u16string text, StatusColor color) {
+  display_.status = std::move(text);
+  display_.statusColor = color;
+  notify(DisplayItem::Status);
+}
+
+void Controller::setTelnet(std::u16string text, StatusColor color) {
+  display_.telnet = std::move(text);
+  display_.telnetColor = color;
+  notify(DisplayItem::Telnet);
+}
+
+void Controller::setVersion(std::u16string text) {
+  display_.version = std::move(text);
+  notify(DisplayItem::Version);
+}
+
+void Controller::setConnectEnabled(bool enabled) {
+  display_.connectEnabled = enabled;
+  notify(DisplayItem::ConnectButton);
+}
+
+void Controller::notify(DisplayItem item) {
+  if (observer_) observer_(item, display_);
+}
+
+}  // namespace velmar::app

@@ -1,0 +1,146 @@
+// The service host: the control window's fields, actions and displayed states, without any
+// toolkit. The Qt window and the headless `velmar` are thin layers over one Controller.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "telnet/listener.h"
+
+namespace velmar::app {
+
+// The two colours of the status labels.
+enum class StatusColor {
+  DarkRed,  // RGB 128, 0, 0
+  Green,    // RGB 0, 128, 0
+};
+
+struct Rgb {
+  int red, green, blue;
+};
+Rgb ToRgb(StatusColor color);
+
+// The texts the window shows, exactly as it shows them.
+inline constexpr char16_t kStatusConnected[] = u"Connected";
+inline constexpr char16_t kStatusDisconnected[] = u"Disconected";  // sic: the window's text
+inline constexpr char16_t kTelnetOnline[] = u"Online";
+inline constexpr char16_t kTelnetOffline[] = u"Offline";
+inline constexpr char16_t kLoginMessage[] = u"Have a lot of fun...";
+
+// The operator's input: the text fields as typed. The numeric ones are read when Connect is
+// pressed, so that an empty or malformed field fails at the step that needs it.
+struct Fields {
+  std::u16string host = u"127.0.0.1";
+  std::u16string port = u"3777";
+  std::u16string username;
+  std::u16string password;
+  std::u16string telnetPort = u"23";
+  std::u16string consoleChars;  // filled with the console width by FormCreate
+};
+
+// What the window shows besides the fields.
+struct DisplayState {
+  std::u16string status = kStatusDisconnected;
+  StatusColor statusColor = StatusColor::DarkRed;
+  std::u16string telnet = kTelnetOffline;
+  StatusColor telnetColor = StatusColor::DarkRed;
+  std::u16string version;  // "IPS Version <v> detected." after a successful check
+  bool connectEnabled = true;
+};
+
+// Which part of the display an assignment touched.
+enum class DisplayItem { Status, Telnet, Version, ConnectButton };
+
+// Settings that the window fixes and the headless service lets the operator choose.
+struct ControllerSettings {
+  // Interval of the repeating shutdown timer, counted from FormCreate; zero means never.
+  std::chrono::milliseconds shutdownInterval{600000};
+  bool useTls = false;
+  bool verifyTls = true;  // TLS only: check the server's certificate and host name
+  // Numeric addresses for the Telnet listener; empty means the IPv4 and IPv6 wildcards.
+  std::vector<std::string> listenAddresses;
+  // Creates the shell of each Telnet connection; empty means the standard shell.
+  telnet::HandlerFactory handlerFactory;
+};
+
+// How a press of Connect ended.
+enum class ConnectOutcome {
+  Done,                 // every step done: the service is on
+  ServerCheckFailed,    // step 1: a field, the settings or the kernel version call failed
+  TelnetPortInvalid,    // the Telnet port field is not a port number
+  ListenFailed,         // the listener could not be switched on
+  ConsoleCharsInvalid,  // the console width field is not a number
+};
+
+struct ConnectResult {
+  ConnectOutcome outcome = ConnectOutcome::Done;
+  std::string message;  // UTF-8; why the step failed
+  std::string url;      // the API endpoint of the server check, when it got that far
+};
+
+class Controller {
+ public:
+  // Called after every assignment to the display, on the thread that made it.
+  using Observer = std::function<void(DisplayItem, const DisplayState&)>;
+
+  explicit Controller(ControllerSettings settings = {});
+  ~Controller();  // switches the listener off
+  Controller(const Controller&) = delete;
+  Controller& operator=(const Controller&) = delete;
+
+  Fields& fields() { return fields_; }
+  const Fields& fields() const { return fields_; }
+  const DisplayState& display() const { return display_; }
+  const ControllerSettings& settings() const { return settings_; }
+  void setObserver(Observer observer) { observer_ = std::move(observer); }
+
+  // Once, when the window exists: records the service's start time, clears the version line,
+  // shows the console width and starts the shutdown timer.
+  void FormCreate();
+
+  // The Connect action, step by step; stops at the first failing step and says which.
+  ConnectResult BtnConnectClick();
+
+  // The shutdown timer's action: listener off (every connection closed and its thread
+  // joined, HTTP transfers in flight aborted), this thread's API client released, both
+  // status labels dark red. Safe to repeat on an idle service.
+  void TimerShutdownTimer();
+
+  // When the shutdown timer fires next; nullopt when the interval is zero or before
+  // FormCreate. A front end without its own timer waits for this moment and then calls
+  // TimerFired(), which runs the action and schedules the next firing.
+  std::optional<std::chrono::steady_clock::time_point> nextShutdown() const { return next_; }
+  void TimerFired();
+
+  // The listener, for the endpoints it bound and its connection count.
+  const telnet::Listener& listener() const { return listener_; }
+
+  // The API endpoint that the current fields and settings name (empty when the port field
+  // is not a number).
+  std::string ApiUrl() const;
+
+ private:
+  void setStatus(std::u16string text, StatusColor color);
+  void setTelnet(std::u16string text, StatusColor color);
+  void setVersion(std::u16string text);
+  void setConnectEnabled(bool enabled);
+  void notify(DisplayItem item);
+
+  ControllerSettings settings_;
+  Fields fields_;
+  DisplayState display_;
+  Observer observer_;
+  telnet::Listener listener_;
+  std::optional<std::chrono::steady_clock::time_point> next_;
+};
+
+// Reads a field the way the window does: an optional sign and decimal digits that fit a
+// signed 32-bit integer, nothing else (no blanks). On failure raises velmar::Error with
+// "'<text>' is not a valid integer value".
+std::int32_t FieldToInt(const std::u16string& text);
+
+}  // namespace velmar::app

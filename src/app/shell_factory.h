@@ -1,0 +1,16 @@
+// Wiring between the service host and the shell: which commands a Telnet connection gets and
+// what every connection thread sets up and releases.
+#pragma once
+
+#include "telnet/listener.h"
+
+namespace velmar::app {
+
+// Gives every connection a shell session with the full command table; each connection thread
+// owns its API client from connect to disconnect.
+telnet::HandlerFactory StandardShellFactory();
+
+// Records now as the moment the service started (what the uptime command reports).
+void MarkServiceStart();
+
+}  // namespace velmar::app
