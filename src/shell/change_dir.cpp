@@ -1,0 +1,104 @@
+#include "shell/change_dir.h"
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <unordered_set>
+
+#include "api/ips_objects.h"
+#include "api/server_calls.h"
+#include "core/error.h"
+#include "shell/object_argument.h"
+#include "text/arguments.h"
+
+namespace velmar::shell {
+
+namespace {
+
+std::u16string UpperAscii(std::u16string_view text) {
+  std::u16string result(text);
+  for (char16_t& c : result) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  }
+  return result;
+}
+
+std::u16string Decimal(std::int64_t value) {
+  std::string digits = std::to_string(value);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+// The ID the target text names; nothing after writing why not.
+std::optional<std::int32_t> TargetID(telnet::Session& session, const std::u16string& destination) {
+  if (destination == u"..") {
+    if (session.currentDir == 0) return 0;  // the root has nothing above it
+    return api::IPSObject(api::IPS_GetObject(session.currentDir)).Parent();
+  }
+  if (destination == u"\\" || destination == u"0") return 0;
+  const auto id =
+      ResolveObjectArgument(destination, session.currentDir, api::IPS_GetObjectIDByName);
+  if (!id || !api::IPS_ObjectExists(*id)) {
+    session.WriteLn(u"Object not found: " + destination);
+    return std::nullopt;
+  }
+  return id;
+}
+
+// The names from the root down to `record`, joined by backslashes.
+std::u16string PathOf(api::IPSObject record) {
+  std::u16string path = record.Name();
+  // A parent chain that runs in a circle would otherwise be followed for ever.
+  std::unordered_set<std::int32_t> seen{record.ID()};
+  while (record.ID() != 0) {
+    record = api::IPSObject(api::IPS_GetObject(record.Parent()));
+    if (!seen.insert(record.ID()).second) {
+      throw Error("The parents of object #" + std::to_string(record.ID()) + " form a circle");
+    }
+    path = record.Name() + u"\\" + path;
+  }
+  return path;
+}
+
+bool FitsCurrentDir(std::int32_t id) {
+  return id >= 0 && id <= std::numeric_limits<std::uint16_t>::max();
+}
+
+}  // namespace
+
+void ChangeDir(telnet::Session& session, const std::u16string& command) {
+  const std::u16string upper = UpperAscii(command);
+  std::u16string destination;
+  if (upper == u"CD..") {
+    destination = u"..";
+  } else if (upper == u"CD\\") {
+    destination = u"\\";
+  } else {
+    destination = text::GetObjectFromCommandline(command);
+  }
+
+  const auto destinationID = TargetID(session, destination);
+  if (!destinationID) return;
+
+  api::IPSObject record(api::IPS_GetObject(*destinationID));
+  std::int32_t newDir = *destinationID;
+  if (record.ObjectType() == api::IPSObjectType::otLink) {
+    const api::IPSLink link(api::IPS_GetLink(record.ID()));
+    newDir = link.Target();
+    record = api::IPSObject(api::IPS_GetObject(link.Target()));
+  } else if (!record.HasChildren()) {
+    session.WriteLn(u"Can not switch to " + destination + u". Object has no children.");
+    return;
+  }
+  // The current category holds 16 bits; a larger ID would silently become another object.
+  if (!FitsCurrentDir(newDir)) {
+    session.WriteLn(u"Can not switch to " + destination + u". Object ID " + Decimal(newDir) +
+                    u" is out of range.");
+    return;
+  }
+
+  std::u16string path = PathOf(record);
+  session.currentDir = static_cast<std::uint16_t>(newDir);
+  session.prompt = std::move(path);
+}
+
+}  // namespace velmar::shell
