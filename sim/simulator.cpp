@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -170,6 +171,10 @@ class HttpServer : public httplib::Server {
  private:
   bool process_and_close_socket(socket_t sock) override {
     ++accepted_;
+    // A reply goes out as headers and body in separate writes; without this the body would
+    // wait for the client's delayed acknowledgement of the headers.
+    int yes = 1;
+    ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     tConnection = sock;
     tDropped = false;
     {
