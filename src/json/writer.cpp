@@ -111,12 +111,14 @@ void AppendFloat(std::u16string& out, double value) {
   }
   // d.dddddddddddddde±x: the value rounded to 15 significant digits.
   char sci[40];
-  auto result =
-      std::to_chars(sci, sci + sizeof sci, std::fabs(value), std::chars_format::scientific, 14);
+  const char* sciEnd =
+      std::to_chars(sci, sci + sizeof sci, std::fabs(value), std::chars_format::scientific, 14).ptr;
   const char* ePos = sci;
-  while (*ePos != 'e') ++ePos;
-  int exponent10 = std::atoi(ePos + 1);
-  (void)result;
+  while (ePos != sciEnd && *ePos != 'e') ++ePos;
+  const char* expStart = ePos + 1;
+  if (*expStart == '+') ++expStart;  // from_chars takes a "-" but no "+"
+  int exponent10 = 0;
+  std::from_chars(expStart, sciEnd, exponent10);
   char digits[16];
   int n = 0;
   for (const char* p = sci; p != ePos; ++p)

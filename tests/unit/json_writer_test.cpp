@@ -50,6 +50,24 @@ TEST(JsonWriterTest, FloatToJson) {
   for (const auto& c : cases) EXPECT_EQ(FloatToJson(c.value), c.text) << c.value;
 }
 
+// Fills the stack below the caller with digits, so that a number text that is read past its
+// end picks them up.
+[[gnu::noinline]] void DirtyTheStack() {
+  volatile char junk[4096];
+  for (auto& c : junk) c = '7';
+}
+
+TEST(JsonWriterTest, FloatToJsonReadsOnlyItsOwnDigits) {
+  // Found by fuzzing: the exponent was read beyond the end of the digits.
+  for (double value : {1.7e9, 21.5, 2e-3, 1e20}) {
+    DirtyTheStack();
+    std::u16string text = FloatToJson(value);
+    DirtyTheStack();
+    EXPECT_EQ(JsonValue::MakeDouble(value).AsJson(), text);
+    EXPECT_EQ(ParseJson(text).AsDouble(), value) << Narrow(text);
+  }
+}
+
 TEST(JsonWriterTest, CurrToJson) {
   const struct {
     std::int64_t tenThousandths;
