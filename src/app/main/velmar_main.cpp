@@ -1,0 +1,224 @@
+// velmar: the service without a window. The options fill the window's fields, Connect is
+// pressed once at start, and every state the window would show is printed to stdout as it
+// changes. The service runs until the shutdown timer fires or SIGINT/SIGTERM arrives.
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "api/http_client.h"
+#include "api/json_rpc.h"
+#include "app/controller.h"
+#include "app/options.h"
+#include "sim/simulator.h"
+#include "text/encoding.h"
+
+namespace velmar::app {
+namespace {
+
+// Turns SIGINT and SIGTERM into a stop request. The signals are blocked in every thread and
+// taken by one thread of their own, so that no other thread is ever interrupted; a stop
+// request also aborts an HTTP request in flight, such as a server check that hangs.
+class StopSignals {
+ public:
+  StopSignals() {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGTERM);
+    // Before any other thread exists, so that all of them inherit the mask.
+    pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+    thread_ = std::thread([this] { Run(); });
+  }
+
+  ~StopSignals() {
+    exiting_.store(true);
+    pthread_kill(thread_.native_handle(), SIGTERM);
+    thread_.join();
+  }
+
+  // Waits until a stop is requested or `deadline` passes; true when a stop was requested.
+  bool WaitUntil(std::optional<std::chrono::steady_clock::time_point> deadline) {
+    std::unique_lock lock(mutex_);
+    if (deadline) return changed_.wait_until(lock, *deadline, [this] { return requested_; });
+    changed_.wait(lock, [this] { return requested_; });
+    return true;
+  }
+
+  bool requested() {
+    std::lock_guard lock(mutex_);
+    return requested_;
+  }
+
+ private:
+  void Run() {
+    for (;;) {
+      int signal = 0;
+      if (sigwait(&set_, &signal) != 0) continue;
+      if (exiting_.load()) return;
+      {
+        std::lock_guard lock(mutex_);
+        requested_ = true;
+      }
+      api::AbortAllTransfers();
+      changed_.notify_all();
+    }
+  }
+
+  sigset_t set_;
+  std::atomic<bool> exiting_{false};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool requested_ = false;
+  std::thread thread_;
+};
+
+std::u16string ToField(const std::string& utf8) {
+  return text::Utf8ToUtf16(utf8);
+}
+
+std::string JoinEndpoints(const std::vector<std::string>& endpoints) {
+  std::string joined;
+  for (const std::string& endpoint : endpoints) {
+    if (!joined.empty()) joined += ", ";
+    joined += endpoint;
+  }
+  return joined;
+}
+
+// How a Telnet client reaches the first endpoint: the wildcards are reached on loopback.
+std::string TelnetCommand(const std::string& endpoint) {
+  std::size_t colon = endpoint.rfind(':');
+  std::string address = endpoint.substr(0, colon);
+  std::string port = endpoint.substr(colon + 1);
+  if (address == "0.0.0.0") address = "127.0.0.1";
+  if (address == "[::]") address = "::1";
+  if (address.size() > 2 && address.front() == '[') address = address.substr(1, address.size() - 2);
+  return "telnet " + address + " " + port;
+}
+
+int Run(const Options& options) {
+  StopSignals stop;
+  api::InitializeRPCModule();
+
+  std::unique_ptr<sim::Simulator> demoServer;
+  std::string host = options.host;
+  int port = options.port;
+  if (options.demo) {
+    sim::SimulatorOptions simOptions;
+    simOptions.bind = "127.0.0.1";
+    simOptions.port = options.demoPort;
+    demoServer = std::make_unique<sim::Simulator>(simOptions);
+    try {
+      demoServer->start();
+    } catch (const std::exception& e) {
+      std::cerr << "velmar: cannot start the demo server on 127.0.0.1:" << options.demoPort << ": "
+                << e.what() << std::endl;
+      return kExitServerCheck;
+    }
+    host = "127.0.0.1";
+    port = demoServer->port();
+    std::cerr << "velmar: demo server (a simulated IP-Symcon with a demo home) on http://" << host
+              << ":" << port << "/api/" << std::endl;
+  }
+
+  ControllerSettings settings;
+  settings.shutdownInterval = std::chrono::milliseconds(
+      static_cast<long long>(std::llround(options.shutdownMinutes * 60000.0)));
+  settings.useTls = options.tls;
+  settings.verifyTls = !options.insecure;
+  settings.listenAddresses = options.listen;
+  Controller controller(settings);
+  controller.setObserver([](DisplayItem item, const DisplayState& state) {
+    std::u16string line;
+    switch (item) {
+      case DisplayItem::Status:
+        line = state.status;
+        break;
+      case DisplayItem::Telnet:
+        line = state.telnet;
+        break;
+      case DisplayItem::Version:
+        line = state.version;
+        break;
+      case DisplayItem::ConnectButton:
+        return;
+    }
+    if (line.empty()) return;
+    std::cout << text::Utf16ToUtf8(line) << std::endl;
+  });
+
+  controller.FormCreate();
+  Fields& fields = controller.fields();
+  fields.host = ToField(host);
+  fields.port = ToField(std::to_string(port));
+  fields.username = ToField(options.username);
+  fields.password = ToField(options.password);
+  fields.telnetPort = ToField(std::to_string(options.telnetPort));
+  fields.consoleChars = ToField(std::to_string(options.consoleChars));
+
+  ConnectResult result = controller.BtnConnectClick();
+  if (stop.requested()) {
+    controller.TimerShutdownTimer();
+    return kExitOk;
+  }
+  switch (result.outcome) {
+    case ConnectOutcome::Done:
+      break;
+    case ConnectOutcome::ServerCheckFailed:
+      std::cerr << "velmar: the server check (IPS_GetKernelVersion) failed for " << result.url
+                << ": " << result.message << std::endl;
+      return kExitServerCheck;
+    case ConnectOutcome::ListenFailed:
+      std::cerr << "velmar: " << result.message << std::endl;
+      return kExitListen;
+    case ConnectOutcome::TelnetPortInvalid:
+    case ConnectOutcome::ConsoleCharsInvalid:
+      std::cerr << "velmar: " << result.message << std::endl;
+      return kExitUsage;
+  }
+
+  std::vector<std::string> endpoints = controller.listener().boundEndpoints();
+  std::cerr << "velmar: Telnet listening on " << JoinEndpoints(endpoints) << std::endl;
+  bool exposed = options.listen.empty();
+  for (const std::string& address : options.listen) exposed |= !IsLoopbackAddress(address);
+  if (exposed) {
+    std::cerr << "velmar: warning: the Telnet shell has no login; anyone who can reach this "
+                 "port controls the IP-Symcon server (use --listen 127.0.0.1 to keep it local)"
+              << std::endl;
+  }
+  if (!endpoints.empty()) {
+    std::cerr << "velmar: connect with: " << TelnetCommand(endpoints.front())
+              << "   (type help in the shell; Ctrl+C here stops Velmar)" << std::endl;
+  }
+
+  // Until the shutdown timer fires or a stop is requested; either switches the service off.
+  stop.WaitUntil(controller.nextShutdown());
+  controller.TimerFired();
+  if (demoServer) demoServer->stop();
+  api::FinalizeRPCModule();
+  return kExitOk;
+}
+
+}  // namespace
+}  // namespace velmar::app
+
+int main(int argc, char** argv) {
+  using namespace velmar::app;
+  ParsedCommandLine parsed = ParseCommandLine(argc, argv);
+  if (!parsed.run) {
+    std::fputs(parsed.out.c_str(), stdout);
+    std::fputs(parsed.err.c_str(), stderr);
+    return parsed.exitCode;
+  }
+  return Run(parsed.options);
+}

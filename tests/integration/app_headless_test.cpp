@@ -1,0 +1,396 @@
+// The headless `velmar` as a user runs it: separate processes (velmar, velmar-sim) over
+// loopback, its stdout states, stderr messages, exit codes and signals.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/error.h"
+#include "support/telnet_client.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using velmar::testing::TelnetClient;
+
+const std::string kBin = VELMAR_BIN_DIR;
+
+// A child process with its stdout and stderr read through pipes, always with a deadline.
+class Process {
+ public:
+  explicit Process(std::vector<std::string> args) {
+    int out[2], err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) throw velmar::Error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    ::close(err[1]);
+    out_.fd = out[0];
+    err_.fd = err[0];
+    if (rc != 0) throw velmar::Error("cannot start " + args[0]);
+  }
+
+  ~Process() {
+    if (!exitCode_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    ::close(out_.fd);
+    ::close(err_.fd);
+  }
+
+  // The next line of stdout (without its line end); nothing at end of output or deadline.
+  std::optional<std::string> StdoutLine(std::chrono::milliseconds limit = 10s) {
+    return Line(out_, Clock::now() + limit);
+  }
+
+  // Reads stderr until a line holds `needle`; that line, or nothing.
+  std::optional<std::string> StderrLineWith(const std::string& needle,
+                                            std::chrono::milliseconds limit = 10s) {
+    auto deadline = Clock::now() + limit;
+    while (auto line = Line(err_, deadline)) {
+      stderrSeen_ += *line + "\n";
+      if (line->find(needle) != std::string::npos) return line;
+    }
+    return std::nullopt;
+  }
+
+  void Signal(int signal) { ::kill(pid_, signal); }
+
+  // The exit code once the process has ended; nothing if it is still running at the deadline.
+  // Drains both pipes meanwhile.
+  std::optional<int> Wait(std::chrono::milliseconds limit = 15s) {
+    auto deadline = Clock::now() + limit;
+    while (!exitCode_) {
+      int status = 0;
+      pid_t done = ::waitpid(pid_, &status, WNOHANG);
+      if (done == pid_) {
+        exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        break;
+      }
+      if (Clock::now() >= deadline) return std::nullopt;
+      Drain(std::min(deadline, Clock::now() + 20ms));
+    }
+    Drain(Clock::now() + 200ms, true);
+    return exitCode_;
+  }
+
+  // Everything left on stdout and stderr after the process ended (call after Wait).
+  std::string RestOfStdout() const { return out_.buffer; }
+  std::string Stderr() const { return stderrSeen_ + err_.buffer; }
+
+ private:
+  struct Stream {
+    int fd = -1;
+    std::string buffer;
+    bool eof = false;
+  };
+
+  static bool Fill(Stream& stream, Clock::time_point deadline) {
+    if (stream.eof) return false;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() < 0) return false;
+    pollfd p{stream.fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+    char chunk[4096];
+    ssize_t n = ::read(stream.fd, chunk, sizeof chunk);
+    if (n <= 0) {
+      stream.eof = true;
+      return false;
+    }
+    stream.buffer.append(chunk, static_cast<std::size_t>(n));
+    return true;
+  }
+
+  static std::optional<std::string> Line(Stream& stream, Clock::time_point deadline) {
+    for (;;) {
+      std::size_t end = stream.buffer.find('\n');
+      if (end != std::string::npos) {
+        std::string line = stream.buffer.substr(0, end);
+        stream.buffer.erase(0, end + 1);
+        return line;
+      }
+      if (!Fill(stream, deadline)) return std::nullopt;
+    }
+  }
+
+  void Drain(Clock::time_point deadline, bool toEnd = false) {
+    pollfd p[2] = {{out_.fd, POLLIN, 0}, {err_.fd, POLLIN, 0}};
+    do {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0 || (out_.eof && err_.eof)) return;
+      p[0].fd = out_.eof ? -1 : out_.fd;
+      p[1].fd = err_.eof ? -1 : err_.fd;
+      if (::poll(p, 2, static_cast<int>(left.count())) <= 0) return;
+      if (p[0].revents) Fill(out_, Clock::now());
+      if (p[1].revents) Fill(err_, Clock::now());
+    } while (toEnd);
+  }
+
+  pid_t pid_ = -1;
+  Stream out_, err_;
+  std::string stderrSeen_;
+  std::optional<int> exitCode_;
+};
+
+// The port in "...:<port>" at the end of the first endpoint on a stderr/stdout line.
+int PortAfterColon(const std::string& line, const std::string& prefix) {
+  std::size_t at = line.find(prefix);
+  if (at == std::string::npos) return -1;
+  std::size_t colon = line.find(':', at + prefix.size());
+  return std::stoi(line.substr(colon + 1));
+}
+
+// A simulated server as its own process on an ephemeral loopback port.
+class SimProcess {
+ public:
+  explicit SimProcess(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {kBin + "/velmar-sim", "--port", "0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    process_.emplace(args);
+    auto line = process_->StdoutLine();
+    if (!line) throw velmar::Error("velmar-sim did not start");
+    port_ = PortAfterColon(*line, "http://127.0.0.1");
+  }
+  int port() const { return port_; }
+
+ private:
+  std::optional<Process> process_;
+  int port_ = -1;
+};
+
+// velmar's Telnet port, from its "listening on <address>:<port>" line on stderr.
+int TelnetPort(Process& velmar) {
+  auto line = velmar.StderrLineWith("Telnet listening on ");
+  return line ? PortAfterColon(*line, "listening on ") : -1;
+}
+
+std::vector<std::string> Velmar(std::vector<std::string> args) {
+  args.insert(args.begin(), kBin + "/velmar");
+  return args;
+}
+
+// A port on 127.0.0.1 that was free a moment ago (for a server that must not be there).
+int UnusedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  socklen_t len = sizeof sa;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  ::close(fd);
+  return ntohs(sa.sin_port);
+}
+
+TEST(HeadlessTest, ServesATelnetSessionAndStopsInOrderOnSignals) {
+  for (int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal == SIGTERM ? "SIGTERM" : "SIGINT");
+    SimProcess sim({"--kernel-version", "5.2"});
+    Process velmar(Velmar({"--port", std::to_string(sim.port()), "--telnet-port", "0", "--listen",
+                           "127.0.0.1", "--shutdown-minutes", "0"}));
+    EXPECT_EQ(velmar.StdoutLine(), "IPS Version 5.2 detected.");
+    EXPECT_EQ(velmar.StdoutLine(), "Connected");
+    EXPECT_EQ(velmar.StdoutLine(), "Online");
+    int port = TelnetPort(velmar);
+    ASSERT_GT(port, 0);
+
+    TelnetClient client(static_cast<std::uint16_t>(port));
+    std::string greeting = client.readUntil("\x1b[36;1mIP-Symcon>\x1b[0m");
+    EXPECT_EQ(greeting.rfind("Welcome to the IPS Terminal Server powered by Velmar v", 0), 0u);
+    client.send("ls\r\n");
+    EXPECT_NE(client.readUntil("IP-Symcon>").find("Showing Object: 0"), std::string::npos);
+
+    // The connected client is dropped by the switch-off.
+    velmar.Signal(signal);
+    EXPECT_EQ(velmar.StdoutLine(), "Offline");
+    EXPECT_EQ(velmar.StdoutLine(), "Disconected");
+    EXPECT_EQ(velmar.Wait(), 0);
+    EXPECT_TRUE(client.waitClosed());
+    EXPECT_EQ(velmar.RestOfStdout(), "");
+    EXPECT_EQ(velmar.Stderr().find("warning"), std::string::npos) << velmar.Stderr();
+  }
+}
+
+TEST(HeadlessTest, UnreachableServerExitsOneNamingTheUrl) {
+  const int port = UnusedPort();
+  Process velmar(Velmar({"--port", std::to_string(port), "--telnet-port", "0"}));
+  EXPECT_EQ(velmar.Wait(), 1);
+  EXPECT_EQ(velmar.RestOfStdout(), "");
+  const std::string err = velmar.Stderr();
+  EXPECT_NE(err.find("http://127.0.0.1:" + std::to_string(port) + "/api/"), std::string::npos)
+      << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+}
+
+TEST(HeadlessTest, WrongCredentialsExitOneAndAPasswordFileIsRead) {
+  SimProcess sim({"--username", "me@example.com", "--password", "s3cret"});
+  {
+    Process velmar(Velmar({"--port", std::to_string(sim.port()), "--telnet-port", "0", "--listen",
+                           "127.0.0.1", "--username", "me@example.com", "--password", "wrong"}));
+    EXPECT_EQ(velmar.Wait(), 1);
+    EXPECT_NE(velmar.Stderr().find("401"), std::string::npos) << velmar.Stderr();
+  }
+  const std::string file = ::testing::TempDir() + "velmar_password";
+  std::ofstream(file) << "s3cret\n";
+  Process velmar(
+      Velmar({"--port", std::to_string(sim.port()), "--telnet-port", "0", "--listen", "127.0.0.1",
+              "--username", "me@example.com", "--password-file", file, "--shutdown-minutes", "0"}));
+  EXPECT_TRUE(velmar.StdoutLine());
+  EXPECT_EQ(velmar.StdoutLine(), "Connected");
+  velmar.Signal(SIGTERM);
+  EXPECT_EQ(velmar.Wait(), 0);
+  std::remove(file.c_str());
+}
+
+TEST(HeadlessTest, TelnetPortInUseExitsTwo) {
+  int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(::listen(holder, 1), 0);
+  socklen_t len = sizeof sa;
+  ::getsockname(holder, reinterpret_cast<sockaddr*>(&sa), &len);
+  const int taken = ntohs(sa.sin_port);
+
+  Process velmar(Velmar({"--demo", "--demo-port", "0", "--telnet-port", std::to_string(taken)}));
+  EXPECT_EQ(velmar.Wait(), 2);
+  EXPECT_EQ(velmar.RestOfStdout(), "IPS Version 6.4 detected.\nConnected\n");
+  EXPECT_NE(velmar.Stderr().find(std::to_string(taken)), std::string::npos) << velmar.Stderr();
+  ::close(holder);
+}
+
+TEST(HeadlessTest, BadOptionValuesExitSixtyFourWithUsage) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--port", "0"},
+      {"--port", "abc"},
+      {"--telnet-port", "70000"},
+      {"--console-chars", "0"},
+      {"--shutdown-minutes", "-1"},
+      {"--shutdown-minutes", "nan"},
+      {"--listen", "localhost"},
+      {"--insecure"},
+      {"--demo-port", "5000"},
+      {"--password", "x", "--password-file", "/dev/null"},
+      {"--password-file", "/nonexistent/velmar-password"},
+      {"--demo", "--host", "192.0.2.1"},
+      {"--bogus"},
+      {"stray"},
+  };
+  for (const auto& args : cases) {
+    std::string shown;
+    for (const auto& arg : args) shown += arg + " ";
+    SCOPED_TRACE(shown);
+    Process velmar(Velmar(args));
+    EXPECT_EQ(velmar.Wait(), 64);
+    EXPECT_EQ(velmar.RestOfStdout(), "");
+    EXPECT_NE(velmar.Stderr().find("Usage: velmar"), std::string::npos) << velmar.Stderr();
+  }
+}
+
+TEST(HeadlessTest, HelpAndVersionGoToStdout) {
+  Process help(Velmar({"--help"}));
+  EXPECT_EQ(help.Wait(), 0);
+  for (const char* option : {"--host", "--port", "--username", "--password-file", "--telnet-port",
+                             "--console-chars", "--listen", "--shutdown-minutes", "--tls",
+                             "--insecure", "--demo", "--demo-port", "--version"}) {
+    EXPECT_NE(help.RestOfStdout().find(option), std::string::npos) << option;
+  }
+  Process version(Velmar({"--version"}));
+  EXPECT_EQ(version.Wait(), 0);
+  EXPECT_EQ(version.RestOfStdout(), "velmar 2.0.7\n");
+}
+
+TEST(HeadlessTest, DemoServesTheDemoHome) {
+  Process velmar(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0"}));
+  EXPECT_EQ(velmar.StdoutLine(), "IPS Version 6.4 detected.");
+  EXPECT_EQ(velmar.StdoutLine(), "Connected");
+  EXPECT_EQ(velmar.StdoutLine(), "Online");
+  // The demo listens on loopback only, so there is nothing to warn about.
+  int port = TelnetPort(velmar);
+  ASSERT_GT(port, 0);
+  ASSERT_TRUE(velmar.StderrLineWith("telnet 127.0.0.1 " + std::to_string(port)));
+
+  TelnetClient client(static_cast<std::uint16_t>(port));
+  client.readUntil("IP-Symcon>");
+  client.send("ls\r\n");
+  std::string listing = client.readUntil("IP-Symcon>");
+  EXPECT_NE(listing.find("Erdgeschoss"), std::string::npos) << listing;
+  velmar.Signal(SIGTERM);
+  EXPECT_EQ(velmar.Wait(), 0);
+  EXPECT_EQ(velmar.Stderr().find("warning"), std::string::npos) << velmar.Stderr();
+}
+
+TEST(HeadlessTest, ShutdownTimerEndsTheService) {
+  Process velmar(
+      Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--shutdown-minutes", "0.05"}));
+  EXPECT_EQ(velmar.StdoutLine(), "IPS Version 6.4 detected.");
+  EXPECT_EQ(velmar.StdoutLine(), "Connected");
+  EXPECT_EQ(velmar.StdoutLine(), "Online");
+  int port = TelnetPort(velmar);
+  ASSERT_GT(port, 0);
+  TelnetClient client(static_cast<std::uint16_t>(port));
+  client.readUntil("IP-Symcon>");
+
+  // Nothing but the timer stops it (3 s); the deadlines only keep a broken build from hanging.
+  EXPECT_EQ(velmar.StdoutLine(30s), "Offline");
+  EXPECT_EQ(velmar.StdoutLine(), "Disconected");
+  EXPECT_EQ(velmar.Wait(), 0);
+  EXPECT_TRUE(client.waitClosed());
+}
+
+TEST(HeadlessTest, ListenLimitsTheAddressesAndWarnsWhenExposed) {
+  {
+    Process velmar(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--listen",
+                           "127.0.0.1", "--shutdown-minutes", "0"}));
+    int port = TelnetPort(velmar);
+    ASSERT_GT(port, 0);
+    TelnetClient ok("127.0.0.1", static_cast<std::uint16_t>(port));
+    EXPECT_THROW(TelnetClient("127.0.0.2", static_cast<std::uint16_t>(port)), velmar::Error);
+    velmar.Signal(SIGTERM);
+    EXPECT_EQ(velmar.Wait(), 0);
+    EXPECT_EQ(velmar.Stderr().find("warning"), std::string::npos);
+  }
+  {
+    Process velmar(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--listen",
+                           "0.0.0.0", "--shutdown-minutes", "0"}));
+    int port = TelnetPort(velmar);
+    ASSERT_GT(port, 0);
+    auto warning = velmar.StderrLineWith("warning");
+    ASSERT_TRUE(warning);
+    EXPECT_NE(warning->find("anyone who can reach"), std::string::npos);
+    TelnetClient other("127.0.0.2", static_cast<std::uint16_t>(port));
+    velmar.Signal(SIGTERM);
+    EXPECT_EQ(velmar.Wait(), 0);
+    const std::string err = velmar.Stderr();
+    EXPECT_EQ(err.find("warning"), err.rfind("warning")) << "one warning only: " << err;
+  }
+}
+
+}  // namespace
