@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what the build needs (Debian 12, as root), builds Velmar in build/ and runs it
+# against its built-in simulated IP-Symcon server with a demo home. Connect from another
+# terminal with: telnet 127.0.0.1 2323   (Ctrl+C here stops it.)
+# Extra arguments go to velmar, e.g. scripts/demo.sh --shutdown-minutes 0 (run until stopped)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+velmar_install_deps
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMAR_WERROR=ON >/dev/null
+cmake --build build -j2 --target velmar_headless
+exec build/bin/velmar --demo "$@"
