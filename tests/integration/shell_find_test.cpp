@@ -1,0 +1,144 @@
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "platform/regional.h"
+#include "shell_run_fixture.h"
+
+namespace velmar::testing {
+namespace {
+
+std::string Blanks(std::size_t n) {
+  return std::string(n, ' ');
+}
+
+class FindCommandTest : public CommandSocketTest {
+ protected:
+  void TearDown() override {
+    platform::OverrideRegionalSettings(std::nullopt);
+    CommandSocketTest::TearDown();
+  }
+
+  // `output` with the elapsed time of its summary replaced by "T"; the seconds are checked
+  // loosely against the least time the pauses take.
+  static std::string WithoutElapsed(const std::string& output, double leastSeconds,
+                                    const std::string& separator = ".") {
+    const std::regex elapsed(" searched in ([0-9]+)" + separator + "([0-9]) seconds");
+    std::smatch match;
+    if (!std::regex_search(output, match, elapsed)) {
+      ADD_FAILURE() << "no elapsed time in " << output;
+      return output;
+    }
+    const double seconds = std::stod(match[1].str() + "." + match[2].str());
+    EXPECT_GE(seconds, leastSeconds);
+    EXPECT_LT(seconds, leastSeconds + 30);
+    return match.prefix().str() + " searched in T seconds" + match.suffix().str();
+  }
+};
+
+TEST_F(FindCommandTest, WritesProgressLinesMatchesAndSummary) {
+  Start(R"({"objects":[{"id":12345,"parent":0,"name":"Ceiling light"},
+                       {"id":23456,"parent":0,"name":"Fan"}]})");
+  const std::string output = Run("find light");
+  // The root is one of the objects the server lists.
+  EXPECT_EQ(WithoutElapsed(output, 0.2),
+            "\r\n"
+            "\b\b\r0    \tIP-Symcon" +
+                Blanks(63) + "\r\n" + "\b\b\r12345\tCeiling light" + Blanks(59) + "\r\n\r\n" +
+                "\b\b\r23456\tFan" + Blanks(69) + "\r\n" + "\b\b\r" + Blanks(80) + "\r\n" +
+                "3 objects searched in T seconds.\r\n"
+                "1 objects matched pattern \"light\"\r\n");
+  EXPECT_EQ(TakeRequests(), (std::vector<std::string>{"IPS_GetObjectList[]", "IPS_GetName[0]",
+                                                      "IPS_GetName[12345]", "IPS_GetName[23456]"}));
+}
+
+TEST_F(FindCommandTest, OptionsSelectCaseAndWholeWords) {
+  Start(R"({"objects":[{"id":11111,"parent":0,"name":"Lights"},
+                       {"id":22222,"parent":0,"name":"Light 1"},
+                       {"id":33333,"parent":0,"name":"Ceiling Light"},
+                       {"id":44444,"parent":0,"name":"ceiling light"}]})");
+  struct Case {
+    std::string line;
+    std::vector<int> matches;
+    std::string pattern;
+  };
+  const Case cases[] = {
+      {"find Light", {11111, 22222, 33333}, "Light"},
+      {"find light -i", {11111, 22222, 33333, 44444}, "light"},
+      {"find Light -w", {22222, 33333}, "Light"},
+      {"find light -w -i", {22222, 33333, 44444}, "light"},
+      {"find light -IgnoreCase   -WORD", {22222, 33333, 44444}, "light"},
+      {"find \"g L\" -i", {}, "g L"},  // the pattern's blank is no word boundary
+  };
+  for (const Case& c : cases) {
+    const std::string output = Run(c.line);
+    std::vector<int> matched;
+    const std::regex line("\r([0-9]+) *\t[^\r]*\r\n\r\n");
+    for (auto it = std::sregex_iterator(output.begin(), output.end(), line);
+         it != std::sregex_iterator(); ++it) {
+      matched.push_back(std::stoi((*it)[1].str()));
+    }
+    EXPECT_EQ(matched, c.matches) << c.line;
+    const std::string summary = c.matches.empty()
+                                    ? "Nothing found on pattern \"" + c.pattern + "\"\r\n"
+                                    : std::to_string(c.matches.size()) +
+                                          " objects matched pattern \"" + c.pattern + "\"\r\n";
+    EXPECT_TRUE(
+        WithoutElapsed(output, 0.2).ends_with("5 objects searched in T seconds.\r\n" + summary))
+        << c.line << ": " << output;
+  }
+}
+
+TEST_F(FindCommandTest, NoMatchSummaryStartsWithFourBackspaces) {
+  Start(R"({"objects":[{"id":12345,"parent":0,"name":"Fan"}]})");
+  platform::OverrideRegionalSettings(platform::RegionalSettings{"%d.%m.%Y", "%H:%M:%S", ",", ""});
+  // An option written before the pattern is the pattern.
+  const std::string output = Run("FIND -i fan");
+  EXPECT_EQ(WithoutElapsed(output, 0.1, ","),
+            "\r\n"
+            "\b\b\r0    \tIP-Symcon" +
+                Blanks(63) + "\r\n" + "\b\b\r12345\tFan" + Blanks(69) + "\r\n" + "\b\b\b\b\r" +
+                Blanks(80) + "\r\n" +
+                "2 objects searched in T seconds.\r\n"
+                "Nothing found on pattern \"-i\"\r\n");
+}
+
+TEST_F(FindCommandTest, EmptyPatternSearchesNothing) {
+  Start(R"({"objects":[]})");
+  for (const char* line : {"find", "find ", "find \"\" -i", "find \"   \"", "find \"open"}) {
+    EXPECT_EQ(Run(line), "Search pattern not specified.\r\n") << line;
+  }
+  EXPECT_TRUE(TakeRequests().empty());
+}
+
+TEST_F(FindCommandTest, NamesAreMatchedAndShownAsTheServerHasThem) {
+  // Raw UTF-8 from the server, and the same names as \u escapes. The fill counts characters,
+  // not bytes.
+  Start(R"({"objects":[{"id":12345,"parent":0,"name":"K\u00fcche"},
+                       {"id":23456,"parent":0,"name":"\u00c4rger"}]})");
+  for (bool escaped : {false, true}) {
+    server_->setEscapeUnicode(escaped);
+    const std::string output = Run("find k\xc3\xbc -i");
+    EXPECT_NE(output.find("\r12345\tK\xc3\xbc"
+                          "che" +
+                          Blanks(80 - 11 - 2) + "\r\n\r\n"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("\r23456\t\xc3\x84rger" + Blanks(80 - 11 - 2) + "\r\n\b"),
+              std::string::npos)
+        << output;
+    EXPECT_TRUE(output.ends_with("1 objects matched pattern \"k\xc3\xbc\"\r\n")) << output;
+  }
+  // Only a to z are folded: ä does not match Ä.
+  EXPECT_TRUE(
+      Run("find \xc3\xa4rger -i").ends_with("Nothing found on pattern \"\xc3\xa4rger\"\r\n"));
+}
+
+TEST_F(FindCommandTest, ServerFailureKeepsTheProgressWrittenAndEndsTheConnection) {
+  Start(R"({"objects":[{"id":12345,"parent":0,"name":"Fan"}]})");
+  server_->setFault("IPS_GetName", sim::Fault{sim::FaultKind::ErrorReply});
+  EXPECT_EQ(RunUntilClosed("find fan"), "\r\n");
+}
+
+}  // namespace
+}  // namespace velmar::testing
