@@ -121,6 +121,8 @@ void HttpClient::EnsureHandle() {
   curl_easy_setopt(handle_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, 0L);
+  // One connection at a time: a fresh connection pushes the previous one out of the cache.
+  curl_easy_setopt(handle_, CURLOPT_MAXCONNECTS, 1L);
   // The server is addressed directly, whatever proxy the environment names.
   curl_easy_setopt(handle_, CURLOPT_PROXY, "");
   curl_easy_setopt(handle_, CURLOPT_USERAGENT, "Velmar");
@@ -167,6 +169,7 @@ HttpReply HttpClient::Post(const HttpPost& request) {
   curl_easy_setopt(handle_, CURLOPT_POSTFIELDSIZE_LARGE,
                    static_cast<curl_off_t>(request.body.size()));
   curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, headers.list);
+  curl_easy_setopt(handle_, CURLOPT_FRESH_CONNECT, request.freshConnection ? 1L : 0L);
   curl_easy_setopt(handle_, CURLOPT_SSL_VERIFYPEER, request.verifyPeer ? 1L : 0L);
   curl_easy_setopt(handle_, CURLOPT_SSL_VERIFYHOST, request.verifyPeer ? 2L : 0L);
   curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &reply);

@@ -21,6 +21,9 @@ struct HttpPost {
   std::string body;           // sent as it is, with Content-Type: application/json
   std::string authorization;  // the Authorization header value; empty: no header
   bool verifyPeer = true;     // TLS only: check the server certificate and host name
+  // Open a new connection for this request even when the last one is still open; that one
+  // is closed once this request is done with the new one.
+  bool freshConnection = false;
 };
 
 // The HTTP client of one thread: owns one curl easy handle, and with it the connection that

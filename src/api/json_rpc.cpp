@@ -138,15 +138,13 @@ JsonRef MakeRPCRequestEx(const std::string& method, const JsonRef& params) {
   if (!tClient) throw Error("JSON-RPC is not initialized for this thread yet.");
   ThreadClient& client = *tClient;
 
-  // With TLS off every request starts on a fresh connection: the one that the previous
-  // request left open is closed now. With TLS on the open connection is reused.
-  if (gSettings.useSSL) {
-    if (client.layer == ThreadClient::Layer::Plain) client.http.CloseConnection();
-    client.layer = ThreadClient::Layer::Tls;
-  } else if (client.layer != ThreadClient::Layer::None) {
+  // With TLS off every request goes out on a new connection, and the one that the previous
+  // request left open is closed. With TLS on the open connection is reused.
+  ThreadClient::Layer layer =
+      gSettings.useSSL ? ThreadClient::Layer::Tls : ThreadClient::Layer::Plain;
+  if (client.layer != layer && client.layer != ThreadClient::Layer::None)
     client.http.CloseConnection();
-    client.layer = ThreadClient::Layer::None;
-  }
+  client.layer = layer;
 
   JsonRef request = json::ParseJson(u"{}");
   request.PutString(u"jsonrpc", u"2.0");
@@ -163,8 +161,8 @@ JsonRef MakeRPCRequestEx(const std::string& method, const JsonRef& params) {
   post.body = text::UnicodeToCodePage(request.AsJson(false, true));
   post.url = RequestUrl();
   post.verifyPeer = gSettings.verification == TlsVerification::Verify;
+  post.freshConnection = !gSettings.useSSL;
 
-  if (client.layer == ThreadClient::Layer::None) client.layer = ThreadClient::Layer::Plain;
   HttpReply reply = client.http.Post(post);
 
   if (reply.status >= 400)
