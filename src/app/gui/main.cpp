@@ -1,0 +1,22 @@
+// velmar-gui: the control window. Closing it ends the program; the listener is switched off
+// on the way out, which closes every Telnet connection.
+#include <QApplication>
+
+#include "api/json_rpc.h"
+#include "app/gui/frm_velmar.h"
+
+int main(int argc, char** argv) {
+  // The API client module is ready before the window exists: settings reset, and the main
+  // thread's HTTP client.
+  velmar::api::InitializeRPCModule();
+  int status = 0;
+  {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Velmar"));
+    velmar::app::FrmVelmar frmVelmar;
+    frmVelmar.show();
+    status = QApplication::exec();
+  }
+  velmar::api::FinalizeRPCModule();
+  return status;
+}
