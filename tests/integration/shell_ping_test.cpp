@@ -1,0 +1,46 @@
+#include <regex>
+#include <string>
+
+#include "shell/icmp.h"
+#include "shell_run_fixture.h"
+
+namespace velmar::testing {
+namespace {
+
+class PingCommandTest : public CommandSocketTest {
+ protected:
+  void SetUp() override {
+    // Echo needs an ICMP socket: a datagram socket that ping_group_range allows, or a raw
+    // one (CAP_NET_RAW). Without either every attempt is "No answer".
+    if (!shell::icmp::Ping("127.0.0.1", 2000)) GTEST_SKIP() << "no ICMP socket can be opened here";
+    Start(R"({"objects":[]})");
+  }
+
+  static constexpr TelnetClient::Duration kPingTimeout{20000};
+};
+
+TEST_F(PingCommandTest, LoopbackAnswersFourTimesByAddressAndByName) {
+  // A second connection pings by name at the same time; each sees only its own replies.
+  TelnetClient second(listener_->boundPort());
+  second.readUntil(std::string(kPromptStart) + "IP-Symcon" + kPromptEnd);
+  second.send("ping localhost\r\n");
+
+  const std::string byAddress = Run("ping 127.0.0.1", kPingTimeout);
+  std::string byName = second.readUntil(std::string("\r\n") + kPromptStart, kPingTimeout);
+  byName.resize(byName.size() - 2 - std::string(kPromptStart).size());
+
+  const std::regex answers("(  Answer from 127\\.0\\.0\\.1 in [0-9]+ms\\.\r\n){4}");
+  EXPECT_TRUE(std::regex_match(byAddress, answers)) << byAddress;
+  EXPECT_TRUE(std::regex_match(byName, answers)) << byName;
+  EXPECT_TRUE(TakeRequests().empty());
+}
+
+TEST_F(PingCommandTest, UnresolvableHostGivesOneExceptionLine) {
+  // .invalid is reserved and never resolves; the empty host of a bare PING neither.
+  for (const char* line : {"ping no-such-host.invalid", "PING", "ping \"no such host\""}) {
+    EXPECT_EQ(Run(line, kPingTimeout), "Exception: invalid hostname or not reachable\r\n") << line;
+  }
+}
+
+}  // namespace
+}  // namespace velmar::testing
