@@ -4,6 +4,7 @@
 // reader and writer use to build and walk values without touching reference counts.
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,8 +13,54 @@
 
 namespace velmar::json::detail {
 
+// The nodes of one parse come from one arena: a few large blocks instead of one allocation per
+// value. The arena counts its live nodes and goes when the last of them is destroyed, on
+// whatever thread that happens. Values made one by one (Make*, ArrayOf) have no arena.
+class Arena {
+ public:
+  // An arena for a text of `textLength` code units, held by its parser until Seal.
+  static Arena* Create(std::size_t textLength);
+
+  // Memory for one node of `size` bytes (at most kMaxNodeSize).
+  void* Allocate(std::size_t size) {
+    size = (size + 7) & ~std::size_t{7};
+    if (size > left_) Grow();
+    void* at = next_;
+    next_ += size;
+    left_ -= size;
+    ++created_;
+    return at;
+  }
+
+  // The parser is done: from now on the arena lives as long as its nodes. Destroys the arena
+  // when none is left.
+  void Seal() noexcept;
+
+  // `count` nodes of this arena were destroyed.
+  void Release(std::int64_t count) noexcept;
+
+  static constexpr std::size_t kMaxNodeSize = 64;
+
+ private:
+  struct Block {
+    Block* next;
+  };
+  static constexpr std::int64_t kParserHold = std::int64_t{1} << 50;
+
+  Arena() = default;
+  ~Arena();
+  void Grow();
+
+  std::atomic<std::int64_t> live_{kParserHold};
+  std::int64_t created_ = 0;
+  Block* blocks_ = nullptr;
+  char* next_ = nullptr;
+  std::size_t left_ = 0;
+  std::size_t blockSize_ = 0;
+};
+
 struct Node {
-  explicit Node(JsonType kind) noexcept : type(kind) {}
+  explicit Node(JsonType kind, Arena* from = nullptr) noexcept : type(kind), arena(from) {}
 
   std::atomic<std::int32_t> refCount{1};
   bool processing = false;  // set while the writer is inside this container
@@ -23,23 +70,28 @@ struct Node {
     double dbl;
     std::int64_t integer;  // stInt, and stCurrency in ten-thousandths
   };
+  Arena* arena;  // where the node's memory comes from; nullptr: the heap
 };
 
 struct StringNode : Node {
-  explicit StringNode(std::u16string value) noexcept
-      : Node(JsonType::stString), text(std::move(value)) {}
+  explicit StringNode(std::u16string value, Arena* from = nullptr) noexcept
+      : Node(JsonType::stString, from), text(std::move(value)) {}
   std::u16string text;
 };
 
 struct ObjectNode : Node {
-  ObjectNode() noexcept : Node(JsonType::stObject) {}
+  explicit ObjectNode(Arena* from = nullptr) noexcept : Node(JsonType::stObject, from) {}
   JsonTable table;
 };
 
 struct ArrayNode : Node {
-  ArrayNode() noexcept : Node(JsonType::stArray) {}
+  explicit ArrayNode(Arena* from = nullptr) noexcept : Node(JsonType::stArray, from) {}
   JsonArray array;
 };
+
+static_assert(sizeof(StringNode) <= Arena::kMaxNodeSize &&
+              sizeof(ObjectNode) <= Arena::kMaxNodeSize &&
+              sizeof(ArrayNode) <= Arena::kMaxNodeSize);
 
 inline const std::u16string& TextOf(const Node* node) {
   return static_cast<const StringNode*>(node)->text;

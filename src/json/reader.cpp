@@ -2,8 +2,12 @@
 
 #include <charconv>
 #include <cmath>
+#include <iterator>
 #include <limits>
+#include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "json/node.h"
 
@@ -76,7 +80,18 @@ bool ContinuesWord(char16_t c) {
 template <typename Ch>
 class Parser {
  public:
-  Parser(const Ch* begin, const Ch* end) : p_(begin), end_(end) {}
+  Parser(const Ch* begin, const Ch* end)
+      : p_(begin),
+        end_(end),
+        arena_(detail::Arena::Create(static_cast<std::size_t>(end - begin))) {}
+  ~Parser() {
+    items_.clear();
+    members_.clear();
+    Flush();
+    arena_->Seal();
+  }
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
 
   JsonValue Run() {
     JsonValue value;
@@ -108,15 +123,16 @@ class Parser {
     return p_ + ahead < end_ ? Unit(*(p_ + ahead)) : 0;
   }
 
-  template <typename N>
-  N* New(N* node) {
+  // A new node of type N in the arena.
+  template <typename N, typename... Args>
+  N* New(Args&&... args) {
     ++created_;
-    return node;
+    return new (arena_->Allocate(sizeof(N))) N(std::forward<Args>(args)..., arena_);
   }
 
-  JsonValue Scalar(JsonType type) { return JsonValue::Adopt(New(new Node(type))); }
+  JsonValue Scalar(JsonType type) { return JsonValue::Adopt(New<Node>(type)); }
   JsonValue String(std::u16string text) {
-    return JsonValue::Adopt(New(new detail::StringNode(std::move(text))));
+    return JsonValue::Adopt(New<detail::StringNode>(std::move(text)));
   }
 
   // Skips white space and comments. False for a "/" that starts no comment, or a comment
@@ -195,14 +211,14 @@ class Parser {
 
   JsonValue ParseObject(int level) {
     ++p_;  // {
-    auto* node = New(new detail::ObjectNode());
+    auto* node = New<detail::ObjectNode>();
     JsonValue object = JsonValue::Adopt(node);
-    JsonTable& table = node->table;
     if (!SkipWhite()) return {};
     if (Peek() == u'}') {
       ++p_;
       return object;
     }
+    Truncate<JsonTable::Entry> scope{members_, members_.size()};
     for (;;) {
       std::u16string name;
       char16_t c = Peek();
@@ -224,7 +240,7 @@ class Parser {
       JsonValue value = ParseValue(level + 1, Context::kObject);
       if (!value || !SkipWhite()) return {};
       std::uint32_t hash = JsonTable::Hash(name);
-      table.AppendUnordered(std::move(name), hash, std::move(value));
+      members_.push_back(JsonTable::Entry{hash, std::move(name), std::move(value)});
       c = Peek();
       if (c == u'}') break;
       if (c != u',') return {};
@@ -233,24 +249,29 @@ class Parser {
       if (Peek() == u'}') break;  // a trailing comma
     }
     ++p_;  // }
-    table.FinishAppend();
+    auto first = members_.begin() + static_cast<std::ptrdiff_t>(scope.base);
+    detail::Access::Entries(node->table)
+        .assign(std::make_move_iterator(first), std::make_move_iterator(members_.end()));
+    node->table.FinishAppend();
     return object;
   }
 
   JsonValue ParseArray(int level) {
     ++p_;  // [
-    auto* node = New(new detail::ArrayNode());
+    auto* node = New<detail::ArrayNode>();
     JsonValue array = JsonValue::Adopt(node);
-    auto& items = detail::Access::Items(node->array);
     if (!SkipWhite()) return {};
     if (Peek() == u']') {
       ++p_;
       return array;
     }
+    // Elements collect on a stack shared by all levels and move into the array at its end,
+    // so that each array is allocated once at its final size.
+    Truncate<JsonValue> scope{items_, items_.size()};
     for (;;) {
       JsonValue value = ParseValue(level + 1, Context::kArray);
       if (!value || !SkipWhite()) return {};
-      items.push_back(std::move(value));
+      items_.push_back(std::move(value));
       char16_t c = Peek();
       if (c == u']') break;
       if (c != u',') return {};
@@ -259,6 +280,9 @@ class Parser {
       if (Peek() == u']') break;  // a trailing comma
     }
     ++p_;  // ]
+    auto first = items_.begin() + static_cast<std::ptrdiff_t>(scope.base);
+    detail::Access::Items(node->array)
+        .assign(std::make_move_iterator(first), std::make_move_iterator(items_.end()));
     return array;
   }
 
@@ -334,6 +358,21 @@ class Parser {
   }
 
   JsonValue ParseNumber() {
+    // Fast path: an integer of up to 18 digits, which cannot overflow.
+    const Ch* q = p_;
+    const bool negative = *q == '-';
+    if (negative) ++q;
+    const Ch* digits = q;
+    std::uint64_t magnitude = 0;
+    while (q < end_ && *q >= '0' && *q <= '9' && q - digits < 18)
+      magnitude = magnitude * 10 + static_cast<unsigned>(*q++ - '0');
+    if (q != digits && (q == end_ || !IsNumberChar(Unit(*q)))) {
+      p_ = q;
+      JsonValue v = Scalar(JsonType::stInt);
+      v.node()->integer =
+          negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+      return v;
+    }
     number_.clear();
     while (IsNumberChar(Peek())) number_.push_back(static_cast<char>(Unit(*p_++)));
     return NumberValue();
@@ -494,8 +533,19 @@ class Parser {
     return String(std::move(text));
   }
 
+  // Drops what a level left on a shared stack when it ends, successfully or not.
+  template <typename T>
+  struct Truncate {
+    std::vector<T>& stack;
+    std::size_t base;
+    ~Truncate() { stack.erase(stack.begin() + static_cast<std::ptrdiff_t>(base), stack.end()); }
+  };
+
   const Ch* p_;
   const Ch* end_;
+  detail::Arena* arena_;
+  std::vector<JsonValue> items_;
+  std::vector<JsonTable::Entry> members_;
   std::int64_t created_ = 0;
   bool delimitedString_ = false;  // the top-level value is a quoted string
   std::string number_;
@@ -504,22 +554,20 @@ class Parser {
 }  // namespace
 
 JsonValue ParseJson(std::u16string_view text) noexcept {
-  Parser<char16_t> parser(text.data(), text.data() + text.size());
   try {
+    Parser<char16_t> parser(text.data(), text.data() + text.size());
     return parser.Run();
   } catch (...) {
-    parser.Flush();
     return {};  // out of memory: no value, as for any text that cannot be read
   }
 }
 
 JsonValue ParseJsonCodePage(std::string_view bytes) noexcept {
-  Parser<char> parser(bytes.data(), bytes.data() + bytes.size());
   try {
+    Parser<char> parser(bytes.data(), bytes.data() + bytes.size());
     return parser.Run();
   } catch (...) {
-    parser.Flush();
-    return {};
+    return {};  // out of memory: no value, as for any text that cannot be read
   }
 }
 

@@ -23,42 +23,66 @@ namespace {
 
 std::atomic<std::int64_t> gLiveValues{0};
 
-// Reports values still alive when the process ends. Values held by other static objects are
-// released after this check runs, so a report is a hint to look, not proof of a leak.
-struct LeakReport {
-  ~LeakReport() {
-    if (gLiveValues.load() != 0) std::fputs("Memory leak\n", stderr);
-  }
-} gLeakReport;
-
 bool IsContainer(const Node* node) {
   return node->type == JsonType::stObject || node->type == JsonType::stArray;
 }
 
-void DeleteNode(Node* node) noexcept {
+// Runs the destructor of a node and frees its memory, or (for nodes of an arena) adds it to
+// `arenaDeaths`, the number of dead nodes of `deadArena` not yet reported to it.
+struct ArenaDeaths {
+  Arena* arena = nullptr;
+  std::int64_t count = 0;
+  void Flush() noexcept {
+    if (count != 0) arena->Release(count);
+    count = 0;
+  }
+  ~ArenaDeaths() { Flush(); }
+};
+
+template <typename N>
+void Destroy(N* node, ArenaDeaths& deaths) noexcept {
+  Arena* arena = node->arena;
+  if (arena == nullptr) {
+    delete node;
+    return;
+  }
+  node->~N();
+  if (arena != deaths.arena) {
+    deaths.Flush();
+    deaths.arena = arena;
+  }
+  ++deaths.count;
+}
+
+void DeleteNode(Node* node, ArenaDeaths& deaths) noexcept {
   switch (node->type) {
     case JsonType::stString:
-      delete static_cast<StringNode*>(node);
+      Destroy(static_cast<StringNode*>(node), deaths);
       break;
     case JsonType::stObject:
-      delete static_cast<ObjectNode*>(node);
+      Destroy(static_cast<ObjectNode*>(node), deaths);
       break;
     case JsonType::stArray:
-      delete static_cast<ArrayNode*>(node);
+      Destroy(static_cast<ArrayNode*>(node), deaths);
       break;
     default:
-      delete node;
+      Destroy(node, deaths);
       break;
   }
 }
 
 // Drops one reference of a child; collects it when it was the last one.
-void DropChild(Node* child, std::vector<Node*>& pending, std::int64_t& destroyed) noexcept {
-  if (child == nullptr || child->refCount.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+void DropChild(Node* child, std::vector<Node*>& pending, std::int64_t& destroyed,
+               ArenaDeaths& deaths) noexcept {
+  if (child == nullptr) return;
+  // A count of one is ours alone: no other handle exists that could change it meanwhile.
+  if (child->refCount.load(std::memory_order_acquire) != 1 &&
+      child->refCount.fetch_sub(1, std::memory_order_acq_rel) != 1)
+    return;
   if (IsContainer(child)) {
     pending.push_back(child);
   } else {
-    DeleteNode(child);
+    DeleteNode(child, deaths);
     ++destroyed;
   }
 }
@@ -67,8 +91,9 @@ void DropChild(Node* child, std::vector<Node*>& pending, std::int64_t& destroyed
 // instead of recursing, so that a deeply nested tree cannot exhaust the stack.
 void DestroyTree(Node* root) noexcept {
   std::int64_t destroyed = 1;
+  ArenaDeaths deaths;
   if (!IsContainer(root)) {
-    DeleteNode(root);
+    DeleteNode(root, deaths);
   } else {
     std::vector<Node*> pending{root};
     --destroyed;
@@ -77,15 +102,16 @@ void DestroyTree(Node* root) noexcept {
       pending.pop_back();
       if (node->type == JsonType::stObject) {
         for (auto& entry : Access::Entries(TableOf(node)))
-          DropChild(entry.value.Release(), pending, destroyed);
+          DropChild(entry.value.Release(), pending, destroyed, deaths);
       } else {
         for (auto& item : Access::Items(ArrayOf(node)))
-          DropChild(item.Release(), pending, destroyed);
+          DropChild(item.Release(), pending, destroyed, deaths);
       }
-      DeleteNode(node);
+      DeleteNode(node, deaths);
       ++destroyed;
     }
   }
+  deaths.Flush();
   gLiveValues.fetch_sub(destroyed, std::memory_order_relaxed);
 }
 
@@ -196,6 +222,40 @@ int CompareKeys(std::uint32_t hashA, std::u16string_view nameA, std::uint32_t ha
 }
 
 }  // namespace
+
+// ---- Arena ------------------------------------------------------------------------------
+
+Arena* Arena::Create(std::size_t textLength) {
+  auto* arena = new Arena();
+  // About one node per six code units of text: a generous first guess for replies.
+  arena->blockSize_ = std::clamp<std::size_t>(textLength / 6 * 32, 1024, 1 << 20);
+  return arena;
+}
+
+Arena::~Arena() {
+  while (blocks_ != nullptr) {
+    Block* next = blocks_->next;
+    ::operator delete(blocks_);
+    blocks_ = next;
+  }
+}
+
+void Arena::Grow() {
+  auto* block = static_cast<Block*>(::operator new(blockSize_));
+  block->next = blocks_;
+  blocks_ = block;
+  next_ = reinterpret_cast<char*>(block) + sizeof(Block);
+  left_ = blockSize_ - sizeof(Block);
+  blockSize_ = std::min<std::size_t>(blockSize_ * 2, 4 << 20);
+}
+
+void Arena::Seal() noexcept {
+  Release(kParserHold - created_);
+}
+
+void Arena::Release(std::int64_t count) noexcept {
+  if (live_.fetch_sub(count, std::memory_order_acq_rel) == count) delete this;
+}
 
 void CountCreated(std::int64_t count) noexcept {
   gLiveValues.fetch_add(count, std::memory_order_relaxed);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/error.h"
@@ -231,6 +232,24 @@ TEST(JsonValueTest, SharedValuesLiveUntilTheLastReference) {
     EXPECT_FALSE(failed);
     EXPECT_EQ(LiveValueCount(), before + 2 + 7);
   }
+  EXPECT_EQ(LiveValueCount(), before);
+}
+
+TEST(JsonValueTest, PartsOfAReplyOutliveTheReply) {
+  const std::int64_t before = LiveValueCount();
+  JsonValue result, name;
+  {
+    JsonValue reply = ParseJsonCodePage(
+        "{\"jsonrpc\":\"2.0\",\"result\":{\"ObjectName\":\"Bad\",\"ChildrenIDs\":[1,2]},\"id\":1}");
+    result = reply.Get(u"result");
+    name = result.Get(u"ObjectName");
+  }
+  result.Put(u"Added", JsonValue::MakeInt(3));  // parsed and built values mix freely
+  EXPECT_EQ(result.AsJson(), u"{\"Added\":3,\"ChildrenIDs\":[1,2],\"ObjectName\":\"Bad\"}");
+  // The last reference may go on another thread.
+  std::thread([moved = std::move(result)]() mutable { moved = JsonValue(); }).join();
+  EXPECT_EQ(name.AsString(), u"Bad");
+  name = JsonValue();
   EXPECT_EQ(LiveValueCount(), before);
 }
 
