@@ -49,4 +49,7 @@ JsonRef MakeRPCRequest(const std::string& method, const RpcParams& params);
 // The same with the parameters given as a JSON value (normally an array).
 JsonRef MakeRPCRequestEx(const std::string& method, const JsonRef& params);
 
+// Switching the service off must not wait for a slow or silent server: AbortAllTransfers()
+// and ResumeTransfers() (api/http_client.h) cut every request in flight short.
+
 }  // namespace velmar::api
