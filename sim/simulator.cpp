@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -37,6 +38,9 @@ thread_local int tConnection = -1;
 thread_local bool tDropped = false;
 
 constexpr int kPollSliceMs = 20;
+
+// The recorder keeps this many requests, so that a long-running server does not grow without end.
+constexpr std::size_t kMaxRecorded = 100000;
 
 std::string decodeBase64(const std::string& in) {
   std::string out;
@@ -74,13 +78,21 @@ class ConnectionStream : public httplib::Stream {
   ConnectionStream(int sock, const std::atomic<bool>& stopping)
       : sock_(sock), stopping_(stopping) {}
 
-  bool is_readable() const override { return begin_ < end_ || waitFor(POLLIN, kReadTimeoutMs); }
-  bool is_writable() const override { return waitFor(POLLOUT, kWriteTimeoutMs); }
+  // Any wait for input first sends what was written so far: httplib waits for readability
+  // after writing a reply, and an interim "100 Continue" must reach the client.
+  bool is_readable() const override {
+    return begin_ < end_ || (flush() && waitFor(POLLIN, kReadTimeoutMs));
+  }
+  bool is_writable() const override { return true; }  // writes are buffered; flush() waits
 
   ssize_t read(char* ptr, size_t size) override {
     if (begin_ == end_) {
-      if (!waitFor(POLLIN, kReadTimeoutMs)) return -1;
-      ssize_t n = ::recv(sock_, buffer_, sizeof buffer_, 0);
+      if (!flush()) return -1;
+      ssize_t n = ::recv(sock_, buffer_, sizeof buffer_, MSG_DONTWAIT);
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        if (!waitFor(POLLIN, kReadTimeoutMs)) return -1;
+        n = ::recv(sock_, buffer_, sizeof buffer_, MSG_DONTWAIT);
+      }
       if (n <= 0) return n;
       begin_ = 0;
       end_ = static_cast<size_t>(n);
@@ -91,18 +103,29 @@ class ConnectionStream : public httplib::Stream {
     return static_cast<ssize_t>(n);
   }
 
+  // Collects a reply so that status line, headers and body leave in one send.
   ssize_t write(const char* ptr, size_t size) override {
+    out_.append(ptr, size);
+    if (out_.size() >= kFlushThreshold && !flush()) return -1;
+    return static_cast<ssize_t>(size);
+  }
+
+  bool flush() const {
     size_t done = 0;
-    while (done < size) {
-      if (!waitFor(POLLOUT, kWriteTimeoutMs)) return -1;
-      ssize_t n = ::send(sock_, ptr + done, size - done, MSG_NOSIGNAL);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return -1;
+    while (done < out_.size()) {
+      ssize_t n =
+          ::send(sock_, out_.data() + done, out_.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n >= 0) {
+        done += static_cast<size_t>(n);
+      } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        if (!waitFor(POLLOUT, kWriteTimeoutMs)) break;
+      } else if (errno != EINTR) {
+        break;
       }
-      done += static_cast<size_t>(n);
     }
-    return static_cast<ssize_t>(done);
+    const bool complete = done == out_.size();
+    out_.clear();
+    return complete;
   }
 
   void get_remote_ip_and_port(std::string& ip, int& port) const override {
@@ -129,6 +152,7 @@ class ConnectionStream : public httplib::Stream {
  private:
   static constexpr int kReadTimeoutMs = 5000;
   static constexpr int kWriteTimeoutMs = 5000;
+  static constexpr size_t kFlushThreshold = 64 * 1024;
 
   void address(int (*get)(int, sockaddr*, socklen_t*), std::string& ip, int& port) const {
     sockaddr_storage addr{};
@@ -153,6 +177,7 @@ class ConnectionStream : public httplib::Stream {
   const std::atomic<bool>& stopping_;
   char buffer_[16 * 1024];
   size_t begin_ = 0, end_ = 0;
+  mutable std::string out_;
 };
 
 // httplib's server with our own per-connection loop: it counts every accepted connection,
@@ -186,7 +211,7 @@ class HttpServer : public httplib::Server {
         bool closed = false;
         bool ok =
             process_request(stream, remaining == 1 || stopping_, closed, [](httplib::Request&) {});
-        if (!ok || closed || tDropped) break;
+        if (tDropped || !stream.flush() || !ok || closed) break;
       }
     }
     tConnection = -1;
@@ -216,14 +241,13 @@ struct Simulator::Impl {
 
   mutable std::mutex mutex;  // guards everything below
   std::condition_variable wake;
-  std::vector<RecordedRequest> recorded;
+  std::deque<RecordedRequest> recorded;  // the latest kMaxRecorded requests
   std::map<std::string, Fault> faults;
   std::string username, password;
   bool escapeUnicode = false;
 
   void handle(const httplib::Request& req, httplib::Response& res);
   bool authorised(const httplib::Request& req) const;
-  std::string reply(const std::string& body);
 };
 
 bool Simulator::Impl::authorised(const httplib::Request& req) const {
@@ -234,30 +258,13 @@ bool Simulator::Impl::authorised(const httplib::Request& req) const {
   return decodeBase64(header.substr(prefix.size())) == username + ":" + password;
 }
 
-std::string Simulator::Impl::reply(const std::string& body) {
-  Json request;
-  OrderedJson answer;
-  try {
-    request = Json::parse(body);
-    answer = api->call(request);
-  } catch (const Json::parse_error&) {
-    answer = errorReply(kErrorParse, "Parse error", nullptr);
-  }
-  bool escape;
-  {
-    std::lock_guard lock(mutex);
-    escape = escapeUnicode;
-  }
-  return answer.dump(-1, ' ', escape, OrderedJson::error_handler_t::replace);
-}
-
 void Simulator::Impl::handle(const httplib::Request& req, httplib::Response& res) {
-  std::optional<Fault> fault;
   bool allowed;
   {
     std::lock_guard lock(mutex);
     RecordedRequest record{req.method, req.path, {}, req.body};
     for (const auto& [name, value] : req.headers) record.headers.emplace_back(name, value);
+    if (recorded.size() == kMaxRecorded) recorded.pop_front();
     recorded.push_back(std::move(record));
     allowed = authorised(req);
   }
@@ -279,13 +286,23 @@ void Simulator::Impl::handle(const httplib::Request& req, httplib::Response& res
     return;
   }
 
+  // Parsed once; a body that is not JSON still meets the faults set for every method.
+  std::optional<Json> request;
   std::string method;
+  Json id = nullptr;
   try {
-    Json request = Json::parse(req.body);
-    if (request.is_object() && request.contains("method") && request["method"].is_string())
-      method = request["method"].get<std::string>();
+    request = Json::parse(req.body);
+    if (request->is_object()) {
+      auto m = request->find("method");
+      if (m != request->end() && m->is_string()) method = m->get<std::string>();
+      auto i = request->find("id");
+      if (i != request->end()) id = *i;
+    }
   } catch (const Json::parse_error&) {
   }
+
+  std::optional<Fault> fault;
+  bool escape;
   {
     std::unique_lock lock(mutex);
     auto it = faults.find(method);
@@ -296,18 +313,16 @@ void Simulator::Impl::handle(const httplib::Request& req, httplib::Response& res
       wake.wait_for(lock, fault->delay, [this] { return stopping.load(); });
       fault.reset();
     }
+    escape = escapeUnicode;
   }
+  auto json = [escape](const OrderedJson& answer) {
+    return answer.dump(-1, ' ', escape, OrderedJson::error_handler_t::replace);
+  };
 
-  Json id = nullptr;
   if (fault) {
     switch (fault->kind) {
       case FaultKind::ErrorReply:
-        try {
-          Json request = Json::parse(req.body);
-          if (request.is_object() && request.contains("id")) id = request["id"];
-        } catch (const Json::parse_error&) {
-        }
-        res.set_content(errorReply(kErrorInternal, fault->message, id).dump(), "application/json");
+        res.set_content(json(errorReply(kErrorInternal, fault->message, id)), "application/json");
         return;
       case FaultKind::HttpStatus:
         res.status = fault->status;
@@ -330,7 +345,9 @@ void Simulator::Impl::handle(const httplib::Request& req, httplib::Response& res
         break;
     }
   }
-  res.set_content(reply(req.body), "application/json");
+  const OrderedJson answer =
+      request ? api->call(*request) : errorReply(kErrorParse, "Parse error", nullptr);
+  res.set_content(json(answer), "application/json");
 }
 
 Simulator::Simulator(SimulatorOptions options) : impl_(std::make_unique<Impl>()) {
@@ -416,7 +433,7 @@ int Simulator::port() const {
 
 std::vector<RecordedRequest> Simulator::requests() const {
   std::lock_guard lock(impl_->mutex);
-  return impl_->recorded;
+  return {impl_->recorded.begin(), impl_->recorded.end()};
 }
 
 void Simulator::clearRequests() {

@@ -12,7 +12,8 @@
 
 namespace velmar::sim {
 
-// One HTTP request as it arrived: method, path, headers in arrival order, raw body bytes.
+// One HTTP request as it arrived: method, path, headers (grouped by name, in the order the HTTP
+// parser keeps them), raw body bytes.
 struct RecordedRequest {
   std::string method;
   std::string path;
@@ -60,6 +61,7 @@ class Simulator {
   void stop();  // idempotent
   int port() const;  // the bound port
 
+  // Every request received, oldest first (a long-running server keeps the latest 100000).
   std::vector<RecordedRequest> requests() const;
   void clearRequests();
   std::size_t connectionsAccepted() const;  // TCP connections accepted so far

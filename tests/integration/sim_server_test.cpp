@@ -221,6 +221,22 @@ TEST_F(SimServer, KeepsConnectionsAliveOrClosesThemOnRequest) {
   EXPECT_EQ(sim_->connectionsAccepted(), 3u);
 }
 
+TEST_F(SimServer, AnswersExpectContinueBeforeTheBodyIsSent) {
+  Connection c(sim_->port());
+  const std::string body = Request("IPS_GetName", "[11111]");
+  c.Send("POST /api/ HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\n\r\n");
+  HttpReply interim = c.Read();
+  ASSERT_TRUE(interim.complete);
+  EXPECT_EQ(interim.status, 100);
+  c.Send(body);
+  HttpReply reply = c.Read();
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.body,
+            "{\"jsonrpc\":\"2.0\",\"result\":\"K\xc3\xbc"
+            "che\",\"id\":1}");
+}
+
 TEST_F(SimServer, RequiresBasicCredentialsWhenSet) {
   sim_->setCredentials("admin@example.com", "geheim");
   Connection c(sim_->port());
