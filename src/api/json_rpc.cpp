@@ -76,6 +76,7 @@ std::string BasicAuthorization(const std::string& username, const std::string& p
 // (a path, user info, a query) are refused rather than sending the request elsewhere; an IPv6
 // address gets the brackets a URL needs.
 std::string UrlHost(const std::string& host) {
+  if (host.empty()) throw Error("No server host name given.");
   for (unsigned char c : host) {
     bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                    c == '-' || c == '.' || c == '_' || c == ':' || c == '[' || c == ']' || c == '%';

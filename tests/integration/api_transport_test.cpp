@@ -306,6 +306,9 @@ TEST_F(TransportTest, HostsThatWouldChangeTheUrlAreRefused) {
     InitializeRPC(host, server_->port(), false, "", "");
     EXPECT_THAT(ErrorOf([] { IPS_GetKernelVersion(); }), HasSubstr("Invalid server host name"));
   }
+  InitializeRPC("", server_->port(), false, "", "");
+  EXPECT_EQ(ErrorOf([] { IPS_GetKernelVersion(); }), "No server host name given.");
+  EXPECT_TRUE(server_->requests().empty());
 }
 
 TEST(TransportReplies, ResultErrorAndNeither) {
@@ -387,6 +390,27 @@ TEST(TransportAbort, ASilentServerIsAbortedFromAnotherThread) {
 
   peer.SetBody(R"({"result":"6.4"})");
   EXPECT_EQ(IPS_GetKernelVersion(), "6.4");
+}
+
+}  // namespace
+}  // namespace velmar::api
+
+namespace velmar::api {
+namespace {
+
+TEST(TransportIpv6, AnIpv6AddressAsHost) {
+  sim::SimulatorOptions options;
+  options.bind = "::1";
+  sim::Simulator server(options);
+  try {
+    server.start();
+  } catch (const std::exception& e) {
+    GTEST_SKIP() << "no IPv6 loopback here: " << e.what();
+  }
+  InitializeRPCModule();
+  InitializeRPC("::1", server.port(), false, "", "");
+  EXPECT_EQ(IPS_GetKernelVersion(), "6.4");
+  EXPECT_EQ(server.requests().size(), 1u);
 }
 
 }  // namespace
