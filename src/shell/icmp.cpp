@@ -11,7 +11,6 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
-#include <vector>
 
 #include "core/error.h"
 
@@ -95,58 +94,42 @@ std::uint16_t Identifier() {
   return static_cast<std::uint16_t>(::getpid());
 }
 
-std::vector<std::uint8_t> EchoRequest(std::uint16_t id, std::uint16_t seq) {
-  std::vector<std::uint8_t> packet(kHeaderSize + kDataSize, 0);
-  packet[0] = kEchoRequest;
-  packet[4] = static_cast<std::uint8_t>(id >> 8);
-  packet[5] = static_cast<std::uint8_t>(id);
-  packet[6] = static_cast<std::uint8_t>(seq >> 8);
-  packet[7] = static_cast<std::uint8_t>(seq);
-  for (std::size_t i = 0; i < kDataSize; ++i) packet[kHeaderSize + i] = 'a' + i % 23;
-  const std::uint16_t sum = Checksum(packet.data(), packet.size());
-  packet[2] = static_cast<std::uint8_t>(sum >> 8);
-  packet[3] = static_cast<std::uint8_t>(sum);
-  return packet;
-}
-
-enum class Verdict { Unrelated, Answer, ErrorReport };
-
 // Reads one ICMP message from a raw socket (IP header first). An error report counts when it
 // quotes our request.
-Verdict ClassifyRaw(const std::uint8_t* p, std::size_t size, const platform::IPv4Address& target,
-                    std::uint16_t id, std::uint16_t seq) {
-  if (size < 20) return Verdict::Unrelated;
+ReplyKind ClassifyRaw(const std::uint8_t* p, std::size_t size, const platform::IPv4Address& target,
+                      std::uint16_t id, std::uint16_t seq) {
+  if (size < 20) return ReplyKind::Unrelated;
   const std::size_t ipHeader = static_cast<std::size_t>(p[0] & 0x0F) * 4;
-  if (ipHeader < 20 || size < ipHeader + kHeaderSize) return Verdict::Unrelated;
+  if (ipHeader < 20 || size < ipHeader + kHeaderSize) return ReplyKind::Unrelated;
   const std::uint8_t* icmp = p + ipHeader;
   const std::size_t icmpSize = size - ipHeader;
   if (icmp[0] == kEchoReply) {
     const bool fromTarget = std::memcmp(p + 12, target.data(), 4) == 0;
-    return fromTarget && ReadU16(icmp + 4) == id && ReadU16(icmp + 6) == seq ? Verdict::Answer
-                                                                             : Verdict::Unrelated;
+    return fromTarget && ReadU16(icmp + 4) == id && ReadU16(icmp + 6) == seq ? ReplyKind::Answer
+                                                                             : ReplyKind::Unrelated;
   }
   if (icmp[0] != kDestinationUnreachable && icmp[0] != kTimeExceeded &&
       icmp[0] != kParameterProblem) {
-    return Verdict::Unrelated;
+    return ReplyKind::Unrelated;
   }
   // The report quotes the IP header of our request and the first 8 bytes after it.
   const std::uint8_t* quoted = icmp + kHeaderSize;
   const std::size_t quotedSize = icmpSize - kHeaderSize;
-  if (quotedSize < 20) return Verdict::Unrelated;
+  if (quotedSize < 20) return ReplyKind::Unrelated;
   const std::size_t quotedHeader = static_cast<std::size_t>(quoted[0] & 0x0F) * 4;
-  if (quotedHeader < 20 || quotedSize < quotedHeader + kHeaderSize) return Verdict::Unrelated;
+  if (quotedHeader < 20 || quotedSize < quotedHeader + kHeaderSize) return ReplyKind::Unrelated;
   const std::uint8_t* request = quoted + quotedHeader;
   const bool ours = quoted[9] == IPPROTO_ICMP && std::memcmp(quoted + 16, target.data(), 4) == 0 &&
                     request[0] == kEchoRequest && ReadU16(request + 4) == id &&
                     ReadU16(request + 6) == seq;
-  return ours ? Verdict::ErrorReport : Verdict::Unrelated;
+  return ours ? ReplyKind::ErrorReport : ReplyKind::Unrelated;
 }
 
 // Reads one message from a datagram socket: the kernel has already matched the identifier
 // and strips the IP header.
-Verdict ClassifyDatagram(const std::uint8_t* p, std::size_t size, std::uint16_t seq) {
-  if (size < kHeaderSize) return Verdict::Unrelated;
-  return p[0] == kEchoReply && ReadU16(p + 6) == seq ? Verdict::Answer : Verdict::Unrelated;
+ReplyKind ClassifyDatagram(const std::uint8_t* p, std::size_t size, std::uint16_t seq) {
+  if (size < kHeaderSize) return ReplyKind::Unrelated;
+  return p[0] == kEchoReply && ReadU16(p + 6) == seq ? ReplyKind::Answer : ReplyKind::Unrelated;
 }
 
 bool AwaitReply(const EchoSocket& socket, const platform::IPv4Address& target, std::uint16_t id,
@@ -171,14 +154,34 @@ bool AwaitReply(const EchoSocket& socket, const platform::IPv4Address& target, s
       return false;  // an error the kernel reports for this socket, such as unreachable
     }
     const std::size_t size = static_cast<std::size_t>(got);
-    const Verdict verdict = socket.datagram() ? ClassifyDatagram(buffer, size, seq)
-                                              : ClassifyRaw(buffer, size, target, id, seq);
-    if (verdict == Verdict::Answer) return true;
-    if (verdict == Verdict::ErrorReport) return false;
+    const ReplyKind verdict = ClassifyReply(std::span<const std::uint8_t>(buffer, size),
+                                            socket.datagram(), target, id, seq);
+    if (verdict == ReplyKind::Answer) return true;
+    if (verdict == ReplyKind::ErrorReport) return false;
   }
 }
 
 }  // namespace
+
+std::vector<std::uint8_t> EchoRequest(std::uint16_t id, std::uint16_t seq) {
+  std::vector<std::uint8_t> packet(kHeaderSize + kDataSize, 0);
+  packet[0] = kEchoRequest;
+  packet[4] = static_cast<std::uint8_t>(id >> 8);
+  packet[5] = static_cast<std::uint8_t>(id);
+  packet[6] = static_cast<std::uint8_t>(seq >> 8);
+  packet[7] = static_cast<std::uint8_t>(seq);
+  for (std::size_t i = 0; i < kDataSize; ++i) packet[kHeaderSize + i] = 'a' + i % 23;
+  const std::uint16_t sum = Checksum(packet.data(), packet.size());
+  packet[2] = static_cast<std::uint8_t>(sum >> 8);
+  packet[3] = static_cast<std::uint8_t>(sum);
+  return packet;
+}
+
+ReplyKind ClassifyReply(std::span<const std::uint8_t> message, bool datagram,
+                        const platform::IPv4Address& target, std::uint16_t id, std::uint16_t seq) {
+  return datagram ? ClassifyDatagram(message.data(), message.size(), seq)
+                  : ClassifyRaw(message.data(), message.size(), target, id, seq);
+}
 
 void TranslateStringToTInAddr(const std::string& aip, platform::IPv4Address& inAddr) {
   const platform::IPv4Resolution r = platform::ResolveIPv4(aip);
