@@ -42,7 +42,16 @@ std::string peerAddress(int fd) {
 Connection::Connection(int fd) : fd_(fd), peer_(peerAddress(fd)) {}
 
 Connection::~Connection() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ < 0) return;
+  // Closing a socket with unread input makes the system reset the connection, and some
+  // clients then throw away what they have not shown yet (the farewell, a failure line).
+  // Read away what is left first; the socket is shut down, so this never waits.
+  ::shutdown(fd_, SHUT_RDWR);
+  char discard[4096];
+  for (int i = 0; i < 16; ++i) {
+    if (::recv(fd_, discard, sizeof discard, MSG_DONTWAIT) <= 0) break;
+  }
+  ::close(fd_);
 }
 
 void Connection::failClosed(const char* what) {

@@ -204,6 +204,7 @@ TEST_F(SessionTest, AFailingCommandEndsOnlyItsConnection) {
 TEST_F(SessionTest, AFailingConnectHookIsReportedAsOneLine) {
   failConnect_ = true;
   auto client = connect();
+  client->send("\xff\xfd\x01\xff\xfb\x1f");  // a client's negotiation, never read
   EXPECT_EQ(client->readToEnd(),
             "Welcome to the IPS Terminal Server powered by Velmar v2.0.7\r\n"
             "You are logged in as guest. Type \"help\" if you need assistance.\r\n"
