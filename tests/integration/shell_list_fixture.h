@@ -10,7 +10,6 @@
 #include <ctime>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -94,7 +93,14 @@ class ShellSocketTest : public ::testing::Test {
     options.treeJson = tree;
     server_.emplace(options);
     server_->start();
-    api::InitializeRPC("127.0.0.1", server_->port(), false, "", "");
+    StartShell(server_->port());
+    server_->clearRequests();
+  }
+
+  // Starts the listener with the API pointed at the server on `serverPort`, and connects a
+  // client that has read the greeting up to the first prompt.
+  void StartShell(int serverPort) {
+    api::InitializeRPC("127.0.0.1", serverPort, false, "", "");
 
     auto config = std::make_shared<telnet::SessionConfig>();
     config->commands = {
@@ -114,7 +120,6 @@ class ShellSocketTest : public ::testing::Test {
 
     client_ = std::make_unique<TelnetClient>(listener_->boundPort());
     client_->readUntil(std::string(kPromptStart) + "IP-Symcon" + kPromptEnd);
-    server_->clearRequests();
   }
 
   // Sends one command line and returns the output up to the next prompt (without the CR LF
@@ -138,17 +143,27 @@ class ShellSocketTest : public ::testing::Test {
   // "IPS_GetObject[12345]".
   std::vector<std::string> TakeRequests() {
     std::vector<std::string> calls;
-    static const std::regex pattern(R"re("method":"([^"]*)","params":(\[[^\]]*\]))re");
     for (const auto& request : server_->requests()) {
-      std::smatch match;
-      if (std::regex_search(request.body, match, pattern)) {
-        calls.push_back(match[1].str() + match[2].str());
-      } else {
-        calls.push_back("?" + request.body);
-      }
+      calls.push_back(MethodAndParams(request.body));
     }
     server_->clearRequests();
     return calls;
+  }
+
+  // "IPS_GetObject[12345]" from a request body (the method and the parameter array as sent).
+  static std::string MethodAndParams(const std::string& body) {
+    const std::string methodKey = "\"method\":\"";
+    const std::string paramsKey = "\"params\":";
+    const std::size_t method = body.find(methodKey);
+    const std::size_t params = body.find(paramsKey);
+    if (method == std::string::npos || params == std::string::npos) return "?" + body;
+    const std::size_t methodStart = method + methodKey.size();
+    const std::size_t methodEnd = body.find('"', methodStart);
+    const std::size_t paramsStart = params + paramsKey.size();
+    const std::size_t paramsEnd = body.find("],", paramsStart);
+    if (methodEnd == std::string::npos || paramsEnd == std::string::npos) return "?" + body;
+    return body.substr(methodStart, methodEnd - methodStart) +
+           body.substr(paramsStart, paramsEnd + 1 - paramsStart);
   }
 
   std::optional<sim::Simulator> server_;
