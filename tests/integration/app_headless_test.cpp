@@ -248,6 +248,32 @@ TEST(HeadlessTest, UnreachableServerExitsOneNamingTheUrl) {
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }
 
+TEST(HeadlessTest, SignalDuringAServerCheckThatHangsStopsInOrder) {
+  // A server that takes the connection and never answers.
+  int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(::listen(silent, 4), 0);
+  socklen_t len = sizeof sa;
+  ::getsockname(silent, reinterpret_cast<sockaddr*>(&sa), &len);
+
+  Process velmar(Velmar({"--port", std::to_string(ntohs(sa.sin_port)), "--telnet-port", "0"}));
+  // Once the request has reached the server, the check is waiting for the reply.
+  pollfd p{silent, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 10000), 1);
+  int accepted = ::accept(silent, nullptr, nullptr);
+  p = {accepted, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 10000), 1);
+
+  velmar.Signal(SIGTERM);
+  EXPECT_EQ(velmar.Wait(), 0);
+  EXPECT_EQ(velmar.RestOfStdout(), "Offline\nDisconected\n");
+  ::close(accepted);
+  ::close(silent);
+}
+
 TEST(HeadlessTest, WrongCredentialsExitOneAndAPasswordFileIsRead) {
   SimProcess sim({"--username", "me@example.com", "--password", "s3cret"});
   {

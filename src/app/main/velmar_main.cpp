@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -220,5 +221,7 @@ int main(int argc, char** argv) {
     std::fputs(parsed.err.c_str(), stderr);
     return parsed.exitCode;
   }
+  // A client or a reader of stdout that goes away must not end the service.
+  std::signal(SIGPIPE, SIG_IGN);
   return Run(parsed.options);
 }

@@ -1,0 +1,108 @@
+// What the command line of `velmar` turns into; the exit codes and messages of bad options are
+// checked end to end in the integration tests.
+#include "app/options.h"
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace velmar::app {
+namespace {
+
+ParsedCommandLine Parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "velmar");
+  std::vector<const char*> argv;
+  for (const auto& arg : args) argv.push_back(arg.c_str());
+  return ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(OptionsTest, DefaultsAreTheWindowsFields) {
+  ParsedCommandLine parsed = Parse({});
+  ASSERT_TRUE(parsed.run) << parsed.err;
+  const Options& o = parsed.options;
+  EXPECT_EQ(o.host, "127.0.0.1");
+  EXPECT_EQ(o.port, 3777);
+  EXPECT_EQ(o.username, "");
+  EXPECT_EQ(o.password, "");
+  EXPECT_EQ(o.telnetPort, 23);
+  EXPECT_EQ(o.consoleChars, 80);
+  EXPECT_TRUE(o.listen.empty());
+  EXPECT_DOUBLE_EQ(o.shutdownMinutes, 10);
+  EXPECT_FALSE(o.tls);
+  EXPECT_FALSE(o.demo);
+}
+
+TEST(OptionsTest, DemoDefaultsToALocalTelnetPort2323UnlessTold) {
+  ParsedCommandLine demo = Parse({"--demo"});
+  ASSERT_TRUE(demo.run) << demo.err;
+  EXPECT_EQ(demo.options.telnetPort, 2323);
+  EXPECT_EQ(demo.options.listen, std::vector<std::string>{"127.0.0.1"});
+  EXPECT_EQ(demo.options.demoPort, 3777);
+
+  ParsedCommandLine told =
+      Parse({"--demo", "--telnet-port", "23", "--listen", "::1", "--demo-port", "0"});
+  ASSERT_TRUE(told.run) << told.err;
+  EXPECT_EQ(told.options.telnetPort, 23);
+  EXPECT_EQ(told.options.listen, std::vector<std::string>{"::1"});
+  EXPECT_EQ(told.options.demoPort, 0);
+}
+
+TEST(OptionsTest, ValuesAreTakenAsGiven) {
+  ParsedCommandLine parsed = Parse({"--host",     "ips.example.com",    "--port",
+                                    "82",         "--username",         "me@example.com",
+                                    "--password", "pässwort",           "--telnet-port",
+                                    "0",          "--console-chars",    "132",
+                                    "--listen",   "127.0.0.1",          "--listen",
+                                    "[::1]",      "--shutdown-minutes", "0.05",
+                                    "--tls",      "--insecure"});
+  ASSERT_TRUE(parsed.run) << parsed.err;
+  const Options& o = parsed.options;
+  EXPECT_EQ(o.host, "ips.example.com");
+  EXPECT_EQ(o.port, 82);
+  EXPECT_EQ(o.username, "me@example.com");
+  EXPECT_EQ(o.password, "pässwort");
+  EXPECT_EQ(o.telnetPort, 0);
+  EXPECT_EQ(o.consoleChars, 132);
+  EXPECT_EQ(o.listen, (std::vector<std::string>{"127.0.0.1", "[::1]"}));
+  EXPECT_DOUBLE_EQ(o.shutdownMinutes, 0.05);
+  EXPECT_TRUE(o.tls);
+  EXPECT_TRUE(o.insecure);
+}
+
+TEST(OptionsTest, PasswordFileGivesItsFirstLine) {
+  const std::string file = ::testing::TempDir() + "velmar_options_password";
+  std::ofstream(file, std::ios::binary) << "geheim mit Leerzeichen\r\nsecond line\n";
+  ParsedCommandLine parsed = Parse({"--password-file", file});
+  std::remove(file.c_str());
+  ASSERT_TRUE(parsed.run) << parsed.err;
+  EXPECT_EQ(parsed.options.password, "geheim mit Leerzeichen");
+}
+
+TEST(OptionsTest, HelpAndVersionEndWithoutRunning) {
+  ParsedCommandLine help = Parse({"--help"});
+  EXPECT_FALSE(help.run);
+  EXPECT_EQ(help.exitCode, kExitOk);
+  EXPECT_NE(help.out.find("Anyone who can reach the Telnet port"), std::string::npos);
+  ParsedCommandLine version = Parse({"--version"});
+  EXPECT_FALSE(version.run);
+  EXPECT_EQ(version.out, "velmar " + VersionText() + "\n");
+}
+
+TEST(OptionsTest, LoopbackAddresses) {
+  struct Case {
+    const char* address;
+    bool loopback;
+  };
+  for (const Case& c :
+       {Case{"127.0.0.1", true}, Case{"127.1.2.3", true}, Case{"::1", true}, Case{"[::1]", true},
+        Case{"::ffff:127.0.0.1", true}, Case{"0.0.0.0", false}, Case{"::", false},
+        Case{"192.168.1.5", false}, Case{"::ffff:10.0.0.1", false}, Case{"fe80::1", false}}) {
+    EXPECT_EQ(IsLoopbackAddress(c.address), c.loopback) << c.address;
+  }
+}
+
+}  // namespace
+}  // namespace velmar::app
