@@ -235,6 +235,11 @@ std::size_t Listener::connectionCount() const {
   return entries_.size();
 }
 
+bool Listener::waitUntilNoConnections(std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [this] { return entries_.empty(); });
+}
+
 void Listener::acceptLoop(int listenFd) {
   pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
   for (;;) {

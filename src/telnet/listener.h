@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -84,6 +85,9 @@ class Listener {
 
   // The number of connections whose threads are still running.
   std::size_t connectionCount() const;
+  // Waits until no connection thread is running any more (each has run its OnDisconnect);
+  // false when `timeout` passes first.
+  bool waitUntilNoConnections(std::chrono::milliseconds timeout) const;
 
  private:
   struct Socket;
@@ -113,7 +117,7 @@ class Listener {
   std::shared_ptr<const Settings> settings_;
 
   mutable std::mutex mutex_;  // guards entries_ and stopping_
-  std::condition_variable changed_;
+  mutable std::condition_variable changed_;
   std::list<Entry> entries_;   // connections whose threads run
   std::list<Entry> finished_;  // threads done, waiting to be joined
   bool stopping_ = false;

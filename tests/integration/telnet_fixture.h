@@ -6,7 +6,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/error.h"
@@ -82,14 +81,7 @@ class TelnetFixture : public ::testing::Test {
   }
 
   // Waits until every connection thread has ended (the disconnect hooks have run).
-  bool waitForNoConnections(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (listener_.connectionCount() != 0) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));  // polling a condition
-    }
-    return true;
-  }
+  bool waitForNoConnections() { return listener_.waitUntilNoConnections(std::chrono::seconds(10)); }
 
   Listener listener_;
   std::atomic<int> connects_{0};
