@@ -106,6 +106,7 @@ inline JsonArray& ArrayOf(Node* node) {
 struct Access {
   static std::vector<JsonTable::Entry>& Entries(JsonTable& table) { return table.entries_; }
   static std::vector<JsonValue>& Items(JsonArray& array) { return array.items_; }
+  static void FinishAppend(JsonTable& table) { table.FinishAppend(); }
 };
 
 // Nodes are created uncounted; the creator adds them to the live count (in bulk, for the

@@ -252,7 +252,7 @@ class Parser {
     auto first = members_.begin() + static_cast<std::ptrdiff_t>(scope.base);
     detail::Access::Entries(node->table)
         .assign(std::make_move_iterator(first), std::make_move_iterator(members_.end()));
-    node->table.FinishAppend();
+    detail::Access::FinishAppend(node->table);
     return object;
   }
 

@@ -491,10 +491,6 @@ bool JsonTable::Find(std::u16string_view name, JsonValue& value) const {
   return true;
 }
 
-void JsonTable::AppendUnordered(std::u16string name, std::uint32_t hash, JsonValue value) {
-  entries_.push_back(Entry{hash, std::move(name), std::move(value)});
-}
-
 void JsonTable::FinishAppend() {
   auto before = [](const Entry& a, const Entry& b) {
     return detail::CompareKeys(a.hash, a.name, b.hash, b.name) < 0;

@@ -146,13 +146,13 @@ class JsonTable {
   const_iterator begin() const noexcept { return entries_.begin(); }
   const_iterator end() const noexcept { return entries_.end(); }
 
-  // For the reader: members appended in any order, then put in order once (a repeated name
-  // keeps the value appended last).
-  void AppendUnordered(std::u16string name, std::uint32_t hash, JsonValue value);
-  void FinishAppend();
-
  private:
   friend struct detail::Access;
+
+  // For the reader, which appends members in any order: puts them in order once (a repeated
+  // name keeps the value appended last).
+  void FinishAppend();
+
   std::vector<Entry> entries_;
 };
 
