@@ -87,13 +87,24 @@ class RawHttpPeer {
     return changed_.wait_for(lock, timeout, [&] { return connections_.size() >= count; });
   }
 
-  // Whether the client has closed the connection accepted as number `index` (from 0). The
-  // peer has read each request whole, so a readable end of stream means the client's FIN.
-  bool ClosedByClient(std::size_t index) const {
-    std::lock_guard lock(mutex_);
+  // Whether the client has closed the connection accepted as number `index` (from 0),
+  // waiting up to `timeout` for its FIN. The peer has read each request whole, so a readable
+  // end of stream means the client's close.
+  bool ClosedByClient(std::size_t index,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(5)) const {
+    int fd;
+    {
+      std::lock_guard lock(mutex_);
+      fd = connections_.at(index);
+    }
+    pollfd ready{fd, POLLIN | POLLRDHUP, 0};
+    if (::poll(&ready, 1, static_cast<int>(timeout.count())) <= 0) return false;
     char c;
-    return ::recv(connections_.at(index), &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+    return ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
   }
+
+  // Whether that connection is still open from the client's side at this moment.
+  bool OpenNow(std::size_t index) const { return !ClosedByClient(index, {}); }
 
  private:
   void Serve() {

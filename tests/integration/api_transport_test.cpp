@@ -194,12 +194,12 @@ TEST(TransportConnections, PreviousConnectionClosesWhenTheNextRequestStarts) {
 
   EXPECT_TRUE(MakeRPCRequest("A", {}).AsBoolean());
   ASSERT_EQ(peer.Connections(), 1u);
-  EXPECT_FALSE(peer.ClosedByClient(0));  // held open between requests
+  EXPECT_TRUE(peer.OpenNow(0));  // held open between requests
 
   EXPECT_TRUE(MakeRPCRequest("B", {}).AsBoolean());
   ASSERT_EQ(peer.Connections(), 2u);
   EXPECT_TRUE(peer.ClosedByClient(0));
-  EXPECT_FALSE(peer.ClosedByClient(1));
+  EXPECT_TRUE(peer.OpenNow(1));
 
   FinalizeRPCForThread();
   EXPECT_TRUE(peer.ClosedByClient(1));
