@@ -1,6 +1,7 @@
 #include "api/json_rpc.h"
 
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "api/http_client.h"
@@ -15,8 +16,10 @@ namespace {
 // The thread that ran the static initialisers is the program's main thread.
 const std::thread::id gMainThread = std::this_thread::get_id();
 
-// The connection settings: written only by InitializeRPC on the main thread, before any
-// connection thread starts, and read by every thread afterwards.
+// The connection settings: written by InitializeRPC on the main thread and read by every
+// thread that makes a request. A request works on one snapshot of them; storing new settings
+// swaps in a new snapshot under the lock, so a second "Connect" while connection threads are
+// talking to the server never changes a text under a reader's feet.
 struct Settings {
   bool initialized = false;
   std::string host;
@@ -26,7 +29,19 @@ struct Settings {
   std::string password;
   TlsVerification verification = TlsVerification::Verify;
 };
-Settings gSettings;
+std::mutex gSettingsMutex;
+std::shared_ptr<const Settings> gSettings = std::make_shared<const Settings>();
+
+std::shared_ptr<const Settings> CurrentSettings() {
+  std::lock_guard lock(gSettingsMutex);
+  return gSettings;
+}
+
+void StoreSettings(Settings settings) {
+  auto snapshot = std::make_shared<const Settings>(std::move(settings));
+  std::lock_guard lock(gSettingsMutex);
+  gSettings = std::move(snapshot);
+}
 
 // What a thread's client keeps from one request to the next.
 struct ThreadClient {
@@ -86,25 +101,29 @@ std::string UrlHost(const std::string& host) {
   return host;
 }
 
-std::string RequestUrl() {
-  return std::string(gSettings.useSSL ? "https://" : "http://") + UrlHost(gSettings.host) + ":" +
-         std::to_string(gSettings.port) + "/api/";
+std::string RequestUrl(const Settings& settings) {
+  return std::string(settings.useSSL ? "https://" : "http://") + UrlHost(settings.host) + ":" +
+         std::to_string(settings.port) + "/api/";
 }
 
 }  // namespace
 
 void InitializeRPCModule() {
   GlobalInitHttp();
-  gSettings.initialized = false;
+  Settings settings = *CurrentSettings();
+  settings.initialized = false;
+  StoreSettings(std::move(settings));
   if (!tClient) InitializeRPCForThread();
 }
 
 void FinalizeRPCModule() {
   FinalizeRPCForThread();
-  gSettings.initialized = false;
-  gSettings.host.clear();
-  gSettings.username.clear();
-  gSettings.password.clear();
+  Settings settings = *CurrentSettings();
+  settings.initialized = false;
+  settings.host.clear();
+  settings.username.clear();
+  settings.password.clear();
+  StoreSettings(std::move(settings));
 }
 
 void InitializeRPC(const std::string& host, std::int32_t port, bool useSSL,
@@ -112,13 +131,13 @@ void InitializeRPC(const std::string& host, std::int32_t port, bool useSSL,
                    TlsVerification verification) {
   if (std::this_thread::get_id() != gMainThread)
     throw Error("Initialize RPC can only be called from main loop!");
-  gSettings.host = host;
-  gSettings.port = port;
-  gSettings.useSSL = useSSL;
-  gSettings.username = username;
-  gSettings.password = password;
-  gSettings.verification = verification;
-  gSettings.initialized = true;
+  StoreSettings({.initialized = true,
+                 .host = host,
+                 .port = port,
+                 .useSSL = useSSL,
+                 .username = username,
+                 .password = password,
+                 .verification = verification});
 }
 
 void InitializeRPCForThread() {
@@ -135,14 +154,16 @@ JsonRef MakeRPCRequest(const std::string& method, const RpcParams& params) {
 }
 
 JsonRef MakeRPCRequestEx(const std::string& method, const JsonRef& params) {
-  if (!gSettings.initialized) throw Error("JSON-RPC is not initialized yet.");
+  const std::shared_ptr<const Settings> snapshot = CurrentSettings();
+  const Settings& settings = *snapshot;
+  if (!settings.initialized) throw Error("JSON-RPC is not initialized yet.");
   if (!tClient) throw Error("JSON-RPC is not initialized for this thread yet.");
   ThreadClient& client = *tClient;
 
   // With TLS off every request goes out on a new connection, and the one that the previous
   // request left open is closed. With TLS on the open connection is reused.
   ThreadClient::Layer layer =
-      gSettings.useSSL ? ThreadClient::Layer::Tls : ThreadClient::Layer::Plain;
+      settings.useSSL ? ThreadClient::Layer::Tls : ThreadClient::Layer::Plain;
   if (client.layer != layer && client.layer != ThreadClient::Layer::None)
     client.http.CloseConnection();
   client.layer = layer;
@@ -154,15 +175,15 @@ JsonRef MakeRPCRequestEx(const std::string& method, const JsonRef& params) {
   request.PutInt(u"id", 1);
 
   HttpPost post;
-  if (client.hasAuthState || (!gSettings.username.empty() && !gSettings.password.empty())) {
-    post.authorization = BasicAuthorization(gSettings.username, gSettings.password);
+  if (client.hasAuthState || (!settings.username.empty() && !settings.password.empty())) {
+    post.authorization = BasicAuthorization(settings.username, settings.password);
     client.hasAuthState = true;
   }
   // Fully escaped JSON is plain ASCII, so its code-page bytes are its characters.
   post.body = text::UnicodeToCodePage(request.AsJson(false, true));
-  post.url = RequestUrl();
-  post.verifyPeer = gSettings.verification == TlsVerification::Verify;
-  post.freshConnection = !gSettings.useSSL;
+  post.url = RequestUrl(settings);
+  post.verifyPeer = settings.verification == TlsVerification::Verify;
+  post.freshConnection = !settings.useSSL;
 
   HttpReply reply = client.http.Post(post);
 

@@ -253,6 +253,26 @@ TEST_F(TransportTest, ConnectionThreadsHaveTheirOwnClients) {
   EXPECT_EQ(successes.load(), 20);
 }
 
+TEST_F(TransportTest, SettingsStoredAgainWhileRequestsRun) {
+  // A second "Connect" while connection threads talk to the server: every request sees one
+  // whole set of settings, never a half-written one.
+  std::atomic<int> running{4};
+  std::atomic<int> successes{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      InitializeRPCForThread();
+      for (int i = 0; i < 10; ++i)
+        if (IPS_GetKernelVersion() == "6.4") ++successes;
+      FinalizeRPCForThread();
+      --running;
+    });
+  for (int i = 0; running.load() > 0 && i < 1000000; ++i)
+    InitializeRPC("127.0.0.1", server_->port(), false, i % 2 ? "user" : "", "");
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(successes.load(), 40);
+}
+
 TEST_F(TransportTest, HttpFailuresAndTheClientRecovers) {
   struct Case {
     sim::Fault fault;
