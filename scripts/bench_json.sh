@@ -9,33 +9,36 @@ cd "$(dirname "$0")/.."
 
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVELMAR_BUILD_GUI=OFF \
   -DVELMAR_BUILD_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build build-bench -j2 --target json_bench >/dev/null
+if ! log=$(cmake --build build-bench -j2 --target json_bench 2>&1); then
+  echo "$log" >&2
+  exit 1
+fi
 
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 build-bench/bin/json_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
-  --benchmark_format=json "$@" >"$out"
+  --benchmark_format=csv "$@" >"$out" 2>/dev/null
 
-python3 - "$out" <<'PY'
-import json, sys
-runs = json.load(open(sys.argv[1]))["benchmarks"]
-speed = {}  # (operation, library, input) -> MB/s, median of the repetitions
-for run in runs:
-    if run.get("aggregate_name", "median") != "median":
-        continue
-    name, arg = run["run_name"].split("/")
-    operation, library = ("Parse", name[5:]) if name.startswith("Parse") else ("Write", name[5:])
-    speed[(operation, library, int(arg))] = run["bytes_per_second"] / 1e6
-inputs = ["IPS_GetObject reply", "IPS_GetObjectList 50,000 IDs", "1 MB mixed"]
-print(f"{'operation':<6} {'input':<29} {'ours MB/s':>10} {'nlohmann':>10} {'RapidJSON':>10}"
-      f" {'ours/nlohmann':>14} {'ours/RapidJSON':>15}")
-for operation in ("Parse", "Write"):
-    for i, label in enumerate(inputs):
-        ours = speed.get((operation, "Ours", i))
-        nl = speed.get((operation, "Nlohmann", i))
-        rj = speed.get((operation, "Rapid", i))
-        if None in (ours, nl, rj):
-            continue
-        print(f"{operation:<6} {label:<29} {ours:>10.1f} {nl:>10.1f} {rj:>10.1f}"
-              f" {ours / nl:>14.2f} {ours / rj:>15.2f}")
-PY
+# Rows "ParseOurs/1_median",...,bytes_per_second,...: the median of the repetitions (or the
+# single run when there is one repetition).
+awk -F, '
+  $1 ~ /^"(Parse|Write)[A-Za-z]+\/[0-9](_median)?"$/ {
+    name = $1; gsub(/"/, "", name); sub(/_median$/, "", name)
+    speed[name] = $6 / 1e6
+  }
+  END {
+    label[0] = "IPS_GetObject reply"; label[1] = "IPS_GetObjectList 50,000 IDs"
+    label[2] = "1 MB mixed"
+    printf "%-6s %-29s %10s %10s %10s %14s %15s\n", "op", "input", "ours MB/s", "nlohmann",
+           "RapidJSON", "ours/nlohmann", "ours/RapidJSON"
+    split("Parse Write", operations, " ")
+    for (o = 1; o <= 2; o++) {
+      for (i = 0; i <= 2; i++) {
+        ours = speed[operations[o] "Ours/" i]; nl = speed[operations[o] "Nlohmann/" i]
+        rj = speed[operations[o] "Rapid/" i]
+        if (ours == "" || nl == "" || rj == "") continue
+        printf "%-6s %-29s %10.1f %10.1f %10.1f %14.2f %15.2f\n", operations[o], label[i], ours,
+               nl, rj, ours / nl, ours / rj
+      }
+    }
+  }' "$out"
