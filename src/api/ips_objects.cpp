@@ -56,7 +56,9 @@ double TimeZoneBias() {
 
 DateTime UnixToLocalDateTime(std::int64_t seconds) {
   constexpr double kUnixEpoch = 25569.0;  // 1970-01-01 as days since 1899-12-30
-  return kUnixEpoch + static_cast<double>(seconds) / 86400.0 - TimeZoneBias();
+  // The offset of the moment itself: a winter time stamp read in summer still shows winter
+  // time, as the clocks on the wall showed it then.
+  return kUnixEpoch + static_cast<double>(seconds) / 86400.0 - platform::TimeZoneBiasAt(seconds);
 }
 
 IPSList MakeList(const JsonRef& value) {

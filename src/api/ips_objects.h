@@ -40,7 +40,8 @@ IPSList MakeList(const JsonRef& value);
 // The host's current offset from UTC in days, UTC minus local time.
 double TimeZoneBias();
 
-// Unix seconds as local date-time, shifted by the offset in force now.
+// Unix seconds as local date-time, shifted by the offset that was in force at that moment
+// (daylight-saving time included).
 DateTime UnixToLocalDateTime(std::int64_t seconds);
 
 class IPSObject {

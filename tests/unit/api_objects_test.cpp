@@ -186,6 +186,18 @@ TEST(ApiDateTime, ShiftsByTheOffsetInForceNow) {
   }
 }
 
+TEST(ApiDateTime, EachTimestampUsesTheOffsetOfItsOwnSeason) {
+  // Central European time; whatever the season today, a July time stamp reads in summer
+  // time and a January one in winter time.
+  ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
+  const std::int64_t july = 1688212800;     // 2023-07-01 12:00 UTC, 14:00 local
+  const std::int64_t january = 1673784000;  // 2023-01-15 12:00 UTC, 13:00 local
+  EXPECT_DOUBLE_EQ(UnixToLocalDateTime(july), 25569.0 + july / 86400.0 + 2.0 / 24);
+  EXPECT_DOUBLE_EQ(UnixToLocalDateTime(january), 25569.0 + january / 86400.0 + 1.0 / 24);
+  IPSScript script(Record(R"({"ScriptExecuted":1688212800})"));
+  EXPECT_DOUBLE_EQ(script.Executed(), 25569.0 + july / 86400.0 + 2.0 / 24);
+}
+
 TEST(ApiDateTime, DaylightSavingTimeCountsWhileInForce) {
   // A zone that is in daylight-saving time all year: standard +1, daylight +2.
   ScopedTimeZone zone("XST-1XDT,0/0,J365/25");
