@@ -112,6 +112,8 @@ TEST(JsonReaderTest, LenientExtensions) {
       // Bare words: inside containers up to the next separator, trailing blanks removed.
       {u"[abc def , ghi\\,jkl\\]\n]", JsonType::stArray, u"[\"abc def\",\"ghi,jkl]\"]"},
       {u"{\"a\": some text }", JsonType::stObject, u"{\"a\":\"some text\"}"},
+      {u"[a\t, b \r\n]", JsonType::stArray, u"[\"a\t\",\"b\"]"},  // tabs stay
+      {u"{a\"b:1}", JsonType::stObject, u"{\"a\\\"b\":1}"},
       {u"[,]", JsonType::stArray, u"[\"\"]"},
       {u"{\"a\":}", JsonType::stObject, u"{\"a\":\"\"}"},
       // Literals are lower case only, and end where a word cannot go on.
