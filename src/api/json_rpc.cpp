@@ -175,13 +175,13 @@ JsonRef MakeRPCRequestEx(const std::string& method, const JsonRef& params) {
   request.PutInt(u"id", 1);
 
   HttpPost post;
+  post.url = RequestUrl(settings);
   if (client.hasAuthState || (!settings.username.empty() && !settings.password.empty())) {
     post.authorization = BasicAuthorization(settings.username, settings.password);
     client.hasAuthState = true;
   }
   // Fully escaped JSON is plain ASCII, so its code-page bytes are its characters.
   post.body = text::UnicodeToCodePage(request.AsJson(false, true));
-  post.url = RequestUrl(settings);
   post.verifyPeer = settings.verification == TlsVerification::Verify;
   post.freshConnection = !settings.useSSL;
 
