@@ -56,8 +56,7 @@ class Params {
   }
   int id(std::size_t i) const {
     const Json& v = params_[i];
-    if (!v.is_number_integer() || v.get<int64_t>() < INT32_MIN || v.get<int64_t>() > INT32_MAX)
-      mismatch(i);
+    if (!isInt32(v)) mismatch(i);
     return v.get<int>();
   }
   std::string text(std::size_t i) const {

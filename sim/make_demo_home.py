@@ -178,7 +178,7 @@ add(garage, "media", "Kamera Einfahrt", 1, icon="Camera")
 scripts = add(ROOT, "category", "Skripte", 5, icon="Script")
 weather_script = script(
     scripts, "Wetterbericht",
-    "<h3>Wetter in M&uuml;nchen</h3><p>Heute: 12&deg;C, leicht bew&ouml;lkt<br>"
+    "<h3>Wetter in M&uuml;nchen</h3><p>Heute: 12&deg;C, leicht bew&ouml;lkt, sp&auml;ter Regen<br>"
     "Morgen: 15&nbsp;&deg;C &amp; sonnig</p>", 1)
 add(weather_script, "event", "Täglich 06:30", 0)
 add(weather_script, "event", "Bei Änderung Außentemperatur", 1)

@@ -42,6 +42,9 @@ constexpr int kPollSliceMs = 20;
 // The recorder keeps this many requests, so that a long-running server does not grow without end.
 constexpr std::size_t kMaxRecorded = 100000;
 
+// The deepest nesting of arrays and objects accepted in a request.
+constexpr int kMaxNesting = 256;
+
 std::string decodeBase64(const std::string& in) {
   std::string out;
   int buffer = 0, bits = 0;
@@ -291,7 +294,11 @@ void Simulator::Impl::handle(const httplib::Request& req, httplib::Response& res
   std::string method;
   Json id = nullptr;
   try {
-    request = Json::parse(req.body);
+    // Nesting is bounded: writing a value back (the echoed id) recurses once per level.
+    request = Json::parse(req.body, [](int depth, Json::parse_event_t, Json&) {
+      if (depth > kMaxNesting) throw std::length_error("nested too deeply");
+      return true;
+    });
     if (request->is_object()) {
       auto m = request->find("method");
       if (m != request->end() && m->is_string()) method = m->get<std::string>();
@@ -299,6 +306,9 @@ void Simulator::Impl::handle(const httplib::Request& req, httplib::Response& res
       if (i != request->end()) id = *i;
     }
   } catch (const Json::parse_error&) {
+    request.reset();
+  } catch (const std::length_error&) {
+    request.reset();
   }
 
   std::optional<Fault> fault;

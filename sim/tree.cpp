@@ -184,12 +184,18 @@ Object readObject(const Json& source, std::size_t index, int64_t now) {
 
 }  // namespace
 
+bool isInt32(const Json& value) {
+  if (value.is_number_unsigned()) return value.get<uint64_t>() <= INT32_MAX;
+  return value.is_number_integer() && value.get<int64_t>() >= INT32_MIN &&
+         value.get<int64_t>() <= INT32_MAX;
+}
+
 bool valueMatches(VariableType type, const Json& value) {
   switch (type) {
     case VariableType::Boolean:
       return value.is_boolean();
     case VariableType::Integer:
-      return value.is_number_integer();
+      return isInt32(value);
     case VariableType::Float:
       return value.is_number();
     case VariableType::String:

@@ -58,7 +58,11 @@ struct Object {
   int linkTarget = 0;
 };
 
-// The value JSON types that a variable of `type` accepts (a float variable takes integers too).
+// Whether `value` is a signed 32-bit integer, the server's integer type.
+bool isInt32(const Json& value);
+
+// The value JSON types that a variable of `type` accepts (a float variable takes integers too;
+// an integer variable holds signed 32-bit numbers).
 bool valueMatches(VariableType type, const Json& value);
 
 class ObjectTree {
