@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--kernel-start", options.kernelStart,
                  "Answer of IPS_GetKernelStartTime, Unix seconds (default: now)");
-  app.add_option("--threads", options.threads, "Worker threads (one per open connection)")
+  app.add_option("--threads", options.threads, "Most worker threads (one per open connection)")
       ->capture_default_str()
       ->check(CLI::Range(1, 4096));
   CLI11_PARSE(app, argc, argv);

@@ -183,12 +183,67 @@ class ConnectionStream : public httplib::Stream {
   mutable std::string out_;
 };
 
-// httplib's server with our own per-connection loop: it counts every accepted connection,
-// lets a handler drop its connection, and keeps connections alive as long as clients like.
+// The workers that serve connections, one connection each for as long as it stays open. Threads
+// are added whenever every one is busy, up to a limit, so that clients that keep idle connections
+// open cannot starve new ones. Every connection httplib accepts passes through enqueue(), which
+// makes it the place to count them.
+class ConnectionPool : public httplib::TaskQueue {
+ public:
+  ConnectionPool(std::size_t maxThreads, std::atomic<std::size_t>& accepted)
+      : maxThreads_(maxThreads), accepted_(accepted) {}
+
+  void enqueue(std::function<void()> job) override {
+    ++accepted_;
+    std::lock_guard lock(mutex_);
+    jobs_.push_back(std::move(job));
+    if (jobs_.size() > available_ && threads_.size() < maxThreads_) {
+      ++available_;
+      threads_.emplace_back([this] { work(); });
+    }
+    ready_.notify_one();
+  }
+
+  // Called once the accept loop has ended: runs the queued jobs and joins every worker.
+  void shutdown() override {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    ready_.notify_all();
+    for (auto& t : threads_) t.join();
+  }
+
+ private:
+  void work() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+      if (jobs_.empty()) return;
+      std::function<void()> job = std::move(jobs_.front());
+      jobs_.pop_front();
+      --available_;
+      lock.unlock();
+      job();
+      lock.lock();
+      ++available_;
+    }
+  }
+
+  const std::size_t maxThreads_;
+  std::atomic<std::size_t>& accepted_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<std::function<void()>> jobs_;
+  std::vector<std::thread> threads_;
+  std::size_t available_ = 0;  // workers not serving a connection, including ones starting up
+  bool stopping_ = false;
+};
+
+// httplib's server with our own per-connection loop: it lets a handler drop its connection and
+// keeps connections alive as long as clients like.
 class HttpServer : public httplib::Server {
  public:
-  HttpServer(std::atomic<std::size_t>& accepted, const std::atomic<bool>& stopping)
-      : accepted_(accepted), stopping_(stopping) {
+  explicit HttpServer(const std::atomic<bool>& stopping) : stopping_(stopping) {
     keep_alive_max_count_ = 100000;
   }
 
@@ -198,7 +253,6 @@ class HttpServer : public httplib::Server {
 
  private:
   bool process_and_close_socket(socket_t sock) override {
-    ++accepted_;
     // A reply goes out as headers and body in separate writes; without this the body would
     // wait for the client's delayed acknowledgement of the headers.
     int yes = 1;
@@ -223,7 +277,6 @@ class HttpServer : public httplib::Server {
     return true;
   }
 
-  std::atomic<std::size_t>& accepted_;
   const std::atomic<bool>& stopping_;
 };
 
@@ -387,9 +440,9 @@ void Simulator::start() {
                                 o.kernelStart != 0 ? o.kernelStart : now);
 
   d.stopping = false;
-  auto server = std::make_unique<HttpServer>(d.accepted, d.stopping);
-  const int threads = std::max(1, o.threads);
-  server->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  auto server = std::make_unique<HttpServer>(d.stopping);
+  const auto threads = static_cast<std::size_t>(std::max(1, o.threads));
+  server->new_task_queue = [threads, &d] { return new ConnectionPool(threads, d.accepted); };
   server->set_socket_options([](socket_t sock) {
     int yes = 1;
     ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);

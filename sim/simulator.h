@@ -46,7 +46,7 @@ struct SimulatorOptions {
   bool escapeUnicode = false;      // non-ASCII as \u escapes instead of raw UTF-8
   std::string kernelVersion = "6.4";
   int64_t kernelStart = 0;  // Unix seconds; 0 = the moment of start()
-  int threads = 64;         // worker threads; each open connection holds one while it is served
+  int threads = 1024;  // most worker threads; each open connection holds one, more start as needed
 };
 
 class Simulator {
@@ -64,7 +64,7 @@ class Simulator {
   // Every request received, oldest first (a long-running server keeps the latest 100000).
   std::vector<RecordedRequest> requests() const;
   void clearRequests();
-  std::size_t connectionsAccepted() const;  // TCP connections accepted so far
+  std::size_t connectionsAccepted() const;  // TCP connections accepted so far (counted on accept)
 
   void setFault(const std::string& method, Fault fault);  // method "" = every method
   void clearFaults();

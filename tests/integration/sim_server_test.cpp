@@ -12,6 +12,7 @@
 #include <cctype>
 #include <chrono>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <stdexcept>
@@ -417,6 +418,21 @@ TEST_F(SimServer, ServesParallelClients) {
   EXPECT_EQ(good, kClients * kCalls);
   EXPECT_EQ(sim_->connectionsAccepted(), static_cast<std::size_t>(kClients));
   EXPECT_EQ(sim_->requests().size(), static_cast<std::size_t>(2 * kClients * kCalls));
+}
+
+TEST_F(SimServer, IdleConnectionsDoNotStarveNewOnes) {
+  // Each open connection holds a worker; more than a fixed pool of 64 stay open here.
+  constexpr std::size_t kIdle = 80;
+  std::vector<std::unique_ptr<Connection>> idle;
+  for (std::size_t i = 0; i < kIdle; ++i) {
+    idle.push_back(std::make_unique<Connection>(sim_->port()));
+    ASSERT_EQ(idle.back()->Call(Request("IPS_GetKernelVersion", "[]")).status, 200) << i;
+  }
+  Connection fresh(sim_->port());
+  HttpReply reply = fresh.Call(Request("IPS_GetKernelVersion", "[]"));
+  ASSERT_TRUE(reply.complete);
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(sim_->connectionsAccepted(), kIdle + 1);
 }
 
 // Walks the demo home from the root over the wire: every object of IPS_GetObjectList is reached
