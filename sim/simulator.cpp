@@ -253,8 +253,8 @@ class HttpServer : public httplib::Server {
 
  private:
   bool process_and_close_socket(socket_t sock) override {
-    // A reply goes out as headers and body in separate writes; without this the body would
-    // wait for the client's delayed acknowledgement of the headers.
+    // Each reply leaves in one send; Nagle's algorithm could only hold it back behind the
+    // client's delayed acknowledgement of the previous one.
     int yes = 1;
     ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     tConnection = sock;
