@@ -1,6 +1,7 @@
-// Records whose enumerations hold numbers that this program does not know (a newer server):
-// an object type 7, a variable type 9 and an instance of module type 5. The simulated server
-// cannot hold such objects, so a small canned JSON-RPC server answers here.
+// Replies that the simulated server never gives: records whose enumerations hold numbers that
+// this program does not know (a newer server: an object type 7, a variable type 9, an
+// instance of module type 5), and a setter that answers false. A small canned JSON-RPC
+// server answers here.
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -79,17 +80,20 @@ class CannedServer {
           return ObjectRecord(id, 2, "Odd");
         case 10003:
           return ObjectRecord(id, 1, "Discovery");
+        case 10004:
+          return ObjectRecord(id, 2, "Refused");
         default:
           return ObjectRecord(0, 0, "IP-Symcon");
       }
     }
     if (method == "IPS_GetVariable") {
+      if (id == 10004) return json{{"VariableID", id}, {"VariableType", 0}};
       return json{{"VariableID", id}, {"VariableType", 9}, {"VariableValue", "abc"}};
     }
     if (method == "IPS_GetInstance") {
       return json{{"InstanceID", id}, {"ModuleInfo", {{"ModuleType", 5}, {"ModuleName", "X"}}}};
     }
-    return false;  // a setter: it should never be asked
+    return false;  // a setter: the value is not accepted
   }
 
   httplib::Server server_;
@@ -149,6 +153,14 @@ TEST_F(UnknownTypesTest, SetLeavesAVariableOfUnknownTypeAlone) {
   EXPECT_EQ(Run("set 10002 5").output, "");
   EXPECT_EQ(canned_->TakeMethods(),
             (std::vector<std::string>{"IPS_VariableExists", "IPS_GetVariable", "IPS_GetObject"}));
+}
+
+// A setter that answers false has not stored the value; that is reported like a refusal.
+TEST_F(UnknownTypesTest, SetterAnsweringFalseIsReported) {
+  EXPECT_EQ(Run("set 10004 true").output, "Operation failed.\r\n");
+  EXPECT_EQ(canned_->TakeMethods(),
+            (std::vector<std::string>{"IPS_VariableExists", "IPS_GetVariable", "IPS_GetObject",
+                                      "SetValueBoolean"}));
 }
 
 }  // namespace
