@@ -16,6 +16,9 @@
 namespace velmar::app {
 namespace {
 
+// About nine years: any longer and the deadline would not fit the clock's range.
+constexpr double kMaxShutdownMinutes = 5e6;
+
 constexpr const char* kDescription =
     "Velmar puts a Telnet shell on an IP-Symcon home-automation server. It checks the\n"
     "server through its JSON-RPC API (http://HOST:PORT/api/), then listens for Telnet\n"
@@ -135,7 +138,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
                  "switch off and exit after X minutes (0 = never; 0.05 = 3 s)")
       ->capture_default_str()
       ->type_name("X")
-      ->check(CLI::Range(0.0, 1e9).description(""));
+      ->check(CLI::Range(0.0, kMaxShutdownMinutes).description(""));
   auto* tls = app.add_flag("--tls", o.tls, "talk to the server over HTTPS");
   app.add_flag("--insecure", o.insecure, "with --tls: skip the certificate check (self-signed)")
       ->needs(tls);

@@ -320,6 +320,7 @@ TEST(HeadlessTest, BadOptionValuesExitSixtyFourWithUsage) {
       {"--console-chars", "0"},
       {"--shutdown-minutes", "-1"},
       {"--shutdown-minutes", "nan"},
+      {"--shutdown-minutes", "1e12"},
       {"--listen", "localhost"},
       {"--insecure"},
       {"--demo-port", "5000"},
