@@ -139,6 +139,20 @@ TEST_F(CdTest, LinksAreFollowedWhateverTheTarget) {
             "23457  \x1b[34;1mBoolean\x1b[0m     Ceiling            false\r\n");
 }
 
+// Each connection has its own current category and prompt.
+TEST_F(CdTest, EveryConnectionKeepsItsOwnCurrentCategory) {
+  Start();
+  TelnetClient other(listener_->boundPort());
+  other.readUntil(std::string(kPromptStart) + "IP-Symcon" + kPromptEnd);
+  EXPECT_EQ(Run("cd 12345").prompt, kLivingRoomPath);
+  other.send("ls -v\r\n");
+  EXPECT_EQ(other.readUntil(kPromptEnd), "-Showing Object: 0 - IP-Symcon\r\n\r\n\r\n" +
+                                             std::string(kPromptStart) + "IP-Symcon" + kPromptEnd);
+  other.send("cd 10300\r\n");
+  other.readUntil(kPromptEnd);
+  EXPECT_EQ(Run("cd ..").prompt, "IP-Symcon\\Ground floor");
+}
+
 TEST_F(CdTest, ServerFaultEndsTheSessionWithoutAMessage) {
   Start();
   server_->setFault("IPS_GetObject", sim::Fault{sim::FaultKind::ErrorReply});
