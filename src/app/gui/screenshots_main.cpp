@@ -35,6 +35,8 @@ int main(int argc, char** argv) {
 
     window.findChild<QLineEdit*>("EdtPort")->setText(QString::number(server.port()));
     window.findChild<QLineEdit*>("EdtTelnetPort")->setText(QStringLiteral("2323"));
+    // Shows the password mask; the demo server asks for no credentials.
+    window.findChild<QLineEdit*>("EdtPassword")->setText(QStringLiteral("geheim"));
     window.findChild<QPushButton*>("BtnConnect")->click();
     QApplication::processEvents();
     if (!window.grab().save(after)) status = 1;
