@@ -8,7 +8,6 @@
 
 #include <memory>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -92,17 +91,26 @@ class CommandSocketTest : public ::testing::Test {
   // "IPS_ScriptExists[12345]".
   std::vector<std::string> TakeRequests() {
     std::vector<std::string> calls;
-    static const std::regex pattern(R"re("method":"([^"]*)","params":(\[[^\]]*\]))re");
     for (const auto& request : server_->requests()) {
-      std::smatch match;
-      if (std::regex_search(request.body, match, pattern)) {
-        calls.push_back(match[1].str() + match[2].str());
-      } else {
-        calls.push_back("?" + request.body);
-      }
+      calls.push_back(MethodAndParams(request.body));
     }
     server_->clearRequests();
     return calls;
+  }
+
+  // "IPS_ScriptExists[12345]" for a request body as the client writes it
+  // ({"method":"...","params":[...],...}); "?" and the body for anything else.
+  static std::string MethodAndParams(const std::string& body) {
+    const std::string methodKey = "{\"method\":\"";
+    const std::string paramsKey = "\",\"params\":[";
+    const std::size_t method = body.find(methodKey);
+    const std::size_t params = body.find(paramsKey);
+    const std::size_t close = body.find(']', params);
+    if (method != 0 || params == std::string::npos || close == std::string::npos) {
+      return "?" + body;
+    }
+    return body.substr(methodKey.size(), params - methodKey.size()) + "[" +
+           body.substr(params + paramsKey.size(), close - params - paramsKey.size()) + "]";
   }
 
   std::optional<sim::Simulator> server_;
