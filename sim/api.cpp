@@ -75,21 +75,21 @@ class Params {
 
 }  // namespace
 
-OrderedJson errorReply(int code, const std::string& message, const Json& id) {
-  OrderedJson reply;
+Json errorReply(int code, const std::string& message, const Json& id) {
+  Json reply;
   reply["jsonrpc"] = "2.0";
-  OrderedJson error;
+  Json error;
   error["code"] = code;
   error["message"] = message;
   reply["error"] = std::move(error);
-  reply["id"] = OrderedJson::parse(id.dump());
+  reply["id"] = id;
   return reply;
 }
 
 Api::Api(ObjectTree tree, std::string kernelVersion, int64_t kernelStart)
     : tree_(std::move(tree)), kernelVersion_(std::move(kernelVersion)), kernelStart_(kernelStart) {}
 
-OrderedJson Api::call(const Json& request) {
+Json Api::call(const Json& request) {
   const Json id = request.is_object() && request.contains("id") ? request["id"] : Json(nullptr);
   if (!request.is_object() || !request.contains("method") || !request["method"].is_string())
     return errorReply(kErrorInvalidRequest, "Invalid Request", id);
@@ -99,10 +99,10 @@ OrderedJson Api::call(const Json& request) {
     if (!params.is_array()) return errorReply(kErrorInternal, "Parameters must be an array", id);
   }
   try {
-    OrderedJson reply;
+    Json reply;
     reply["jsonrpc"] = "2.0";
     reply["result"] = dispatch(request["method"].get<std::string>(), params);
-    reply["id"] = OrderedJson::parse(id.dump());
+    reply["id"] = id;
     return reply;
   } catch (const MethodError& e) {
     return errorReply(e.code, e.what(), id);
@@ -111,8 +111,8 @@ OrderedJson Api::call(const Json& request) {
   }
 }
 
-OrderedJson Api::dispatch(const std::string& method, const Json& params) {
-  using Handler = std::function<OrderedJson(Api&, const std::string&, const Json&)>;
+Json Api::dispatch(const std::string& method, const Json& params) {
+  using Handler = std::function<Json(Api&, const std::string&, const Json&)>;
 
   auto object = [](const Api& api, int id) -> const Object& {
     const Object* o = api.tree_.find(id);
@@ -126,7 +126,7 @@ OrderedJson Api::dispatch(const std::string& method, const Json& params) {
     return *o;
   };
   auto exists = [](std::optional<ObjectType> type) -> Handler {
-    return [type](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+    return [type](Api& api, const std::string& m, const Json& p) -> Json {
       Params in(m, p, 1, {"ID"});
       std::shared_lock lock(api.mutex_);
       const Object* o = api.tree_.find(in.id(0));
@@ -134,7 +134,7 @@ OrderedJson Api::dispatch(const std::string& method, const Json& params) {
     };
   };
   auto byName = [](std::optional<ObjectType> type) -> Handler {
-    return [type](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+    return [type](Api& api, const std::string& m, const Json& p) -> Json {
       Params in(m, p, 2, {"Name", "ParentID"});
       const std::string name = in.text(0);
       const int parentID = in.id(1);
@@ -150,15 +150,15 @@ OrderedJson Api::dispatch(const std::string& method, const Json& params) {
             " could not be found");
     };
   };
-  auto record = [typed](ObjectType type, OrderedJson (*build)(const Object&)) -> Handler {
-    return [typed, type, build](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+  auto record = [typed](ObjectType type, Json (*build)(const Object&)) -> Handler {
+    return [typed, type, build](Api& api, const std::string& m, const Json& p) -> Json {
       Params in(m, p, 1, {"ID"});
       std::shared_lock lock(api.mutex_);
       return build(typed(api, in.id(0), type));
     };
   };
   auto setValue = [](VariableType type) -> Handler {
-    return [type](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+    return [type](Api& api, const std::string& m, const Json& p) -> Json {
       Params in(m, p, 2, {"VariableID", "Value"});
       const int id = in.id(0);
       std::unique_lock lock(api.mutex_);
@@ -206,44 +206,44 @@ OrderedJson Api::dispatch(const std::string& method, const Json& params) {
       {"SetValueFloat", setValue(VariableType::Float)},
       {"SetValueString", setValue(VariableType::String)},
       {"IPS_GetObject",
-       [object](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+       [object](Api& api, const std::string& m, const Json& p) -> Json {
          Params in(m, p, 1, {"ID"});
          std::shared_lock lock(api.mutex_);
          return api.tree_.objectRecord(object(api, in.id(0)));
        }},
       {"IPS_GetName",
-       [object](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+       [object](Api& api, const std::string& m, const Json& p) -> Json {
          Params in(m, p, 1, {"ID"});
          std::shared_lock lock(api.mutex_);
          return object(api, in.id(0)).name;
        }},
       {"IPS_GetChildrenIDs",
-       [object](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+       [object](Api& api, const std::string& m, const Json& p) -> Json {
          Params in(m, p, 1, {"ID"});
          std::shared_lock lock(api.mutex_);
          return object(api, in.id(0)).children;
        }},
       {"IPS_GetParent",
-       [object](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+       [object](Api& api, const std::string& m, const Json& p) -> Json {
          Params in(m, p, 1, {"ID"});
          std::shared_lock lock(api.mutex_);
          return object(api, in.id(0)).parent;
        }},
       {"IPS_GetObjectList",
-       [noParams](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+       [noParams](Api& api, const std::string& m, const Json& p) -> Json {
          noParams(m, p);
          std::shared_lock lock(api.mutex_);
          return api.tree_.ids();
        }},
       {"GetValue",
-       [typed](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+       [typed](Api& api, const std::string& m, const Json& p) -> Json {
          Params in(m, p, 1, {"VariableID"});
          std::shared_lock lock(api.mutex_);
          const Object& o = typed(api, in.id(0), ObjectType::Variable);
-         return OrderedJson::parse(o.variable->value.dump());
+         return o.variable->value;
        }},
       {"IPS_RunScript",
-       [typed](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+       [typed](Api& api, const std::string& m, const Json& p) -> Json {
          Params in(m, p, 1, {"ScriptID"});
          std::unique_lock lock(api.mutex_);
          ScriptData& s = *const_cast<Object&>(typed(api, in.id(0), ObjectType::Script)).script;
@@ -252,7 +252,7 @@ OrderedJson Api::dispatch(const std::string& method, const Json& params) {
          return true;
        }},
       {"IPS_RunScriptWait",
-       [typed](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+       [typed](Api& api, const std::string& m, const Json& p) -> Json {
          Params in(m, p, 1, {"ScriptID"});
          std::unique_lock lock(api.mutex_);
          ScriptData& s = *const_cast<Object&>(typed(api, in.id(0), ObjectType::Script)).script;
@@ -261,12 +261,12 @@ OrderedJson Api::dispatch(const std::string& method, const Json& params) {
          return s.output;
        }},
       {"IPS_GetKernelVersion",
-       [noParams](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+       [noParams](Api& api, const std::string& m, const Json& p) -> Json {
          noParams(m, p);
          return api.kernelVersion_;
        }},
       {"IPS_GetKernelStartTime",
-       [noParams](Api& api, const std::string& m, const Json& p) -> OrderedJson {
+       [noParams](Api& api, const std::string& m, const Json& p) -> Json {
          noParams(m, p);
          return api.kernelStart_;
        }},

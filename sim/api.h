@@ -15,7 +15,7 @@ inline constexpr int kErrorInternal = -32603;
 inline constexpr int kErrorParse = -32700;
 
 // {"jsonrpc":"2.0","error":{"code":...,"message":...},"id":...}
-OrderedJson errorReply(int code, const std::string& message, const Json& id);
+Json errorReply(int code, const std::string& message, const Json& id);
 
 class Api {
  public:
@@ -23,14 +23,14 @@ class Api {
 
   // Answers one parsed JSON-RPC request with the whole reply envelope. Never throws for
   // anything a client sends; every failure becomes an error reply. Thread-safe.
-  OrderedJson call(const Json& request);
+  Json call(const Json& request);
 
   // Throw std::runtime_error for an unknown ID (or one that is not a variable).
   std::string objectJson(int id) const;
   std::string variableValueJson(int id) const;
 
  private:
-  OrderedJson dispatch(const std::string& method, const Json& params);
+  Json dispatch(const std::string& method, const Json& params);
 
   mutable std::shared_mutex mutex_;
   ObjectTree tree_;

@@ -378,8 +378,8 @@ void Simulator::Impl::handle(const httplib::Request& req, httplib::Response& res
     }
     escape = escapeUnicode;
   }
-  auto json = [escape](const OrderedJson& answer) {
-    return answer.dump(-1, ' ', escape, OrderedJson::error_handler_t::replace);
+  auto json = [escape](const Json& answer) {
+    return answer.dump(-1, ' ', escape, Json::error_handler_t::replace);
   };
 
   if (fault) {
@@ -408,7 +408,7 @@ void Simulator::Impl::handle(const httplib::Request& req, httplib::Response& res
         break;
     }
   }
-  const OrderedJson answer =
+  const Json answer =
       request ? api->call(*request) : errorReply(kErrorParse, "Parse error", nullptr);
   res.set_content(json(answer), "application/json");
 }

@@ -271,8 +271,8 @@ Object* ObjectTree::find(int id) {
   return it == objects_.end() ? nullptr : &it->second;
 }
 
-OrderedJson ObjectTree::objectRecord(const Object& o) const {
-  OrderedJson r;
+Json ObjectTree::objectRecord(const Object& o) const {
+  Json r;
   r["ParentID"] = o.parent;
   r["ObjectID"] = o.id;
   r["ObjectType"] = static_cast<int>(o.type);
@@ -291,9 +291,9 @@ OrderedJson ObjectTree::objectRecord(const Object& o) const {
   return r;
 }
 
-OrderedJson ObjectTree::variableRecord(const Object& o) {
+Json ObjectTree::variableRecord(const Object& o) {
   const VariableData& v = *o.variable;
-  OrderedJson r;
+  Json r;
   r["VariableID"] = o.id;
   r["VariableType"] = static_cast<int>(v.type);
   r["VariableProfile"] = v.profile;
@@ -303,20 +303,20 @@ OrderedJson ObjectTree::variableRecord(const Object& o) {
   r["VariableIsLocked"] = v.locked;
   r["VariableChanged"] = v.changed;
   r["VariableUpdated"] = v.updated;
-  r["VariableValue"] = OrderedJson::parse(v.value.dump());
+  r["VariableValue"] = v.value;
   return r;
 }
 
-OrderedJson ObjectTree::instanceRecord(const Object& o) {
+Json ObjectTree::instanceRecord(const Object& o) {
   const InstanceData& i = *o.instance;
-  OrderedJson r;
+  Json r;
   r["InstanceID"] = o.id;
   r["InstanceStatus"] = i.status;
   r["ConnectionID"] = i.connectionID;
   r["InstanceChanged"] = i.changed;
   r["InstanceSupportsSearching"] = i.supportsSearching;
   r["InstanceIsSearching"] = i.isSearching;
-  OrderedJson module;
+  Json module;
   module["ModuleID"] = i.moduleID;
   module["ModuleName"] = i.moduleName;
   module["ModuleType"] = i.moduleType;
@@ -324,9 +324,9 @@ OrderedJson ObjectTree::instanceRecord(const Object& o) {
   return r;
 }
 
-OrderedJson ObjectTree::scriptRecord(const Object& o) {
+Json ObjectTree::scriptRecord(const Object& o) {
   const ScriptData& s = *o.script;
-  OrderedJson r;
+  Json r;
   r["ScriptID"] = o.id;
   r["ScriptType"] = s.type;
   r["ScriptFile"] = s.file;
@@ -335,8 +335,8 @@ OrderedJson ObjectTree::scriptRecord(const Object& o) {
   return r;
 }
 
-OrderedJson ObjectTree::linkRecord(const Object& o) {
-  OrderedJson r;
+Json ObjectTree::linkRecord(const Object& o) {
+  Json r;
   r["LinkID"] = o.id;
   r["TargetID"] = o.linkTarget;
   return r;

@@ -11,8 +11,8 @@
 
 namespace velmar::sim {
 
-using Json = nlohmann::json;
-using OrderedJson = nlohmann::ordered_json;
+// Objects keep their members in insertion order, so records go out in the server's key order.
+using Json = nlohmann::ordered_json;
 
 enum class ObjectType { Category = 0, Instance, Variable, Script, Event, Media, Link };
 enum class VariableType { Boolean = 0, Integer, Float, String };
@@ -76,11 +76,11 @@ class ObjectTree {
   const std::vector<int>& ids() const { return ids_; }  // root first, then file order
   std::size_t size() const { return ids_.size(); }
 
-  OrderedJson objectRecord(const Object& object) const;
-  static OrderedJson variableRecord(const Object& object);
-  static OrderedJson instanceRecord(const Object& object);
-  static OrderedJson scriptRecord(const Object& object);
-  static OrderedJson linkRecord(const Object& object);
+  Json objectRecord(const Object& object) const;
+  static Json variableRecord(const Object& object);
+  static Json instanceRecord(const Object& object);
+  static Json scriptRecord(const Object& object);
+  static Json linkRecord(const Object& object);
 
  private:
   std::unordered_map<int, Object> objects_;

@@ -32,8 +32,8 @@ class SimApi : public ::testing::Test {
     return Call(R"({"jsonrpc":"2.0","method":")" + method + R"(","params":)" + params +
                 R"(,"id":7})");
   }
-  OrderedJson Result(const std::string& method, const std::string& params) {
-    OrderedJson reply = OrderedJson::parse(Call(method, params));
+  Json Result(const std::string& method, const std::string& params) {
+    Json reply = Json::parse(Call(method, params));
     EXPECT_TRUE(reply.contains("result")) << reply.dump();
     return reply["result"];
   }
@@ -174,7 +174,7 @@ TEST_F(SimApi, SetValueChecksTypesAndStoresTheValue) {
 TEST_F(SimApi, UpdatedMovesOnEveryWriteChangedOnlyWhenTheValueChanges) {
   const int64_t before = std::time(nullptr);
   ASSERT_EQ(Result("SetValueFloat", "[44444,20.5]"), true);  // the same value
-  OrderedJson record = Result("IPS_GetVariable", "[44444]");
+  Json record = Result("IPS_GetVariable", "[44444]");
   EXPECT_EQ(record["VariableChanged"], 1000);
   EXPECT_GE(record["VariableUpdated"].get<int64_t>(), before);
 
