@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# End-to-end load benchmark. Builds velmar, velmar-sim and the load driver in build-load
+# (Release), starts velmar-sim (demo home) and velmar as separate processes on loopback, and
+# prints one table: N = 1, 50, 200, 1000 concurrent Telnet sessions running the mix
+# (cd "Energie Tageswerte", ls, show, cd ..), every reply checked against a single session's,
+# with commands per second, latency, CPU per command and resident memory per idle connection;
+# then the time of one `ls` against the same HTTP requests sent by a minimal client.
+#
+#   scripts/bench_load.sh [--sessions 1,50,200,1000] [--rounds 20,4,2,1] [--ls-repeats 15]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source bench/load/servers.sh
+
+load_build
+load_start_servers
+echo "Velmar end-to-end load, loopback, $(nproc) cores (shared), $(date -u +%Y-%m-%d)"
+echo "mix per round: cd \"Energie Tageswerte\" (120 variables), ls, show 37881, cd .."
+echo
+status=0
+"$LOAD_BIN/velmar-load" --mode bench --telnet-port "$TELNET_PORT" --sim-port "$SIM_PORT" \
+  --velmar-pid "$VELMAR_PID" --sim-pid "$SIM_PID" --velmar "$LOAD_BIN/velmar" "$@" || status=$?
+load_check_alive
+exit "$status"
