@@ -62,6 +62,9 @@ const CommandCase kCommands[] = {
 struct FaultCase {
   const char* name;
   sim::Fault fault;
+  // Instead of a fault: the server is stopped (connections refused) and started again on the
+  // same port afterwards.
+  bool gone = false;
 };
 
 void PrintTo(const CommandCase& c, std::ostream* os) {
@@ -86,6 +89,17 @@ const FaultCase kFaults[] = {
     {"DropConnection", {sim::FaultKind::DropConnection}},
 };
 
+// A server that is not there fails every call, like a fault on every method.
+const FaultCase kServerGone[] = {{"ServerGone", {sim::FaultKind::ErrorReply}, true}};
+
+std::vector<CommandCase> EveryMethodFailing() {
+  std::vector<CommandCase> cases;
+  for (const CommandCase& c : kCommands) {
+    if (*c.method == '\0') cases.push_back(c);
+  }
+  return cases;
+}
+
 class FaultMatrixTest : public ServiceTest,
                         public ::testing::WithParamInterface<std::tuple<CommandCase, FaultCase>> {};
 
@@ -101,7 +115,12 @@ TEST_P(FaultMatrixTest, FailingServerEndsOrReportsAndLeavesTheServiceWhole) {
 
   {
     Shell shell(port());
-    host_->SetFault(command.method, fault.fault);
+    const int serverPort = host_->port();
+    if (fault.gone) {
+      host_->Stop();
+    } else {
+      host_->SetFault(command.method, fault.fault);
+    }
     if (command.outcome == Outcome::Ends) {
       EXPECT_EQ(shell.RunUntilClosed(command.line), command.text);
     } else {
@@ -109,7 +128,12 @@ TEST_P(FaultMatrixTest, FailingServerEndsOrReportsAndLeavesTheServiceWhole) {
                 (CommandResult{std::string(command.text) + "\r\n", "IP-Symcon"}));
     }
     EXPECT_EQ(other.Run("help ls"), help);
-    host_->ClearFaults();
+    if (fault.gone) {
+      host_->Start(serverPort);
+      ASSERT_EQ(host_->port(), serverPort);
+    } else {
+      host_->ClearFaults();
+    }
     // A connection that was told about the failure goes on as if nothing had happened.
     if (command.outcome == Outcome::Reports) {
       EXPECT_EQ(shell.Run("ls"), listing);
@@ -121,13 +145,18 @@ TEST_P(FaultMatrixTest, FailingServerEndsOrReportsAndLeavesTheServiceWhole) {
   EXPECT_EQ(controller_->listener().connectionCount(), 1u);
 }
 
+std::string MatrixName(const ::testing::TestParamInfo<FaultMatrixTest::ParamType>& param) {
+  return std::string(std::get<0>(param.param).name) + "_" + std::get<1>(param.param).name;
+}
+
 INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrixTest,
                          ::testing::Combine(::testing::ValuesIn(kCommands),
                                             ::testing::ValuesIn(kFaults)),
-                         [](const ::testing::TestParamInfo<FaultMatrixTest::ParamType>& param) {
-                           return std::string(std::get<0>(param.param).name) + "_" +
-                                  std::get<1>(param.param).name;
-                         });
+                         MatrixName);
+INSTANTIATE_TEST_SUITE_P(Gone, FaultMatrixTest,
+                         ::testing::Combine(::testing::ValuesIn(EveryMethodFailing()),
+                                            ::testing::ValuesIn(kServerGone)),
+                         MatrixName);
 
 // A slow server (well under a second per request) makes a command slow, nothing else.
 struct DelayCase {
