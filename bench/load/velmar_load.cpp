@@ -306,8 +306,11 @@ class Driver {
       s.roundsLeft = rounds;
       s.command = 0;
       s.state = Session::Running;
-      sendCommand(s);
-      ++active;
+      if (sendCommand(s)) {
+        ++active;
+      } else {
+        ++result.failed;
+      }
     }
     const auto hardDeadline = until + std::chrono::seconds(60);
     while (active > 0 && Clock::now() < hardDeadline) {
@@ -328,7 +331,10 @@ class Driver {
             return;
           }
         }
-        sendCommand(s);
+        if (!sendCommand(s)) {
+          ++result.failed;
+          --active;
+        }
       });
     }
     for (auto& s : sessions_) {
@@ -352,7 +358,8 @@ class Driver {
   }
 
  private:
-  void sendCommand(Session& s) {
+  // False when the connection is broken.
+  bool sendCommand(Session& s) {
     s.expected = &ref_.replies[s.command];
     s.received = 0;
     s.sent = Clock::now();
@@ -360,7 +367,10 @@ class Driver {
     // A command line is far below the socket buffer; a short write means a broken connection.
     if (send(s.fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
       s.state = Session::Failed;
+      epoll_ctl(epoll_, EPOLL_CTL_DEL, s.fd, nullptr);
+      return false;
     }
+    return true;
   }
 
   template <typename OnEvent>
@@ -375,8 +385,7 @@ class Driver {
         socklen_t len = sizeof error;
         getsockopt(s.fd, SOL_SOCKET, SO_ERROR, &error, &len);
         if (error != 0) {
-          markFailed(s);
-          onEvent(s, false);
+          endSession(s, onEvent);
           continue;
         }
         epoll_event ev{};
@@ -390,16 +399,14 @@ class Driver {
         const ssize_t got = recv(s.fd, chunk_, sizeof chunk_, 0);
         if (got < 0 && (errno == EAGAIN || errno == EINTR)) break;
         if (got <= 0) {
-          markFailed(s);
-          onEvent(s, false);
+          endSession(s, onEvent);
           break;
         }
         const std::size_t count = static_cast<std::size_t>(got);
         const std::string& expected = *s.expected;
         if (s.state != Session::Greeting && s.state != Session::Running) {
           ++wrong_;  // text while no command runs
-          markFailed(s);
-          onEvent(s, false);
+          endSession(s, onEvent);
           break;
         }
         if (s.received + count > expected.size() ||
@@ -409,8 +416,7 @@ class Driver {
             std::fprintf(stderr, "velmar-load: wrong reply after %zu of %zu bytes: %s\n",
                          s.received, expected.size(), std::string(chunk_, count).c_str());
           }
-          markFailed(s);
-          onEvent(s, false);
+          endSession(s, onEvent);
           break;
         }
         s.received += count;
@@ -420,9 +426,14 @@ class Driver {
     }
   }
 
-  void markFailed(Session& s) {
+  // Ends a session; the caller hears of it only while it waits for this session.
+  template <typename OnEvent>
+  void endSession(Session& s, OnEvent& onEvent) {
+    const bool waiting = s.state == Session::Connecting || s.state == Session::Greeting ||
+                         s.state == Session::Running;
     s.state = Session::Failed;
     epoll_ctl(epoll_, EPOLL_CTL_DEL, s.fd, nullptr);
+    if (waiting) onEvent(s, false);
   }
 
   int port_;
