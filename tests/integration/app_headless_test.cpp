@@ -237,15 +237,30 @@ TEST(HeadlessTest, ServesATelnetSessionAndStopsInOrderOnSignals) {
   }
 }
 
-TEST(HeadlessTest, UnreachableServerExitsOneNamingTheUrl) {
-  const int port = UnusedPort();
-  Process velmar(Velmar({"--port", std::to_string(port), "--telnet-port", "0"}));
-  EXPECT_EQ(velmar.Wait(), 1);
-  EXPECT_EQ(velmar.RestOfStdout(), "");
-  const std::string err = velmar.Stderr();
-  EXPECT_NE(err.find("http://127.0.0.1:" + std::to_string(port) + "/api/"), std::string::npos)
-      << err;
-  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+TEST(HeadlessTest, FailedServerCheckExitsOneNamingTheUrl) {
+  SimProcess sim;
+  const std::string closed = std::to_string(UnusedPort());
+  const std::string plain = std::to_string(sim.port());
+  struct Case {
+    std::vector<std::string> args;
+    std::string url;
+  };
+  const std::vector<Case> cases = {
+      {{"--port", closed}, "http://127.0.0.1:" + closed + "/api/"},
+      // TLS spoken to a plain HTTP server fails in the handshake.
+      {{"--port", plain, "--tls"}, "https://127.0.0.1:" + plain + "/api/"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--telnet-port", "0", "--listen", "127.0.0.1"});
+    Process velmar(Velmar(args));
+    EXPECT_EQ(velmar.Wait(), 1);
+    EXPECT_EQ(velmar.RestOfStdout(), "");
+    const std::string err = velmar.Stderr();
+    EXPECT_NE(err.find(c.url), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  }
 }
 
 TEST(HeadlessTest, SignalDuringAServerCheckThatHangsStopsInOrder) {
