@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -36,8 +37,6 @@ namespace {
 // The connection a worker thread is serving; the drop fault closes it under the handler's feet.
 thread_local int tConnection = -1;
 thread_local bool tDropped = false;
-
-constexpr int kPollSliceMs = 20;
 
 // The recorder keeps this many requests, so that a long-running server does not grow without end.
 constexpr std::size_t kMaxRecorded = 100000;
@@ -75,11 +74,12 @@ std::string decodeBase64(const std::string& in) {
 }
 
 // A buffered socket stream for httplib's request parser, whose waits give up early once
-// the server is stopping, so that stop() never sits out a read timeout.
+// the server is stopping, so that stop() never sits out a read timeout. Waits also watch
+// `stopFd`, which becomes readable at stop, so that an idle connection costs no wake-ups.
 class ConnectionStream : public httplib::Stream {
  public:
-  ConnectionStream(int sock, const std::atomic<bool>& stopping)
-      : sock_(sock), stopping_(stopping) {}
+  ConnectionStream(int sock, const std::atomic<bool>& stopping, int stopFd)
+      : sock_(sock), stopping_(stopping), stopFd_(stopFd) {}
 
   // Any wait for input first sends what was written so far: httplib waits for readability
   // after writing a reply, and an interim "100 Continue" must reach the client.
@@ -141,13 +141,18 @@ class ConnectionStream : public httplib::Stream {
 
   bool hasBuffered() const { return begin_ < end_; }
 
-  // Waits up to `ms` for the event in slices, returning false early when the server stops.
+  // Waits up to `ms` for the event, returning false early when the server stops.
   bool waitFor(short event, int ms) const {
-    for (int waited = 0; waited < ms && !stopping_; waited += kPollSliceMs) {
-      pollfd p{sock_, event, 0};
-      int r = ::poll(&p, 1, kPollSliceMs);
-      if (r > 0) return true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!stopping_) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd p[2] = {{sock_, event, 0}, {stopFd_, POLLIN, 0}};
+      const int r = ::poll(p, 2, static_cast<int>(left.count()));
       if (r < 0 && errno != EINTR) return false;
+      if (r > 0 && p[0].revents != 0) return true;
+      // Otherwise the stop signal (the loop ends on `stopping_`), EINTR or the time-out.
     }
     return false;
   }
@@ -178,6 +183,7 @@ class ConnectionStream : public httplib::Stream {
 
   int sock_;
   const std::atomic<bool>& stopping_;
+  int stopFd_;
   char buffer_[16 * 1024];
   size_t begin_ = 0, end_ = 0;
   mutable std::string out_;
@@ -243,7 +249,7 @@ class ConnectionPool : public httplib::TaskQueue {
 // keeps connections alive as long as clients like.
 class HttpServer : public httplib::Server {
  public:
-  explicit HttpServer(const std::atomic<bool>& stopping) : stopping_(stopping) {
+  HttpServer(const std::atomic<bool>& stopping, int stopFd) : stopping_(stopping), stopFd_(stopFd) {
     keep_alive_max_count_ = 100000;
   }
 
@@ -260,7 +266,7 @@ class HttpServer : public httplib::Server {
     tConnection = sock;
     tDropped = false;
     {
-      ConnectionStream stream(sock, stopping_);
+      ConnectionStream stream(sock, stopping_, stopFd_);
       for (size_t remaining = keep_alive_max_count_; remaining > 0 && !stopping_; --remaining) {
         if (!stream.hasBuffered() &&
             !stream.waitFor(POLLIN, static_cast<int>(keep_alive_timeout_sec_ * 1000)))
@@ -278,6 +284,7 @@ class HttpServer : public httplib::Server {
   }
 
   const std::atomic<bool>& stopping_;
+  const int stopFd_;
 };
 
 int64_t unixNow() {
@@ -293,6 +300,7 @@ struct Simulator::Impl {
   std::thread listener;
   int boundPort = 0;
   std::atomic<bool> stopping{false};
+  int stopFd = -1;  // an eventfd made readable at stop, which wakes every connection's wait
   std::atomic<std::size_t> accepted{0};
 
   mutable std::mutex mutex;  // guards everything below
@@ -440,7 +448,12 @@ void Simulator::start() {
                                 o.kernelStart != 0 ? o.kernelStart : now);
 
   d.stopping = false;
-  auto server = std::make_unique<HttpServer>(d.stopping);
+  d.stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (d.stopFd < 0) {
+    throw std::runtime_error(std::string("simulator: cannot create an eventfd: ") +
+                             std::strerror(errno));
+  }
+  auto server = std::make_unique<HttpServer>(d.stopping, d.stopFd);
   const auto threads = static_cast<std::size_t>(std::max(1, o.threads));
   server->new_task_queue = [threads, &d] { return new ConnectionPool(threads, d.accepted); };
   server->set_socket_options([](socket_t sock) {
@@ -464,6 +477,8 @@ void Simulator::start() {
   }
   if (port <= 0) {
     const std::string reason = errno ? std::string(": ") + std::strerror(errno) : "";
+    ::close(d.stopFd);
+    d.stopFd = -1;
     throw std::runtime_error("simulator: cannot listen on " + o.bind + ":" +
                              std::to_string(o.port) + reason);
   }
@@ -484,10 +499,14 @@ void Simulator::stop() {
     std::lock_guard lock(d.mutex);
     d.stopping = true;
   }
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = ::write(d.stopFd, &one, sizeof one);
   d.wake.notify_all();
   d.server->stop();
   if (d.listener.joinable()) d.listener.join();
   d.server.reset();
+  ::close(d.stopFd);
+  d.stopFd = -1;
 }
 
 int Simulator::port() const {

@@ -374,6 +374,17 @@ TEST_F(SimServer, StopEndsADelayedReplyAndIsIdempotent) {
   EXPECT_TRUE(c.ClosedByServer());
 }
 
+TEST_F(SimServer, StopClosesIdleKeptAliveConnections) {
+  // Idle connections wait for their next request without a time slice; stop must wake them.
+  std::vector<std::unique_ptr<Connection>> idle;
+  for (int i = 0; i < 5; ++i) {
+    idle.push_back(std::make_unique<Connection>(sim_->port()));
+    ASSERT_EQ(idle.back()->Call(Request("IPS_GetKernelVersion", "[]")).status, 200) << i;
+  }
+  sim_->stop();
+  for (auto& c : idle) EXPECT_TRUE(c->ClosedByServer());
+}
+
 TEST_F(SimServer, StartFailuresAreReported) {
   SimulatorOptions busy;
   busy.port = sim_->port();
