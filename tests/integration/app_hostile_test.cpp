@@ -1,0 +1,613 @@
+// Hostile Telnet clients against the whole service in-process: the controller with the standard
+// shell, the simulated server with the demo home, loopback sockets on ephemeral ports. Whatever
+// one client does, the service stays up, its memory stays bounded, other sessions keep working
+// and switch-off still completes with the hostile client connected.
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <future>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "api/json_rpc.h"
+#include "app/controller.h"
+#include "core/error.h"
+#include "sim/simulator.h"
+#include "support/telnet_client.h"
+#include "text/console_layout.h"
+
+namespace velmar::app {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using testing::TelnetClient;
+
+constexpr const char* kPromptStart = "\x1b[36;1m";
+constexpr const char* kPromptEnd = ">\x1b[0m";
+// The demo home's category with more than a hundred children (daily energy readings).
+const std::string kEnterBig = "cd 57574";
+
+// ---------------------------------------------------------------------------------------------
+// Process figures from /proc/self.
+
+struct Memory {
+  long rssKb = 0;
+  long peakKb = 0;  // VmHWM: the highest RSS since start or since ResetPeak()
+};
+
+Memory ReadMemory() {
+  Memory m;
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) m.rssKb = std::stol(line.substr(6));
+    if (line.rfind("VmHWM:", 0) == 0) m.peakKb = std::stol(line.substr(6));
+  }
+  return m;
+}
+
+// Lets VmHWM start again from the current RSS, so that a scenario's peak is its own.
+void ResetPeak() {
+  std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+std::size_t OpenDescriptors() {
+  std::size_t count = 0;
+  if (DIR* dir = ::opendir("/proc/self/fd")) {
+    while (::readdir(dir) != nullptr) ++count;
+    ::closedir(dir);
+  }
+  return count;
+}
+
+// Whether a thread of this process sleeps in a send on `fd` (waiting for room in its send
+// buffer), as /proc/<tid>/syscall shows: the system call's number and its arguments in hex.
+bool ThreadBlockedSendingOn(int fd) {
+  bool found = false;
+  DIR* dir = ::opendir("/proc/self/task");
+  if (dir == nullptr) return false;
+  while (dirent* e = ::readdir(dir)) {
+    if (e->d_name[0] == '.') continue;
+    std::ifstream file(std::string("/proc/self/task/") + e->d_name + "/syscall");
+    long number = -1;
+    std::string firstArgument;
+    if (!(file >> number >> firstArgument)) continue;  // "running", or the thread is gone
+    if (number == SYS_sendto && std::stol(firstArgument, nullptr, 16) == fd) found = true;
+  }
+  ::closedir(dir);
+  return found;
+}
+
+// Runs `condition` until it holds or `timeout` passes; returns its last result.
+template <typename Condition>
+bool WaitFor(Condition condition, Clock::duration timeout) {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    if (condition()) return true;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::yield();
+    std::this_thread::sleep_for(1ms);  // polling interval of the check, not a synchronisation
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// A raw client that misbehaves: writes without reading, reads nothing at all, or writes and
+// throws away what comes back. Everything non-blocking and bounded by deadlines.
+
+class RawClient {
+ public:
+  // `receiveBuffer` > 0 fixes the socket's receive buffer before connecting (no autotuning),
+  // so that a client that does not read closes its window early.
+  explicit RawClient(std::uint16_t port, int receiveBuffer = 0) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) throw Error(std::string("socket: ") + std::strerror(errno));
+    if (receiveBuffer > 0) {
+      ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+      const int error = errno;
+      ::close(fd_);
+      throw Error(std::string("connect: ") + std::strerror(error));
+    }
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+  }
+  ~RawClient() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+
+  int fd() const { return fd_; }
+
+  // Sends all of `bytes`, reading and discarding whatever the server sends meanwhile (so that
+  // the server never blocks on us); DrainUntil() searches the latest of it.
+  void SendDraining(std::string_view bytes, Clock::duration timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!bytes.empty()) {
+      Pump(POLLIN | POLLOUT, deadline);
+      const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      if (sent > 0) bytes.remove_prefix(static_cast<std::size_t>(sent));
+      if (sent < 0 && errno != EAGAIN && errno != EINTR) {
+        throw Error(std::string("send: ") + std::strerror(errno) + " with " +
+                    std::to_string(bytes.size()) + " bytes left");
+      }
+    }
+  }
+
+  // Reads and discards until `marker` has arrived (searched in what came since the last call).
+  void DrainUntil(std::string_view marker, Clock::duration timeout) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+      const auto at = recent_.find(marker);
+      if (at != std::string::npos) {
+        recent_.erase(0, at + marker.size());
+        return;
+      }
+      Pump(POLLIN, deadline);
+    }
+  }
+
+  // Sends as much of `bytes` as the socket takes right now, without reading; returns the count.
+  std::size_t SendWhatFits(std::string_view bytes) {
+    const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    return sent > 0 ? static_cast<std::size_t>(sent) : 0;
+  }
+
+  // Bytes received by the system and not read by us.
+  int Unread() const {
+    int bytes = 0;
+    ::ioctl(fd_, FIONREAD, &bytes);
+    return bytes;
+  }
+
+  std::size_t received() const { return received_; }
+
+  // True once the server has closed the connection (reading and discarding until then).
+  bool WaitClosed(Clock::duration timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!closed_ && Clock::now() < deadline) Pump(POLLIN, deadline, false);
+    return closed_;
+  }
+
+ private:
+  void Pump(short events, Clock::time_point deadline, bool throwOnTimeout = true) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      if (throwOnTimeout) throw Error("hostile client: deadline passed");
+      return;
+    }
+    pollfd p{fd_, events, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return;
+    if ((p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) return;
+    char buf[65536];
+    const ssize_t got = ::recv(fd_, buf, sizeof buf, 0);
+    if (got > 0) {
+      received_ += static_cast<std::size_t>(got);
+      recent_.append(buf, static_cast<std::size_t>(got));
+      if (recent_.size() > 1 << 20) recent_.erase(0, recent_.size() - (1 << 16));
+    } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+      closed_ = true;
+      if (throwOnTimeout) throw Error("hostile client: the server closed the connection");
+    }
+  }
+
+  int fd_ = -1;
+  bool closed_ = false;
+  std::size_t received_ = 0;
+  std::string recent_;
+};
+
+// The connected socket of this process whose peer is `client` (the service's end of it).
+int ServerEndOf(const RawClient& client) {
+  sockaddr_in local{};
+  socklen_t len = sizeof local;
+  ::getsockname(client.fd(), reinterpret_cast<sockaddr*>(&local), &len);
+  DIR* dir = ::opendir("/proc/self/fd");
+  int found = -1;
+  while (dirent* e = ::readdir(dir)) {
+    const int fd = std::atoi(e->d_name);
+    if (fd <= 2 || fd == ::dirfd(dir) || fd == client.fd()) continue;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
+    sockaddr_in peer{};
+    socklen_t plen = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &plen) != 0) continue;
+    if (peer.sin_family == AF_INET && peer.sin_port == local.sin_port &&
+        peer.sin_addr.s_addr == local.sin_addr.s_addr) {
+      found = fd;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+class HostileClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    api::InitializeRPCModule();
+    text::gConsoleChars.store(80);
+    sim_.start();
+
+    ControllerSettings settings;
+    settings.shutdownInterval = 0ms;
+    settings.listenAddresses = {"127.0.0.1"};
+    controller_ = std::make_unique<Controller>(settings);
+    controller_->FormCreate();
+    controller_->fields().port = ToU16(std::to_string(sim_.port()));
+    controller_->fields().telnetPort.assign(1, u'0');  // any free port
+    const ConnectResult result = controller_->BtnConnectClick();
+    ASSERT_EQ(result.outcome, ConnectOutcome::Done) << result.message;
+    port_ = controller_->listener().boundPort();
+
+    // What a well-behaved session sees; every later listing is compared with these.
+    auto client = Greeted();
+    rootListing_ = Run(*client, "ls");
+    Run(*client, kEnterBig);
+    bigListing_ = Run(*client, "ls");
+    ASSERT_GT(bigListing_.size(), 100u * 40u) << bigListing_;
+    ASSERT_NE(rootListing_.find("Erdgeschoss"), std::string::npos) << rootListing_;
+  }
+
+  void TearDown() override {
+    controller_.reset();
+    sim_.stop();
+  }
+
+  static std::u16string ToU16(const std::string& ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+  }
+
+  std::unique_ptr<TelnetClient> Greeted() {
+    auto client = std::make_unique<TelnetClient>(port_);
+    client->readUntil(std::string(kPromptStart) + "IP-Symcon" + kPromptEnd);
+    return client;
+  }
+
+  // One command line; the output before the next prompt.
+  static std::string Run(TelnetClient& client, const std::string& line) {
+    client.send(line + "\r\n");
+    std::string output = client.readUntil(std::string("\r\n") + kPromptStart, 10000ms);
+    client.readUntil(kPromptEnd);
+    return output;
+  }
+
+  // A fresh, well-behaved session lists the root while the hostile client is connected.
+  void ExpectOthersServed() {
+    auto other = Greeted();
+    EXPECT_EQ(Run(*other, "ls"), rootListing_);
+  }
+
+  // Switch-off with the hostile client still connected: it must return (every connection
+  // closed and every thread joined) well within the guard, and the client must see the close.
+  void ExpectSwitchOffCompletes(const char* scenario) {
+    const auto start = Clock::now();
+    auto done = std::async(std::launch::async, [this] { controller_->TimerShutdownTimer(); });
+    if (done.wait_for(15s) != std::future_status::ready) {
+      // Waiting for the future would hang the whole test program; stop it with the reason.
+      std::fprintf(stderr, "%s: switch-off hangs\n", scenario);
+      std::abort();
+    }
+    done.get();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    std::printf("[ hostile  ] %s: switch-off took %lld ms\n", scenario,
+                static_cast<long long>(ms.count()));
+    EXPECT_EQ(controller_->listener().connectionCount(), 0u);
+    EXPECT_EQ(controller_->display().telnet, u"Offline");
+  }
+
+  // Prints the scenario's memory figures and checks that RSS did not grow by more than
+  // `boundKb` over `before` at any moment.
+  static void ExpectMemoryBounded(const char* scenario, const Memory& before, long boundKb) {
+    const Memory after = ReadMemory();
+    std::printf("[ hostile  ] %s: VmRSS %ld kB before, %ld kB after, peak %ld kB (+%ld kB)\n",
+                scenario, before.rssKb, after.rssKb, after.peakKb, after.peakKb - before.rssKb);
+    EXPECT_LT(after.peakKb - before.rssKb, boundKb) << scenario;
+  }
+
+  sim::Simulator sim_{sim::SimulatorOptions{}};
+  std::unique_ptr<Controller> controller_;
+  std::uint16_t port_ = 0;
+  std::string rootListing_;
+  std::string bigListing_;
+};
+
+TEST_F(HostileClientTest, OneByteAtATimeBlocksNobody) {
+  ResetPeak();
+  const Memory before = ReadMemory();
+  auto slow = Greeted();
+  const std::string line = kEnterBig + "\r\nls\r\n";
+  auto pace = Clock::now();
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    pace += 20ms;
+    std::this_thread::sleep_until(pace);  // the client's own pace, not a synchronisation
+    slow->send(line.substr(i, 1));
+    // Half-way through its line, other sessions are served as usual.
+    if (i == line.size() / 2) ExpectOthersServed();
+  }
+  slow->readUntil(bigListing_, 10000ms);
+  slow->readUntil(kPromptEnd);
+
+  // A line left unfinished keeps its session waiting, and nothing else.
+  slow->send("l");
+  ExpectOthersServed();
+  ExpectMemoryBounded("one byte every 20 ms", before, 16 * 1024);
+  ExpectSwitchOffCompletes("unfinished slow line");
+  EXPECT_TRUE(slow->waitClosed(5000ms));
+}
+
+TEST_F(HostileClientTest, MegabyteLineWithoutLineFeedIsCutAndTheSessionGoesOn) {
+  const std::string megabyte(1 << 20, 'x');
+  ResetPeak();
+  const Memory before = ReadMemory();
+  RawClient hostile(port_);
+  hostile.DrainUntil(kPromptEnd, 5000ms);
+  hostile.SendDraining(megabyte, 30000ms);
+  ExpectOthersServed();
+  // The line feed ends the overlong line: its word is no command. The next line works.
+  hostile.SendDraining("\r\nls\r\n", 5000ms);
+  hostile.DrainUntil("Command unknown\r\n", 10000ms);
+  hostile.DrainUntil(rootListing_, 10000ms);
+  ExpectMemoryBounded("1 MB line", before, 8 * 1024);
+  hostile.SendDraining(megabyte.substr(0, 100000), 10000ms);
+  ExpectSwitchOffCompletes("half-sent overlong line");
+  EXPECT_TRUE(hostile.WaitClosed(5000ms));
+}
+
+// Random bytes from a fixed seed, as a client with a broken encoder or a port scanner sends
+// them: line feeds included, so that many of them reach the command dispatch.
+TEST_F(HostileClientTest, RandomBinaryLeavesTheServiceUsable) {
+  std::mt19937 random(20261210);
+  std::string noise(1 << 20, '\0');
+  for (char& c : noise) c = static_cast<char>(random() & 0xFF);
+
+  ResetPeak();
+  const Memory before = ReadMemory();
+  RawClient hostile(port_);
+  hostile.SendDraining(noise, 60000ms);
+  ExpectOthersServed();
+  hostile.SendDraining("\r\nls\r\n", 5000ms);
+  hostile.DrainUntil(rootListing_, 20000ms);
+  std::printf("[ hostile  ] random binary: %zu bytes answered\n", hostile.received());
+  ExpectMemoryBounded("1 MB random binary", before, 16 * 1024);
+  ExpectSwitchOffCompletes("random binary");
+  EXPECT_TRUE(hostile.WaitClosed(5000ms));
+}
+
+// A client that negotiates without end: IAC WILL/WONT/DO/DONT with every registered option
+// code (LF and CR among them), sub-negotiations with option data, escaped 255s.
+TEST_F(HostileClientTest, TelnetNegotiationFloodLeavesTheServiceUsable) {
+  std::mt19937 random(23);
+  std::string flood;
+  while (flood.size() < (1 << 20)) {
+    const unsigned char option = static_cast<unsigned char>(random() % 40);
+    switch (random() % 4) {
+      case 0:
+      case 1:
+        flood += "\xff";
+        flood.push_back(static_cast<char>(0xFB + random() % 4));  // WILL, WONT, DO, DONT
+        flood.push_back(static_cast<char>(option));
+        break;
+      case 2:
+        flood += "\xff\xfa";  // SB option data IAC SE
+        flood.push_back(static_cast<char>(option));
+        for (int i = 0; i < 6; ++i) flood.push_back(static_cast<char>(random() & 0xFF));
+        flood += "\xff\xf0";
+        break;
+      default:
+        flood += "\xff\xff";
+    }
+  }
+
+  ResetPeak();
+  const Memory before = ReadMemory();
+  RawClient hostile(port_);
+  hostile.SendDraining(flood, 60000ms);
+  ExpectOthersServed();
+  hostile.SendDraining("\r\nls\r\n", 5000ms);
+  hostile.DrainUntil(rootListing_, 20000ms);
+  std::printf("[ hostile  ] negotiation flood: %zu bytes answered\n", hostile.received());
+  ExpectMemoryBounded("1 MB IAC flood", before, 16 * 1024);
+  hostile.SendDraining(flood.substr(0, 50000), 10000ms);
+  ExpectSwitchOffCompletes("negotiation flood");
+  EXPECT_TRUE(hostile.WaitClosed(5000ms));
+}
+
+// A client that asks for a large listing again and again and never reads: its session stops
+// in its write once the socket buffers are full, and only that session.
+TEST_F(HostileClientTest, ClientThatNeverReadsHoldsOnlyItsOwnSession) {
+  ResetPeak();
+  const Memory before = ReadMemory();
+  RawClient hostile(port_, 16 * 1024);
+  int serverEnd = -1;
+  ASSERT_TRUE(WaitFor([&] { return (serverEnd = ServerEndOf(hostile)) >= 0; }, 5s));
+  // On loopback the system gives the service's end a send buffer of megabytes at once, and
+  // filling that with listings would take a minute. Fixed small buffers, as on a host short of
+  // memory, get to the same state in a second.
+  const int requested = 32 * 1024;
+  ::setsockopt(serverEnd, SOL_SOCKET, SO_SNDBUF, &requested, sizeof requested);
+  int sendBuffer = 0;
+  socklen_t optlen = sizeof sendBuffer;
+  ::getsockopt(serverEnd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, &optlen);
+  int receiveBuffer = 0;
+  optlen = sizeof receiveBuffer;
+  ::getsockopt(hostile.fd(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, &optlen);
+
+  // Enough listings that their output is twice what both buffers hold together.
+  const std::size_t listings =
+      2 * static_cast<std::size_t>(sendBuffer + receiveBuffer) / bigListing_.size() + 1;
+  std::string requests = kEnterBig + "\r\n";
+  for (std::size_t i = 0; i < listings; ++i) requests += "ls\r\n";
+
+  // The output piles up until the session's thread sleeps in its send.
+  auto unsent = [&] {
+    int bytes = 0;
+    ::ioctl(serverEnd, SIOCOUTQNSD, &bytes);
+    return bytes;
+  };
+  std::size_t taken = 0;
+  const bool backedUp = WaitFor(
+      [&] {
+        if (taken < requests.size()) taken += hostile.SendWhatFits(requests.substr(taken));
+        sim_.clearRequests();  // the simulator's request log is not the service's memory
+        return ThreadBlockedSendingOn(serverEnd);
+      },
+      30s);
+  std::printf(
+      "[ hostile  ] never reads: %zu listings asked for, %zu request bytes taken, %d unread by "
+      "the client (buffer %d), %d unsent (buffer %d), one listing %zu bytes\n",
+      listings, taken, hostile.Unread(), receiveBuffer, unsent(), sendBuffer, bigListing_.size());
+  ASSERT_TRUE(backedUp) << "the session did not get stuck in its send";
+
+  ExpectOthersServed();
+  ExpectOthersServed();
+  sim_.clearRequests();
+  ExpectMemoryBounded("client that never reads", before, 16 * 1024);
+  // The hostile session is still there, stuck in its send.
+  EXPECT_TRUE(ThreadBlockedSendingOn(serverEnd));
+  EXPECT_TRUE(WaitFor([&] { return controller_->listener().connectionCount() == 1; }, 5s))
+      << controller_->listener().connectionCount() << " connections";
+  // Its output is still incomplete: nothing was read, so all the service produced is
+  // unread at the client or queued at the service.
+  int queuedAtService = 0;
+  ::ioctl(serverEnd, SIOCOUTQ, &queuedAtService);
+  EXPECT_GT(queuedAtService, 0);
+  EXPECT_LT(static_cast<std::size_t>(hostile.Unread() + queuedAtService),
+            listings * bigListing_.size());
+  ExpectSwitchOffCompletes("client that never reads");
+}
+
+// Connections opened and closed as fast as the service takes them, several at a time: most
+// wait for the first bytes of the greeting, every fourth leaves at once, and every other one
+// ends with a reset instead of an orderly close. (Waiting for the greeting keeps the client in
+// step with the accepting thread; a client that outruns a backlog of 15 only measures the
+// system's SYN retry time.)
+TEST_F(HostileClientTest, ThousandsOfShortConnectionsLeaveNothingBehind) {
+  constexpr int kConnections = 2000;
+  constexpr std::size_t kInFlight = 8;
+  ASSERT_TRUE(controller_->listener().waitUntilNoConnections(5000ms));
+  ResetPeak();
+  const Memory before = ReadMemory();
+  const std::size_t descriptorsBefore = OpenDescriptors();
+
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port_);
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const auto start = Clock::now();
+  const auto deadline = start + 40s;
+  int started = 0, connected = 0, greeted = 0, failed = 0;
+  struct Pending {
+    int fd;
+    int number;
+    bool connected;
+  };
+  std::vector<Pending> pending;
+  std::vector<pollfd> polls;
+  auto finish = [&](const Pending& c) {
+    if (c.number % 2 == 0) {
+      const linger abort{1, 0};
+      ::setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    }
+    ::close(c.fd);
+  };
+  while ((started < kConnections || !pending.empty()) && Clock::now() < deadline) {
+    while (started < kConnections && pending.size() < kInFlight) {
+      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+      ASSERT_GE(fd, 0) << std::strerror(errno);
+      ++started;
+      if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 || errno == EINPROGRESS) {
+        pending.push_back({fd, started, false});
+      } else {
+        ++failed;
+        ::close(fd);
+      }
+    }
+    polls.clear();
+    for (const Pending& c : pending) {
+      polls.push_back({c.fd, static_cast<short>(c.connected ? POLLIN : POLLOUT), 0});
+    }
+    if (::poll(polls.data(), polls.size(), 100) <= 0) continue;
+    std::vector<Pending> still;
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+      Pending c = pending[i];
+      const short revents = polls[i].revents;
+      if (revents == 0) {
+        still.push_back(c);
+        continue;
+      }
+      if (!c.connected) {
+        int error = 0;
+        socklen_t len = sizeof error;
+        ::getsockopt(c.fd, SOL_SOCKET, SO_ERROR, &error, &len);
+        if (error != 0) {
+          ++failed;
+          ::close(c.fd);
+          continue;
+        }
+        ++connected;
+        c.connected = true;
+        if (c.number % 4 == 0) {
+          finish(c);  // gone before the service has said a word
+          continue;
+        }
+        still.push_back(c);
+        continue;
+      }
+      char byte = 0;
+      if (::recv(c.fd, &byte, 1, 0) == 1) ++greeted;
+      finish(c);
+    }
+    pending.swap(still);
+  }
+  for (const Pending& c : pending) ::close(c.fd);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  std::printf("[ hostile  ] %d connections opened and closed in %lld ms, %d greeted, %d failed\n",
+              connected, static_cast<long long>(ms.count()), greeted, failed);
+  EXPECT_EQ(connected, kConnections);
+  EXPECT_EQ(greeted, kConnections - kConnections / 4);
+  EXPECT_EQ(failed, 0);
+
+  ExpectOthersServed();
+  EXPECT_TRUE(controller_->listener().waitUntilNoConnections(20000ms))
+      << controller_->listener().connectionCount() << " connections still running";
+  // Every connection's thread is joined and its socket closed.
+  EXPECT_TRUE(WaitFor([&] { return OpenDescriptors() <= descriptorsBefore + 2; }, 10s))
+      << OpenDescriptors() << " descriptors open, " << descriptorsBefore << " before";
+  ExpectMemoryBounded("2000 short connections", before, 64 * 1024);
+
+  auto last = Greeted();
+  ExpectSwitchOffCompletes("after the connection storm");
+  EXPECT_TRUE(last->waitClosed(5000ms));
+}
+
+}  // namespace
+}  // namespace velmar::app
