@@ -174,6 +174,10 @@ TEST_F(GuiTest, OnePressConnectsAndServesTelnet) {
   std::string greeting = client.readUntil("\x1b[36;1mIP-Symcon>\x1b[0m");
   EXPECT_EQ(greeting.rfind("Welcome to the IPS Terminal Server powered by Velmar v", 0), 0u);
   EXPECT_NE(greeting.find("Have a lot of fun...\r\n\r\n"), std::string::npos);
+
+  // Closing the window switches the listener off, which drops the client.
+  window.reset();
+  EXPECT_TRUE(client.waitClosed());
 }
 
 TEST_F(GuiTest, UnreachableServerChangesNothing) {
