@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <future>
 #include <memory>
@@ -136,6 +138,8 @@ class RawClient {
     }
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
   }
+  // Takes over a connected, non-blocking socket.
+  explicit RawClient(int connectedFd) : fd_(connectedFd) {}
   ~RawClient() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -607,6 +611,98 @@ TEST_F(HostileClientTest, ThousandsOfShortConnectionsLeaveNothingBehind) {
   auto last = Greeted();
   ExpectSwitchOffCompletes("after the connection storm");
   EXPECT_TRUE(last->waitClosed(5000ms));
+}
+
+// Clients that arrive while the process has no descriptor left: the accepting thread cannot
+// take them, must neither die nor spin, and takes them once descriptors are free again.
+TEST_F(HostileClientTest, AcceptingSurvivesRunningOutOfDescriptors) {
+  constexpr int kClients = 6;
+  ASSERT_TRUE(controller_->listener().waitUntilNoConnections(5000ms));
+  std::vector<std::unique_ptr<RawClient>> clients;
+  rlimit original{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &original), 0);
+  std::vector<int> fillers;
+  {
+    // The client sockets exist before the limit; connecting them needs no descriptor.
+    std::vector<int> sockets;
+    for (int i = 0; i < kClients; ++i) {
+      sockets.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+      ASSERT_GE(sockets.back(), 0);
+    }
+    rlimit tight = original;
+    tight.rlim_cur = OpenDescriptors() + 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    for (;;) {
+      const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+      if (fd < 0) break;
+      fillers.push_back(fd);
+    }
+    const int exhausted = errno;
+    auto release = [&] {
+      for (const int fd : fillers) ::close(fd);
+      fillers.clear();
+      ::setrlimit(RLIMIT_NOFILE, &original);
+    };
+    if (exhausted != EMFILE) {
+      release();
+      FAIL() << "could not exhaust the descriptors: " << std::strerror(exhausted);
+    }
+
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port_);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (const int fd : sockets) {
+      if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+        const int error = errno;
+        release();
+        FAIL() << "connect: " << std::strerror(error);
+      }
+    }
+    // No descriptor for the service: the clients wait in the listen queue, unanswered (but for
+    // one or two that descriptors closing late in other threads may let in). The accepting
+    // thread retries at intervals instead of spinning on the ready listening socket.
+    timespec cpuBefore{}, cpuAfter{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpuBefore);
+    std::vector<pollfd> waiting;
+    for (const int fd : sockets) waiting.push_back({fd, POLLIN, 0});
+    int answered = 0;
+    const auto windowEnd = Clock::now() + 500ms;
+    for (auto now = Clock::now(); now < windowEnd && !waiting.empty(); now = Clock::now()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(windowEnd - now);
+      if (::poll(waiting.data(), waiting.size(), static_cast<int>(left.count()) + 1) <= 0) continue;
+      for (std::size_t i = 0; i < waiting.size();) {
+        if (waiting[i].revents != 0) {
+          ++answered;
+          waiting[i] = waiting.back();
+          waiting.pop_back();
+        } else {
+          ++i;
+        }
+      }
+    }
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpuAfter);
+    const double cpuMs =
+        (cpuAfter.tv_sec - cpuBefore.tv_sec) * 1e3 + (cpuAfter.tv_nsec - cpuBefore.tv_nsec) / 1e6;
+    release();
+    std::printf(
+        "[ hostile  ] out of descriptors: %d of %d clients answered, %.1f ms CPU in 500 ms\n",
+        answered, kClients, cpuMs);
+    EXPECT_LE(answered, kClients / 2) << "the service did not run out of descriptors";
+    EXPECT_LT(cpuMs, 250.0) << "the accepting thread spins";
+    for (const int fd : sockets) {
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+      clients.push_back(std::make_unique<RawClient>(fd));
+    }
+  }
+  // With descriptors free again, every waiting client gets its shell.
+  for (auto& client : clients) {
+    client->DrainUntil(kPromptEnd, 10000ms);
+    client->SendDraining("ls\r\n", 5000ms);
+    client->DrainUntil(rootListing_, 10000ms);
+  }
+  ExpectOthersServed();
+  ExpectSwitchOffCompletes("after running out of descriptors");
 }
 
 }  // namespace
