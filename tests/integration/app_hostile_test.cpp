@@ -613,6 +613,25 @@ TEST_F(HostileClientTest, ThousandsOfShortConnectionsLeaveNothingBehind) {
   EXPECT_TRUE(last->waitClosed(5000ms));
 }
 
+// Hundreds of connections that say nothing and stay: each holds its own thread and nothing
+// more, others are served, and switch-off closes them all at once.
+TEST_F(HostileClientTest, HundredsOfSilentConnectionsAreClosedBySwitchOff) {
+  constexpr int kSilent = 300;
+  ASSERT_TRUE(controller_->listener().waitUntilNoConnections(5000ms));
+  ResetPeak();
+  const Memory before = ReadMemory();
+  std::vector<std::unique_ptr<RawClient>> silent;
+  for (int i = 0; i < kSilent; ++i) {
+    silent.push_back(std::make_unique<RawClient>(port_));
+    silent.back()->DrainUntil(kPromptEnd, 10000ms);
+  }
+  EXPECT_EQ(controller_->listener().connectionCount(), static_cast<std::size_t>(kSilent));
+  ExpectOthersServed();
+  ExpectMemoryBounded("300 silent connections", before, 64 * 1024);
+  ExpectSwitchOffCompletes("300 silent connections");
+  for (auto& client : silent) EXPECT_TRUE(client->WaitClosed(5000ms));
+}
+
 // Clients that arrive while the process has no descriptor left: the accepting thread cannot
 // take them, must neither die nor spin, and takes them once descriptors are free again.
 TEST_F(HostileClientTest, AcceptingSurvivesRunningOutOfDescriptors) {
