@@ -139,7 +139,9 @@ class RawClient {
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
   }
   // Takes over a connected, non-blocking socket.
-  explicit RawClient(int connectedFd) : fd_(connectedFd) {}
+  static std::unique_ptr<RawClient> Adopt(int connectedFd) {
+    return std::unique_ptr<RawClient>(new RawClient(Adopted{connectedFd}));
+  }
   ~RawClient() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -199,6 +201,11 @@ class RawClient {
   }
 
  private:
+  struct Adopted {
+    int fd;
+  };
+  explicit RawClient(Adopted adopted) : fd_(adopted.fd) {}
+
   void Pump(short events, Clock::time_point deadline, bool throwOnTimeout = true) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -368,7 +375,7 @@ TEST_F(HostileClientTest, OneByteAtATimeBlocksNobody) {
   EXPECT_TRUE(slow->waitClosed(5000ms));
 }
 
-TEST_F(HostileClientTest, MegabyteLineWithoutLineFeedIsCutAndTheSessionGoesOn) {
+TEST_F(HostileClientTest, MegabyteLineWithoutLineFeedStaysSmallAndTheSessionGoesOn) {
   const std::string megabyte(1 << 20, 'x');
   ResetPeak();
   const Memory before = ReadMemory();
@@ -711,7 +718,7 @@ TEST_F(HostileClientTest, AcceptingSurvivesRunningOutOfDescriptors) {
     EXPECT_LT(cpuMs, 250.0) << "the accepting thread spins";
     for (const int fd : sockets) {
       ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-      clients.push_back(std::make_unique<RawClient>(fd));
+      clients.push_back(RawClient::Adopt(fd));
     }
   }
   // With descriptors free again, every waiting client gets its shell.
