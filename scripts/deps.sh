@@ -1,7 +1,7 @@
 # Sourced by the scripts: installs the Debian packages that building, testing and running
 # Velmar need, skipping those already there.
 VELMAR_DEBIAN_PACKAGES=(
-  cmake g++ make pkg-config git ca-certificates
+  cmake g++ make pkg-config git ca-certificates dpkg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libcli11-dev
   nlohmann-json3-dev libcpp-httplib-dev rapidjson-dev
