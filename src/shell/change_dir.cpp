@@ -15,19 +15,6 @@ namespace velmar::shell {
 
 namespace {
 
-std::u16string UpperAscii(std::u16string_view text) {
-  std::u16string result(text);
-  for (char16_t& c : result) {
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  }
-  return result;
-}
-
-std::u16string Decimal(std::int64_t value) {
-  std::string digits = std::to_string(value);
-  return std::u16string(digits.begin(), digits.end());
-}
-
 // The ID the target text names; nothing after writing why not.
 std::optional<std::int32_t> TargetID(telnet::Session& session, const std::u16string& destination) {
   if (destination == u"..") {
@@ -66,7 +53,7 @@ bool FitsCurrentDir(std::int32_t id) {
 }  // namespace
 
 void ChangeDir(telnet::Session& session, const std::u16string& command) {
-  const std::u16string upper = UpperAscii(command);
+  const std::u16string upper = text::UpperCase(command);
   std::u16string destination;
   if (upper == u"CD..") {
     destination = u"..";
@@ -91,7 +78,7 @@ void ChangeDir(telnet::Session& session, const std::u16string& command) {
   }
   // The current category holds 16 bits; a larger ID would silently become another object.
   if (!FitsCurrentDir(newDir)) {
-    session.WriteLn(u"Can not switch to " + destination + u". Object ID " + Decimal(newDir) +
+    session.WriteLn(u"Can not switch to " + destination + u". Object ID " + text::IntToStr(newDir) +
                     u" is out of range.");
     return;
   }

@@ -14,20 +14,8 @@ namespace {
 
 constexpr std::int32_t kPauseMilliseconds = 50;
 
-std::u16string UpperAscii(std::u16string_view text) {
-  std::u16string upper(text);
-  for (char16_t& c : upper) {
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - (u'a' - u'A'));
-  }
-  return upper;
-}
-
-std::u16string Number(std::int64_t value) {
-  return text::CodePageToUnicode(std::to_string(value));
-}
-
 FindOptions ParseOptions(std::u16string_view parameter) {
-  const std::u16string upper = UpperAscii(text::Trim(parameter));
+  const std::u16string upper = text::UpperCase(text::Trim(parameter));
   return {upper.find(u"-I") != std::u16string::npos, upper.find(u"-W") != std::u16string::npos};
 }
 
@@ -39,13 +27,14 @@ bool NameMatches(std::u16string_view name, std::u16string_view needle, bool igno
   form += kWordMark;
   for (const char16_t c : name) form += c == u' ' ? kWordMark : c;
   form += kWordMark;
-  if (ignoreCase) return UpperAscii(form).find(UpperAscii(needle)) != std::u16string::npos;
+  if (ignoreCase)
+    return text::UpperCase(form).find(text::UpperCase(needle)) != std::u16string::npos;
   return form.find(needle) != std::u16string::npos;
 }
 
 std::u16string FindProgressLine(std::int32_t id, std::u16string_view name,
                                 std::int32_t consoleChars) {
-  std::u16string objectID = Number(id);
+  std::u16string objectID = text::IntToStr(id);
   if (objectID.size() < 5) objectID.append(5 - objectID.size(), u' ');
   std::u16string body = objectID + u"\t" + std::u16string(name);
   const std::int64_t fill =
@@ -56,8 +45,8 @@ std::u16string FindProgressLine(std::int32_t id, std::u16string_view name,
 
 std::u16string FormatSeconds(std::uint32_t milliseconds, std::u16string_view decimalSeparator) {
   const std::uint64_t tenths = (static_cast<std::uint64_t>(milliseconds) + 50) / 100;
-  return Number(static_cast<std::int64_t>(tenths / 10)) + std::u16string(decimalSeparator) +
-         Number(static_cast<std::int64_t>(tenths % 10));
+  return text::IntToStr(static_cast<std::int64_t>(tenths / 10)) + std::u16string(decimalSeparator) +
+         text::IntToStr(static_cast<std::int64_t>(tenths % 10));
 }
 
 void Find(telnet::Session& session, const std::u16string& command) {
@@ -93,12 +82,12 @@ void Find(telnet::Session& session, const std::u16string& command) {
   const std::int32_t width = text::gConsoleChars.load();
   std::u16string output =
       u"\b\b\r" + std::u16string(width > 0 ? width : 0, u' ') + u"\r\n" +
-      Number(static_cast<std::int64_t>(objectlist.size())) + u" objects searched in " +
+      text::IntToStr(static_cast<std::int64_t>(objectlist.size())) + u" objects searched in " +
       FormatSeconds(platform::GetTickCount() - time, separator) + u" seconds.\r\n";
   if (n == 0) {
     output = u"\b\b" + output + u"Nothing found on pattern \"" + pattern + u"\"\r\n";
   } else {
-    output += Number(n) + u" objects matched pattern \"" + pattern + u"\"\r\n";
+    output += text::IntToStr(n) + u" objects matched pattern \"" + pattern + u"\"\r\n";
   }
   session.Write(output);
 }

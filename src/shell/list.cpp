@@ -25,19 +25,6 @@ constexpr char16_t kNameMarker = u'\u00CC';
 constexpr std::size_t kNameWidth = 18;
 constexpr std::size_t kIDWidth = 5;
 
-std::u16string UpperAscii(std::u16string_view text) {
-  std::u16string result(text);
-  for (char16_t& c : result) {
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  }
-  return result;
-}
-
-std::u16string Decimal(std::int64_t value) {
-  std::string digits = std::to_string(value);
-  return std::u16string(digits.begin(), digits.end());
-}
-
 std::u16string PadLeft(std::u16string text, std::size_t width) {
   if (text.size() < width) text.insert(0, width - text.size(), u' ');
   return text;
@@ -127,21 +114,21 @@ std::optional<TypeAndValue> DescribeChild(std::int32_t id, const api::IPSObject&
       if (!s.ListLink) return std::nullopt;
       api::IPSLink link(api::IPS_GetLink(obj.ID()));
       return TypeAndValue{formatObjectType(u"Link", true, ConsoleColor::ccNone),
-                          u" -> " + Decimal(link.Target())};
+                          u" -> " + text::IntToStr(link.Target())};
     }
   }
   // A type the server has and this program does not know: shown in a plain listing with its
   // number, since no option names it.
   if (!s.IsDefault) return std::nullopt;
   const auto number = static_cast<int>(obj.ObjectType());
-  return TypeAndValue{formatObjectType(u"Type " + Decimal(number), children, ConsoleColor::ccNone),
-                      {}};
+  return TypeAndValue{
+      formatObjectType(u"Type " + text::IntToStr(number), children, ConsoleColor::ccNone), {}};
 }
 
 }  // namespace
 
 ListSelection ParseListOptions(std::u16string_view command) {
-  const std::u16string line = UpperAscii(command);
+  const std::u16string line = text::UpperCase(command);
   auto has = [&line](std::initializer_list<std::u16string_view> options) {
     for (auto option : options) {
       if (line.find(option) != std::u16string::npos) return true;
@@ -192,9 +179,9 @@ void List(telnet::Session& session, const std::u16string& command) {
     if (!described) continue;
     std::u16string line;
     line += kPositionMarker;
-    line += Decimal(obj.Position());
+    line += text::IntToStr(obj.Position());
     line += u' ';
-    line += PadLeft(Decimal(id), kIDWidth);
+    line += PadLeft(text::IntToStr(id), kIDWidth);
     line += u' ';
     line += described->type;
     line += u' ';
@@ -213,7 +200,7 @@ void List(telnet::Session& session, const std::u16string& command) {
   const std::u16string name =
       text::Utf8Repair(text::CodePageToUnicode(api::IPS_GetName(session.currentDir)));
   output.insert(output.begin(),
-                {u" -Showing Object: " + Decimal(session.currentDir) + u" - " + name, u""});
+                {u" -Showing Object: " + text::IntToStr(session.currentDir) + u" - " + name, u""});
   session.WriteFormated(output);
 }
 

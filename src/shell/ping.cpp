@@ -63,7 +63,7 @@ void Ping(telnet::Session& session, const std::u16string& commandline) {
       // The echo resolves the host text anew, as typed; `ip` is only what the lines show.
       if (icmp::Ping(hostBytes, kEchoTimeOutMilliseconds)) {
         const std::uint32_t took = platform::GetTickCount() - tick;
-        session.WriteLn(u"  Answer from " + ip + u" in " + Ascii(std::to_string(took)) + u"ms.");
+        session.WriteLn(u"  Answer from " + ip + u" in " + text::IntToStr(took) + u"ms.");
       } else {
         session.WriteLn(u"  No answer from " + ip);
       }

@@ -13,16 +13,6 @@
 namespace velmar::shell {
 namespace {
 
-char16_t UpperAscii(char16_t c) {
-  return c >= u'a' && c <= u'z' ? c - (u'a' - u'A') : c;
-}
-
-std::u16string UpperAscii(std::u16string_view text) {
-  std::u16string upper(text);
-  for (char16_t& c : upper) c = UpperAscii(c);
-  return upper;
-}
-
 std::u16string Without(std::u16string_view text, char16_t drop) {
   std::u16string result;
   result.reserve(text.size());
@@ -35,7 +25,7 @@ std::u16string Without(std::u16string_view text, char16_t drop) {
 // Every occurrence of `tag` (upper case) in `text`, compared ignoring the case of a to z,
 // replaced by CR LF.
 std::u16string ReplaceIgnoringCase(std::u16string_view text, std::u16string_view tag) {
-  const std::u16string upper = UpperAscii(text);
+  const std::u16string upper = text::UpperCase(text);
   std::u16string result;
   result.reserve(text.size());
   std::size_t pos = 0;
@@ -63,7 +53,7 @@ std::u16string BreakTagsToLineEnds(std::u16string_view output) {
 void RunScript(telnet::Session& session, const std::u16string& command) {
   const std::u16string scriptName = text::GetObjectFromCommandline(command);
   const std::u16string parameter = TextAfterArgument(command);
-  const bool doWait = UpperAscii(parameter).find(u"-W") != std::u16string::npos;
+  const bool doWait = text::UpperCase(parameter).find(u"-W") != std::u16string::npos;
 
   const std::optional<std::int32_t> id =
       ResolveObjectArgument(scriptName, session.currentDir, &api::IPS_GetScriptIDByName);

@@ -19,11 +19,6 @@ using api::IPSObjectType;
 using api::IPSVariableType;
 using text::ConsoleColor;
 
-std::u16string Decimal(std::int64_t value) {
-  std::string digits = std::to_string(value);
-  return std::u16string(digits.begin(), digits.end());
-}
-
 std::u16string BoolText(bool value) {
   return value ? u"True" : u"False";
 }
@@ -100,7 +95,7 @@ void Show(telnet::Session& session, const std::u16string& command) {
   std::vector<std::u16string> output{
       u" This command needs to be enhanced. Still a lot of work to do...", u""};
   const api::IPSObject record(api::IPS_GetObject(*id));
-  output.push_back(u"   Object ID: \t\t" + Decimal(record.ID()));
+  output.push_back(u"   Object ID: \t\t" + text::IntToStr(record.ID()));
   output.push_back(u"   Object Name: \t\t" + record.Name());
   output.push_back(u"   Object Info: \t\t" + record.Info());
   output.push_back(u"   Object Summary: \t\t" + record.Summary());

@@ -5,6 +5,7 @@
 
 #include "api/server_calls.h"
 #include "platform/clock.h"
+#include "text/arguments.h"
 #include "text/encoding.h"
 
 namespace velmar::shell {
@@ -23,17 +24,13 @@ std::atomic<std::int64_t>& StartTime() {
 // started rather than the first uptime command.
 [[maybe_unused]] const bool kStartTimeInitialised = (StartTime(), true);
 
-std::u16string Number(std::int64_t value) {
-  return text::CodePageToUnicode(std::to_string(value));
-}
-
 }  // namespace
 
 std::u16string MakeUptimeString(std::int32_t days, std::int32_t hours, std::int32_t minutes) {
   std::u16string result;
-  if (days != 0) result += Number(days) + u" days, ";
-  if (hours != 0) result += Number(hours) + u" hours, ";
-  result += Number(minutes) + u" minutes";
+  if (days != 0) result += text::IntToStr(days) + u" days, ";
+  if (hours != 0) result += text::IntToStr(hours) + u" hours, ";
+  result += text::IntToStr(minutes) + u" minutes";
   return result;
 }
 

@@ -11,13 +11,6 @@ namespace velmar::telnet {
 
 namespace {
 
-std::u16string upperAscii(std::u16string text) {
-  for (auto& c : text) {
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  }
-  return text;
-}
-
 bool contains(const std::vector<std::u16string>& words, const std::u16string& word) {
   return std::find(words.begin(), words.end(), word) != words.end();
 }
@@ -62,7 +55,7 @@ void Session::TelnetExecute() {
   startup = false;
 
   const auto space = commandline.find(u' ');
-  const std::u16string command = upperAscii(text::Trim(commandline.substr(0, space)));
+  const std::u16string command = text::UpperCase(text::Trim(commandline.substr(0, space)));
   dispatch(commandline, command);
 }
 

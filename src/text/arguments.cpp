@@ -59,6 +59,19 @@ std::u16string Trim(std::u16string_view value) {
   return std::u16string(value.substr(first, last - first));
 }
 
+std::u16string UpperCase(std::u16string_view value) {
+  std::u16string upper(value);
+  for (char16_t& c : upper) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - (u'a' - u'A'));
+  }
+  return upper;
+}
+
+std::u16string IntToStr(std::int64_t value) {
+  const std::string digits = std::to_string(value);
+  return std::u16string(digits.begin(), digits.end());
+}
+
 std::optional<std::int32_t> TryStrToInt(std::u16string_view value) {
   std::size_t pos = 0;
   bool negative = false;

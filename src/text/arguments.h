@@ -11,6 +11,12 @@ namespace velmar::text {
 // `value` without the characters of code 32 or less at either end.
 std::u16string Trim(std::u16string_view value);
 
+// `value` with the letters a to z in upper case; every other character stays as it is.
+std::u16string UpperCase(std::u16string_view value);
+
+// `value` in decimal, with a leading "-" when negative.
+std::u16string IntToStr(std::int64_t value);
+
 // `value` read as a signed 32-bit decimal integer (optional sign, digits, nothing else);
 // nothing when it is not one or lies outside the 32-bit range.
 std::optional<std::int32_t> TryStrToInt(std::u16string_view value);
