@@ -7,7 +7,7 @@ VELMAR_DEBIAN_PACKAGES=(
   nlohmann-json3-dev libcpp-httplib-dev rapidjson-dev
   qt6-base-dev
   clang libclang-rt-14-dev clang-format
-  inetutils-telnet iputils-ping procps
+  inetutils-telnet iputils-ping procps python3
 )
 
 velmar_install_deps() {

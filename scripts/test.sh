@@ -1,12 +1,43 @@
 #!/usr/bin/env bash
-# Installs what the build needs (Debian 12, as root), builds everything in build/ and runs
-# every test. Exits non-zero on any failure.
+# Installs what the build needs (Debian 12, as root), builds everything and runs every test:
+#   1. the release build in build/ with every test;
+#   2. an ASan+UBSan build in build-asan/ with every test but the window's;
+#   3. a TSan build in build-tsan/ with the tests that run threads against each other.
+# Exits non-zero on any failure. VELMAR_SANITIZERS=0 skips stages 2 and 3 (quick local runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 velmar_install_deps
 
+stage() { printf '\n=== %s (%s)\n' "$1" "$(date +%T)"; }
+
+stage "Release build and every test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMAR_WERROR=ON >/dev/null
 cmake --build build -j2
-cd build
-ctest --output-on-failure -j2 --timeout 600
+(cd build && ctest --output-on-failure -j2 --timeout 600)
+
+if [ "${VELMAR_SANITIZERS:-1}" = "0" ]; then
+  exit 0
+fi
+
+sanitized_build() {  # <dir> <sanitizer> <targets...>
+  local dir=$1 sanitizer=$2
+  shift 2
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMAR_WERROR=ON \
+    -DVELMAR_SANITIZE="$sanitizer" -DVELMAR_BUILD_GUI=OFF -DVELMAR_BUILD_BENCH=OFF >/dev/null
+  cmake --build "$dir" -j2 --target "$@"
+}
+
+stage "ASan+UBSan build and every test"
+sanitized_build build-asan address all
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd build-asan && ctest --output-on-failure -j2 --timeout 900 -E 'NOT_BUILT')
+
+stage "TSan build and the concurrency tests"
+concurrent=(telnet_integration_tests api_integration_tests sim_integration_tests app_integration_tests)
+sanitized_build build-tsan thread "${concurrent[@]}" velmar-sim velmar_headless
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+pattern="^($(IFS='|'; echo "${concurrent[*]}"))\\."
+(cd build-tsan && ctest --output-on-failure -j2 --timeout 900 -R "$pattern")
+stage "done"
