@@ -19,6 +19,7 @@
 #include "shell/list.h"
 #include "shell/set_value.h"
 #include "shell/show.h"
+#include "shell_recorded_calls.h"
 #include "sim/simulator.h"
 #include "support/telnet_client.h"
 #include "telnet/listener.h"
@@ -139,32 +140,8 @@ class ShellSocketTest : public ::testing::Test {
     return client_->readToEnd();
   }
 
-  // The JSON-RPC methods the server received since the last call, with their parameters:
-  // "IPS_GetObject[12345]".
-  std::vector<std::string> TakeRequests() {
-    std::vector<std::string> calls;
-    for (const auto& request : server_->requests()) {
-      calls.push_back(MethodAndParams(request.body));
-    }
-    server_->clearRequests();
-    return calls;
-  }
-
-  // "IPS_GetObject[12345]" from a request body (the method and the parameter array as sent).
-  static std::string MethodAndParams(const std::string& body) {
-    const std::string methodKey = "\"method\":\"";
-    const std::string paramsKey = "\"params\":";
-    const std::size_t method = body.find(methodKey);
-    const std::size_t params = body.find(paramsKey);
-    if (method == std::string::npos || params == std::string::npos) return "?" + body;
-    const std::size_t methodStart = method + methodKey.size();
-    const std::size_t methodEnd = body.find('"', methodStart);
-    const std::size_t paramsStart = params + paramsKey.size();
-    const std::size_t paramsEnd = body.find("],", paramsStart);
-    if (methodEnd == std::string::npos || paramsEnd == std::string::npos) return "?" + body;
-    return body.substr(methodStart, methodEnd - methodStart) +
-           body.substr(paramsStart, paramsEnd + 1 - paramsStart);
-  }
+  // The server calls made since the last take: "IPS_GetObject[12345]".
+  std::vector<std::string> TakeRequests() { return TakeRecordedCalls(*server_); }
 
   std::optional<sim::Simulator> server_;
   std::unique_ptr<telnet::Listener> listener_;

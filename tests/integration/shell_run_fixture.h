@@ -16,6 +16,7 @@
 #include "shell/ping.h"
 #include "shell/run_script.h"
 #include "shell/uptime.h"
+#include "shell_recorded_calls.h"
 #include "sim/simulator.h"
 #include "support/telnet_client.h"
 #include "telnet/listener.h"
@@ -87,31 +88,8 @@ class CommandSocketTest : public ::testing::Test {
     return client_->readToEnd();
   }
 
-  // The JSON-RPC calls the server received since the last call, with their parameters:
-  // "IPS_ScriptExists[12345]".
-  std::vector<std::string> TakeRequests() {
-    std::vector<std::string> calls;
-    for (const auto& request : server_->requests()) {
-      calls.push_back(MethodAndParams(request.body));
-    }
-    server_->clearRequests();
-    return calls;
-  }
-
-  // "IPS_ScriptExists[12345]" for a request body as the client writes it
-  // ({"method":"...","params":[...],...}); "?" and the body for anything else.
-  static std::string MethodAndParams(const std::string& body) {
-    const std::string methodKey = "{\"method\":\"";
-    const std::string paramsKey = "\",\"params\":[";
-    const std::size_t method = body.find(methodKey);
-    const std::size_t params = body.find(paramsKey);
-    const std::size_t close = body.find(']', params);
-    if (method != 0 || params == std::string::npos || close == std::string::npos) {
-      return "?" + body;
-    }
-    return body.substr(methodKey.size(), params - methodKey.size()) + "[" +
-           body.substr(params + paramsKey.size(), close - params - paramsKey.size()) + "]";
-  }
+  // The server calls made since the last take: "IPS_GetObject[12345]".
+  std::vector<std::string> TakeRequests() { return TakeRecordedCalls(*server_); }
 
   std::optional<sim::Simulator> server_;
   std::unique_ptr<telnet::Listener> listener_;
