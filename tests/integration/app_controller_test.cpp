@@ -19,6 +19,7 @@
 #include "api/server_calls.h"
 #include "core/error.h"
 #include "sim/simulator.h"
+#include "support/ports.h"
 #include "support/telnet_client.h"
 #include "text/console_layout.h"
 
@@ -28,19 +29,6 @@ namespace {
 using namespace std::chrono_literals;
 
 using testing::TelnetClient;
-
-// A port on 127.0.0.1 that nobody listens on (bound once and released).
-int ClosedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(fd);
-  return ntohs(sa.sin_port);
-}
 
 struct Change {
   DisplayItem item;
@@ -157,7 +145,7 @@ TEST_F(ControllerTest, FailedServerCheckChangesNothing) {
     const char* name;
     std::u16string host, port;
   };
-  const int closed = ClosedPort();
+  const int closed = testing::UnusedLoopbackPort();
   std::vector<Case> cases = {
       {"refused", u"127.0.0.1", ToU16(std::to_string(closed))},
       {"empty port", u"127.0.0.1", u""},

@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "core/error.h"
+#include "support/ports.h"
 #include "support/telnet_client.h"
 
 extern char** environ;
@@ -195,19 +196,6 @@ std::vector<std::string> Velmar(std::vector<std::string> args) {
   return args;
 }
 
-// A port on 127.0.0.1 that was free a moment ago (for a server that must not be there).
-int UnusedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(fd);
-  return ntohs(sa.sin_port);
-}
-
 TEST(HeadlessTest, ServesATelnetSessionAndStopsInOrderOnSignals) {
   for (int signal : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(signal == SIGTERM ? "SIGTERM" : "SIGINT");
@@ -239,7 +227,7 @@ TEST(HeadlessTest, ServesATelnetSessionAndStopsInOrderOnSignals) {
 
 TEST(HeadlessTest, FailedServerCheckExitsOneNamingTheUrl) {
   SimProcess sim;
-  const std::string closed = std::to_string(UnusedPort());
+  const std::string closed = std::to_string(velmar::testing::UnusedLoopbackPort());
   const std::string plain = std::to_string(sim.port());
   struct Case {
     std::vector<std::string> args;

@@ -1,0 +1,9 @@
+#pragma once
+
+namespace velmar::testing {
+
+// A TCP port on 127.0.0.1 that was free a moment ago: bound once and released, for a server
+// that must not be there.
+int UnusedLoopbackPort();
+
+}  // namespace velmar::testing
