@@ -1,14 +1,9 @@
 #include "api/http_client.h"
 
 #include <curl/curl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <mutex>
-#include <set>
-#include <vector>
+#include <optional>
 
 #include "core/error.h"
 
@@ -17,13 +12,6 @@ namespace velmar::api {
 namespace {
 
 constexpr const char* kAbortedMessage = "Request aborted.";
-
-// Every client's open sockets, so that another thread can cut a transfer short. Sockets are
-// added by curl's open-socket callback and removed (and closed) by its close-socket callback
-// under the same lock, so an abort never touches a descriptor that has been reused.
-std::mutex gRegistryMutex;
-std::set<std::vector<curl_socket_t>*> gRegistry;
-std::atomic<bool> gAbortAll{false};
 
 std::once_flag gCurlInitOnce;
 
@@ -44,33 +32,24 @@ size_t CollectHeader(char* data, size_t size, size_t count, void* userdata) {
 }
 
 int CheckAbort(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  return gAbortAll.load() ? 1 : 0;
+  return TransfersAborted() ? 1 : 0;
 }
 
 }  // namespace
 
-// The client's entry in the abort registry: the sockets its handle has open right now.
-struct HttpClient::Registration {
-  std::vector<curl_socket_t> sockets;
+namespace {
 
-  static curl_socket_t Open(void* self, curlsocktype, curl_sockaddr* address) {
-    auto* registration = static_cast<Registration*>(self);
-    std::lock_guard lock(gRegistryMutex);
-    if (gAbortAll.load()) return CURL_SOCKET_BAD;
-    curl_socket_t fd =
-        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-    if (fd != CURL_SOCKET_BAD) registration->sockets.push_back(fd);
-    return fd;
-  }
+curl_socket_t OpenSocket(void* sockets, curlsocktype, curl_sockaddr* address) {
+  int fd = static_cast<SocketRegistration*>(sockets)->Open(address->family, address->socktype,
+                                                           address->protocol);
+  return fd < 0 ? CURL_SOCKET_BAD : fd;
+}
 
-  static int Close(void* self, curl_socket_t fd) {
-    auto* registration = static_cast<Registration*>(self);
-    std::lock_guard lock(gRegistryMutex);
-    auto& sockets = registration->sockets;
-    sockets.erase(std::remove(sockets.begin(), sockets.end(), fd), sockets.end());
-    return ::close(fd);
-  }
-};
+int CloseSocket(void* sockets, curl_socket_t fd) {
+  return static_cast<SocketRegistration*>(sockets)->Close(fd);
+}
+
+}  // namespace
 
 void GlobalInitHttp() {
   std::call_once(gCurlInitOnce, [] {
@@ -79,34 +58,16 @@ void GlobalInitHttp() {
   });
 }
 
-void AbortAllTransfers() {
-  std::lock_guard lock(gRegistryMutex);
-  gAbortAll.store(true);
-  // Shutting a socket down wakes the poll that curl sleeps in, whether it is connecting,
-  // sending or waiting for the reply; the progress callback then ends the transfer.
-  for (auto* sockets : gRegistry)
-    for (curl_socket_t fd : *sockets) ::shutdown(fd, SHUT_RDWR);
-}
-
-void ResumeTransfers() {
-  gAbortAll.store(false);
-}
-
-HttpClient::HttpClient() : registration_(std::make_unique<Registration>()) {
+HttpClient::HttpClient() : sockets_(std::make_unique<SocketRegistration>()), plain_(*sockets_) {
   GlobalInitHttp();
-  std::lock_guard lock(gRegistryMutex);
-  gRegistry.insert(&registration_->sockets);
 }
 
 HttpClient::~HttpClient() {
   CloseConnection();
-  {
-    std::lock_guard lock(gRegistryMutex);
-    gRegistry.erase(&registration_->sockets);
-  }
 }
 
 void HttpClient::CloseConnection() {
+  plain_.Close();
   // Cleaning the easy handle up closes the connection in its cache; a new handle has none.
   if (handle_ != nullptr) {
     curl_easy_cleanup(handle_);
@@ -126,10 +87,10 @@ void HttpClient::EnsureHandle() {
   // The server is addressed directly, whatever proxy the environment names.
   curl_easy_setopt(handle_, CURLOPT_PROXY, "");
   curl_easy_setopt(handle_, CURLOPT_USERAGENT, "Velmar");
-  curl_easy_setopt(handle_, CURLOPT_OPENSOCKETFUNCTION, &Registration::Open);
-  curl_easy_setopt(handle_, CURLOPT_OPENSOCKETDATA, registration_.get());
-  curl_easy_setopt(handle_, CURLOPT_CLOSESOCKETFUNCTION, &Registration::Close);
-  curl_easy_setopt(handle_, CURLOPT_CLOSESOCKETDATA, registration_.get());
+  curl_easy_setopt(handle_, CURLOPT_OPENSOCKETFUNCTION, &OpenSocket);
+  curl_easy_setopt(handle_, CURLOPT_OPENSOCKETDATA, sockets_.get());
+  curl_easy_setopt(handle_, CURLOPT_CLOSESOCKETFUNCTION, &CloseSocket);
+  curl_easy_setopt(handle_, CURLOPT_CLOSESOCKETDATA, sockets_.get());
   curl_easy_setopt(handle_, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, &CheckAbort);
   curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &CollectBody);
@@ -151,7 +112,17 @@ struct HeaderList {
 }  // namespace
 
 HttpReply HttpClient::Post(const HttpPost& request) {
-  if (gAbortAll.load()) throw Error(kAbortedMessage);
+  if (TransfersAborted()) throw Error(kAbortedMessage);
+  if (std::optional<PlainTarget> target = PlainTargetOf(request.url)) {
+    // A connection that curl holds open would otherwise stay until the client ends.
+    if (handle_ != nullptr) CloseConnection();
+    return plain_.Post(*target, request);
+  }
+  plain_.Close();
+  return PostWithCurl(request);
+}
+
+HttpReply HttpClient::PostWithCurl(const HttpPost& request) {
   EnsureHandle();
 
   HeaderList headers;
@@ -182,7 +153,7 @@ HttpReply HttpClient::Post(const HttpPost& request) {
   curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, nullptr);
   curl_easy_setopt(handle_, CURLOPT_POSTFIELDS, nullptr);
 
-  if (gAbortAll.load() && (result != CURLE_OK || reply.statusLine.empty())) {
+  if (TransfersAborted() && (result != CURLE_OK || reply.statusLine.empty())) {
     CloseConnection();
     throw Error(kAbortedMessage);
   }

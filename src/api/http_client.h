@@ -3,32 +3,18 @@
 #include <memory>
 #include <string>
 
+#include "api/http_message.h"
+#include "api/plain_http.h"
+#include "api/transfer_abort.h"
+
 typedef void CURL;
 
 namespace velmar::api {
 
-// What a POST brought back: the final status, its status line as sent (without CR LF), and
-// the body as raw bytes.
-struct HttpReply {
-  long status = 0;
-  std::string statusLine;
-  std::string body;
-};
-
-// One request as the transport wants it sent.
-struct HttpPost {
-  std::string url;
-  std::string body;           // sent as it is, with Content-Type: application/json
-  std::string authorization;  // the Authorization header value; empty: no header
-  bool verifyPeer = true;     // TLS only: check the server certificate and host name
-  // Open a new connection for this request even when the last one is still open; that one
-  // is closed once this request is done with the new one.
-  bool freshConnection = false;
-};
-
-// The HTTP client of one thread: owns one curl easy handle, and with it the connection that
-// the last request left open. Not shared between threads; only the abort registry below
-// touches its sockets from elsewhere.
+// The HTTP client of one thread. Plain HTTP to a numeric address goes out on its own lean
+// path; everything else (TLS, host names to look up) through a curl easy handle. The client
+// owns the connection that the last request left open. Not shared between threads; only the
+// abort registry touches its sockets from elsewhere.
 class HttpClient {
  public:
   HttpClient();
@@ -37,8 +23,9 @@ class HttpClient {
   HttpClient& operator=(const HttpClient&) = delete;
 
   // Sends the POST and collects the whole reply. Transport failures (resolution, connect,
-  // broken connection, TLS) raise velmar::Error with curl's own message; an HTTP status is
-  // not judged here. A transfer aborted by AbortAllTransfers() raises "Request aborted.".
+  // broken connection, TLS) raise velmar::Error with a message naming what failed; an HTTP
+  // status is not judged here. A transfer aborted by AbortAllTransfers() raises
+  // "Request aborted.".
   HttpReply Post(const HttpPost& request);
 
   // Closes the connection that the last request left open, if any. The next Post starts on a
@@ -46,20 +33,17 @@ class HttpClient {
   void CloseConnection();
 
  private:
-  struct Registration;
+  HttpReply PostWithCurl(const HttpPost& request);
   void EnsureHandle();
 
+  // Declared first so that it outlives both transports, whose sockets it tracks.
+  std::unique_ptr<SocketRegistration> sockets_;
+  PlainHttpConnection plain_;
   CURL* handle_ = nullptr;
-  std::unique_ptr<Registration> registration_;
 };
 
 // Makes curl ready for use in this process; called once at program start, safe to call again
 // and from any thread.
 void GlobalInitHttp();
-
-// Aborts every transfer in flight on any thread at once (their Post raises "Request aborted.")
-// and makes every Post that starts later fail the same way until ResumeTransfers().
-void AbortAllTransfers();
-void ResumeTransfers();
 
 }  // namespace velmar::api

@@ -50,6 +50,6 @@ JsonRef MakeRPCRequest(const std::string& method, const RpcParams& params);
 JsonRef MakeRPCRequestEx(const std::string& method, const JsonRef& params);
 
 // Switching the service off must not wait for a slow or silent server: AbortAllTransfers()
-// and ResumeTransfers() (api/http_client.h) cut every request in flight short.
+// and ResumeTransfers() (api/transfer_abort.h) cut every request in flight short.
 
 }  // namespace velmar::api

@@ -6,6 +6,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "api/json_rpc.h"
 #include "api/server_calls.h"
@@ -123,6 +124,30 @@ TEST(TransportWire, RequestBytesAsSent) {
                 "Content-Length: 66\r\n"
                 "\r\n" +
                 body);
+}
+
+// Host names go through the general client, numeric addresses through the lean path: both
+// must put the same bytes on the wire.
+TEST(TransportWire, BothTransportsSendTheSameBytes) {
+  InitializeRPCModule();
+  FinalizeRPCForThread();
+  InitializeRPCForThread();
+  RawHttpPeer peer;
+  std::string big(5000, 'x');
+  for (const char* host : {"127.0.0.1", "localhost"}) {
+    InitializeRPC(host, peer.port(), false, "user", "secret");
+    MakeRPCRequest("IPS_GetName", {"a/b"});
+    MakeRPCRequest("SetValueString", {1, big});
+  }
+  auto requests = peer.Requests();
+  ASSERT_EQ(requests.size(), 4u);
+  const std::string port = ":" + std::to_string(peer.port());
+  for (std::size_t i = 0; i < 2; ++i) {
+    std::string numeric = requests[i];
+    std::string named = requests[i + 2];
+    numeric.replace(numeric.find("127.0.0.1" + port), 9, "localhost");
+    EXPECT_EQ(numeric, named);
+  }
 }
 
 TEST_F(TransportTest, BasicCredentialsOnlyWithUserAndPassword) {
@@ -410,6 +435,59 @@ TEST(TransportAbort, ASilentServerIsAbortedFromAnotherThread) {
 
   peer.SetBody(R"({"result":"6.4"})");
   EXPECT_EQ(IPS_GetKernelVersion(), "6.4");
+}
+
+// A listener whose accept queue is full: connecting to it hangs in the handshake.
+class UnansweredListener {
+ public:
+  UnansweredListener() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener_, 0);
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    for (int i = 0; i < 3; ++i) {
+      int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+      ::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+      fillers_.push_back(filler);
+    }
+  }
+  ~UnansweredListener() {
+    for (int fd : fillers_) ::close(fd);
+    ::close(listener_);
+  }
+  int port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  std::vector<int> fillers_;
+};
+
+TEST(TransportAbort, AConnectThatHangsIsAbortedOnBothTransports) {
+  InitializeRPCModule();
+  UnansweredListener listener;
+  for (const char* host : {"127.0.0.1", "localhost"}) {
+    InitializeRPC(host, listener.port(), false, "", "");
+    auto pending = std::async(std::launch::async, [] {
+      InitializeRPCForThread();
+      std::string message = ErrorOf([] { IPS_GetKernelVersion(); });
+      FinalizeRPCForThread();
+      return message;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(pending.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << host;
+    auto aborted = std::chrono::steady_clock::now();
+    AbortAllTransfers();
+    ASSERT_EQ(pending.wait_for(std::chrono::seconds(10)), std::future_status::ready) << host;
+    EXPECT_LT(std::chrono::steady_clock::now() - aborted, std::chrono::seconds(1)) << host;
+    EXPECT_EQ(pending.get(), "Request aborted.") << host;
+    ResumeTransfers();
+  }
 }
 
 }  // namespace

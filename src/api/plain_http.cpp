@@ -1,0 +1,176 @@
+#include "api/plain_http.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include "api/http_reply_reader.h"
+#include "core/error.h"
+
+namespace velmar::api {
+
+namespace {
+
+constexpr const char* kAbortedMessage = "Request aborted.";
+
+std::string SystemText(int error) {
+  char buffer[256];
+  return strerror_r(error, buffer, sizeof buffer);
+}
+
+}  // namespace
+
+std::optional<PlainTarget> PlainTargetOf(const std::string& url) {
+  std::string_view rest(url);
+  if (!rest.starts_with("http://")) return std::nullopt;
+  rest.remove_prefix(7);
+  std::size_t slash = rest.find('/');
+  if (slash == std::string_view::npos) return std::nullopt;
+  std::string_view authority = rest.substr(0, slash);
+
+  PlainTarget target;
+  target.path = rest.substr(slash);
+  std::size_t colon = authority.rfind(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  std::string_view host = authority.substr(0, colon);
+  std::string_view port = authority.substr(colon + 1);
+  if (port.empty() ||
+      std::from_chars(port.data(), port.data() + port.size(), target.port).ptr !=
+          port.data() + port.size() ||
+      target.port < 1 || target.port > 65535)
+    return std::nullopt;
+
+  unsigned char scratch[sizeof(in6_addr)];
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    target.family = AF_INET6;
+    target.address = host.substr(1, host.size() - 2);
+  } else {
+    target.family = AF_INET;
+    target.address = host;
+  }
+  if (::inet_pton(target.family, target.address.c_str(), scratch) != 1) return std::nullopt;
+  target.hostHeader = std::string(host);
+  if (target.port != 80) target.hostHeader += ":" + std::to_string(target.port);
+  return target;
+}
+
+std::string PlainRequestBytes(const PlainTarget& target, const HttpPost& request) {
+  std::string bytes;
+  bytes.reserve(256 + request.body.size());
+  bytes += "POST ";
+  bytes += target.path;
+  bytes += " HTTP/1.1\r\nHost: ";
+  bytes += target.hostHeader;
+  bytes +=
+      "\r\nUser-Agent: Velmar\r\nAccept: */*\r\nContent-Type: application/json\r\n"
+      "Connection: keep-alive\r\n";
+  if (!request.authorization.empty()) {
+    bytes += "Authorization: ";
+    bytes += request.authorization;
+    bytes += "\r\n";
+  }
+  bytes += "Content-Length: ";
+  bytes += std::to_string(request.body.size());
+  bytes += "\r\n\r\n";
+  bytes += request.body;
+  return bytes;
+}
+
+void PlainHttpConnection::Close() {
+  if (fd_ >= 0) sockets_.Close(fd_);
+  fd_ = -1;
+}
+
+HttpReply PlainHttpConnection::Post(const PlainTarget& target, const HttpPost& request) {
+  // Every request has a connection of its own; the previous one is done with now.
+  Close();
+  try {
+    Connect(target);
+    Send(PlainRequestBytes(target, request));
+    return Receive();
+  } catch (const Error&) {
+    Close();
+    if (TransfersAborted()) throw Error(kAbortedMessage);
+    throw;
+  }
+}
+
+void PlainHttpConnection::Connect(const PlainTarget& target) {
+  fd_ = sockets_.Open(target.family, SOCK_STREAM, 0);
+  if (fd_ < 0) {
+    if (errno == ECANCELED) throw Error(kAbortedMessage);
+    throw Error("Cannot open a connection to the server: " + SystemText(errno));
+  }
+  // The socket blocks: a request is connect, one send and a few receives, with no poll in
+  // between. An abort shuts the socket down, which wakes a blocked connect, send or receive at
+  // once. Only an abort that lands between opening the socket and connecting finds nothing to
+  // wake yet; the send time-out, which also bounds each wait of a blocking connect, makes such
+  // a connect look at the abort flag again within a quarter of a second.
+  timeval slice{0, 250 * 1000};
+  ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &slice, sizeof slice);
+
+  sockaddr_storage address{};
+  socklen_t length;
+  if (target.family == AF_INET) {
+    auto* ipv4 = reinterpret_cast<sockaddr_in*>(&address);
+    ipv4->sin_family = AF_INET;
+    ipv4->sin_port = htons(static_cast<std::uint16_t>(target.port));
+    ::inet_pton(AF_INET, target.address.c_str(), &ipv4->sin_addr);
+    length = sizeof *ipv4;
+  } else {
+    auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&address);
+    ipv6->sin6_family = AF_INET6;
+    ipv6->sin6_port = htons(static_cast<std::uint16_t>(target.port));
+    ::inet_pton(AF_INET6, target.address.c_str(), &ipv6->sin6_addr);
+    length = sizeof *ipv6;
+  }
+
+  int error = 0;
+  while (::connect(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+    error = errno;
+    if (TransfersAborted()) throw Error(kAbortedMessage);
+    // The time slice ran out (EINPROGRESS, then EALREADY) or a signal came: wait on.
+    if (error != EINPROGRESS && error != EALREADY && error != EINTR) break;
+    error = 0;
+  }
+  if (error != 0)
+    throw Error("Failed to connect to " + target.address + " port " + std::to_string(target.port) +
+                ": " + SystemText(error));
+}
+
+void PlainHttpConnection::Send(const std::string& bytes) {
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    ssize_t count = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (count >= 0) {
+      sent += static_cast<std::size_t>(count);
+    } else if (TransfersAborted()) {
+      throw Error(kAbortedMessage);
+    } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      throw Error("Sending the request to the server failed: " + SystemText(errno));
+    }
+  }
+}
+
+HttpReply PlainHttpConnection::Receive() {
+  HttpReplyReader reader;
+  char buffer[16 * 1024];
+  for (;;) {
+    ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
+    if (count > 0) {
+      if (reader.Feed(std::string_view(buffer, static_cast<std::size_t>(count))))
+        return std::move(reader.reply());
+    } else if (count == 0) {
+      reader.FinishAtEnd();
+      return std::move(reader.reply());
+    } else if (errno != EINTR) {
+      throw Error("Receiving the reply from the server failed: " + SystemText(errno));
+    }
+  }
+}
+
+}  // namespace velmar::api

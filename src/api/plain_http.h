@@ -1,0 +1,52 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "api/http_message.h"
+#include "api/transfer_abort.h"
+
+namespace velmar::api {
+
+// Where a plain-HTTP URL with a numeric host points.
+struct PlainTarget {
+  int family = 0;          // AF_INET or AF_INET6
+  std::string address;     // the numeric address, without brackets
+  std::string hostHeader;  // the Host header value: host as in the URL, and the port unless 80
+  int port = 0;
+  std::string path;
+};
+
+// The target of "http://<numeric address>:<port><path>"; nothing for any other URL (TLS, a
+// host name that needs a lookup, a port out of range), which the general client handles.
+std::optional<PlainTarget> PlainTargetOf(const std::string& url);
+
+// The bytes of one POST as the client sends them.
+std::string PlainRequestBytes(const PlainTarget& target, const HttpPost& request);
+
+// Plain HTTP/1.1 over a TCP connection of its own per request: the lean path for the common
+// case of a server on a numeric address without TLS. The connection of the last request stays
+// open until the next request starts or Close() is called. AbortAllTransfers() cuts its waits
+// short.
+class PlainHttpConnection {
+ public:
+  explicit PlainHttpConnection(SocketRegistration& sockets) : sockets_(sockets) {}
+  ~PlainHttpConnection() { Close(); }
+  PlainHttpConnection(const PlainHttpConnection&) = delete;
+  PlainHttpConnection& operator=(const PlainHttpConnection&) = delete;
+
+  // Sends the POST on a new connection and reads the whole reply. Failures raise velmar::Error
+  // with a message naming what failed; an HTTP status is not judged here.
+  HttpReply Post(const PlainTarget& target, const HttpPost& request);
+  void Close();
+
+ private:
+  void Connect(const PlainTarget& target);
+  void Send(const std::string& bytes);
+  HttpReply Receive();
+
+  SocketRegistration& sockets_;
+  int fd_ = -1;
+};
+
+}  // namespace velmar::api
