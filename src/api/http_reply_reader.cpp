@@ -68,6 +68,7 @@ bool HttpReplyReader::TakeLine(std::string_view& line) {
     if (unread.size() > kMaxHeadBytes) throw Error("The server's reply has a line too long.");
     return false;
   }
+  if (end > kMaxHeadBytes) throw Error("The server's reply has a line too long.");
   line = unread.substr(0, end);
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   consumed_ += end + 1;
@@ -161,6 +162,7 @@ bool HttpReplyReader::Feed(std::string_view bytes) {
           headScanned_ = unread.size() < 2 ? 0 : unread.size() - 2;
           return false;
         }
+        if (end > kMaxHeadBytes) throw Error("The server's reply head is too long.");
         headScanned_ = 0;
         consumed_ += end;
         StartBody(unread.substr(0, end));
