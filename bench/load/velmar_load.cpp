@@ -113,16 +113,19 @@ bool waitForThreads(int pid, long threads, std::chrono::seconds limit) {
 }
 
 // Figures once the process has settled: closing connections end their threads and then
-// their sockets a moment later, so wait until threads and descriptors hold still for a
-// quarter of a second (at most ten seconds).
+// their sockets a moment later, and velmar hands cached memory back a second after its last
+// connection; so wait until threads, descriptors and resident memory hold still for 1.5 s (at
+// most ten seconds).
 ProcFigures settled(int pid) {
   ProcFigures last = readProc(pid);
   int still = 0;
   const auto deadline = Clock::now() + std::chrono::seconds(10);
   while (still < 5 && Clock::now() < deadline) {
-    poll(nullptr, 0, 50);
+    poll(nullptr, 0, 300);
     const ProcFigures now = readProc(pid);
-    still = (now.threads == last.threads && now.fds == last.fds) ? still + 1 : 0;
+    still = (now.threads == last.threads && now.fds == last.fds && now.rssKiB == last.rssKiB)
+                ? still + 1
+                : 0;
     last = now;
   }
   return last;

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -13,6 +14,7 @@
 #include <system_error>
 
 #include "core/error.h"
+#include "telnet/thread_stack.h"
 #include "text/encoding.h"
 
 namespace velmar::telnet {
@@ -38,6 +40,7 @@ struct Listener::Entry {
   Listener* owner = nullptr;
   std::unique_ptr<Connection> connection;
   std::shared_ptr<const Settings> settings;
+  ThreadStack stack;  // the entry goes only after its thread has been joined
   pthread_t thread{};
   std::list<Entry>::iterator self;
 };
@@ -277,11 +280,14 @@ void Listener::startConnection(int fd) {
   entry.settings = settings_;
   entry.self = std::prev(entries_.end());
 
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setstacksize(&attr, stackSize_);
-  const int rc = pthread_create(&entry.thread, &attr, &Listener::connectionMain, &entry);
-  pthread_attr_destroy(&attr);
+  int rc = entry.stack.Map(stackSize_) ? 0 : ENOMEM;
+  if (rc == 0) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstack(&attr, entry.stack.base(), entry.stack.size());
+    rc = pthread_create(&entry.thread, &attr, &Listener::connectionMain, &entry);
+    pthread_attr_destroy(&attr);
+  }
   if (rc != 0) entries_.erase(entry.self);  // no thread for it: drop the client
 }
 
@@ -339,8 +345,25 @@ void Listener::serve(Entry& entry, const Settings& settings) {
 
 void Listener::reapLoop() {
   std::unique_lock lock(mutex_);
+  // Set when the last connection has gone: a second later, if none has come meanwhile, the
+  // memory that the connection threads' allocator arenas keep cached goes back to the system,
+  // so that an idle service is small again after a busy hour instead of staying at its peak.
+  bool trimPending = false;
   for (;;) {
-    changed_.wait(lock, [this] { return stopping_ || !finished_.empty(); });
+    auto ready = [this] { return stopping_ || !finished_.empty(); };
+    if (trimPending) {
+      if (!changed_.wait_for(lock, std::chrono::seconds(1), ready)) {
+        trimPending = false;
+        if (entries_.empty()) {
+          lock.unlock();
+          ::malloc_trim(0);
+          lock.lock();
+        }
+        continue;
+      }
+    } else {
+      changed_.wait(lock, ready);
+    }
     if (stopping_) return;
     std::list<Entry> done;
     done.swap(finished_);
@@ -348,6 +371,7 @@ void Listener::reapLoop() {
     for (auto& entry : done) pthread_join(entry.thread, nullptr);
     done.clear();  // closes the sockets
     lock.lock();
+    trimPending = entries_.empty();
   }
 }
 
