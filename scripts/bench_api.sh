@@ -26,6 +26,6 @@ build-bench/bin/api_bench --benchmark_format=console --benchmark_color=false 2>/
       print "IPS_GetObject over loopback, one connection per request (best of 3 rounds)"
       printf "%-22s%10s%14s%20s\n", "client", "requests", "wall us/req", "client CPU us/req"
       printf "%-22s%10s%14.1f%20.1f\n", "reference socket", count[ref], wall[ref], cpu[ref]
-      printf "%-22s%10s%14.1f%20.1f\n", "velmar api (curl)", count[ours], wall[ours], cpu[ours]
+      printf "%-22s%10s%14.1f%20.1f\n", "velmar api", count[ours], wall[ours], cpu[ours]
       printf "%-32s%14.2f%20.2f\n", "ratio ours/reference", wall[ours] / wall[ref], cpu[ours] / cpu[ref]
     }'
