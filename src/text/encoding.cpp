@@ -128,9 +128,13 @@ std::u16string CodePageToUnicode(std::string_view bytes) {
 }
 
 std::string UnicodeToCodePage(std::u16string_view text) {
-  std::string bytes;
+  // A leading run of ASCII, which is all of most texts (every request body), maps to itself.
+  std::size_t ascii = 0;
+  while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
+  std::string bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(ascii));
+  if (ascii == text.size()) return bytes;
   bytes.reserve(text.size());
-  EncodeEightBit(text, CodePageByte, [&bytes](char b) { bytes.push_back(b); });
+  EncodeEightBit(text.substr(ascii), CodePageByte, [&bytes](char b) { bytes.push_back(b); });
   return bytes;
 }
 
