@@ -82,6 +82,14 @@ void HttpReplyReader::TakeBody(std::size_t count) {
   consumed_ += count;
 }
 
+// Takes what has arrived of the remaining_ body or chunk bytes; true once all of them are in.
+bool HttpReplyReader::TakeRemaining() {
+  std::size_t count = std::min(remaining_, Unread().size());
+  TakeBody(count);
+  remaining_ -= count;
+  return remaining_ == 0;
+}
+
 // Reads the status line and headers of one response and decides how its body is delimited.
 void HttpReplyReader::StartBody(std::string_view head) {
   std::string_view statusLine = NextLine(head);
@@ -168,14 +176,10 @@ bool HttpReplyReader::Feed(std::string_view bytes) {
         StartBody(unread.substr(0, end));
         break;
       }
-      case Phase::Body: {
-        std::size_t count = std::min(remaining_, unread.size());
-        TakeBody(count);
-        remaining_ -= count;
-        if (remaining_ > 0) return false;
+      case Phase::Body:
+        if (!TakeRemaining()) return false;
         phase_ = Phase::Done;
         break;
-      }
       case Phase::ChunkSize: {
         if (!TakeLine(line)) return false;
         std::string_view size = TrimSpaces(line.substr(0, line.find(';')));
@@ -183,14 +187,10 @@ bool HttpReplyReader::Feed(std::string_view bytes) {
         phase_ = remaining_ == 0 ? Phase::Trailer : Phase::ChunkData;
         break;
       }
-      case Phase::ChunkData: {
-        std::size_t count = std::min(remaining_, unread.size());
-        TakeBody(count);
-        remaining_ -= count;
-        if (remaining_ > 0) return false;
+      case Phase::ChunkData:
+        if (!TakeRemaining()) return false;
         phase_ = Phase::ChunkEnd;
         break;
-      }
       case Phase::ChunkEnd:
         if (!TakeLine(line)) return false;
         if (!line.empty()) throw Error("The server's reply has a malformed chunk.");

@@ -38,6 +38,7 @@ class HttpReplyReader {
   std::string_view Unread() const;
   bool TakeLine(std::string_view& line);
   void TakeBody(std::size_t count);
+  bool TakeRemaining();
   void StartBody(std::string_view head);
 
   Phase phase_ = Phase::Head;
