@@ -153,7 +153,9 @@ HttpReply HttpClient::PostWithCurl(const HttpPost& request) {
   curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, nullptr);
   curl_easy_setopt(handle_, CURLOPT_POSTFIELDS, nullptr);
 
-  if (TransfersAborted() && (result != CURLE_OK || reply.statusLine.empty())) {
+  // An abort shuts the socket down, which curl may read as the end of a reply that runs to the
+  // end of the connection; whatever curl made of it, the reply is not to be trusted.
+  if (TransfersAborted()) {
     CloseConnection();
     throw Error(kAbortedMessage);
   }

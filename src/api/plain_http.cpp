@@ -133,6 +133,10 @@ void PlainHttpConnection::Connect(const PlainTarget& target) {
   while (::connect(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0) {
     error = errno;
     if (TransfersAborted()) throw Error(kAbortedMessage);
+    if (error == EISCONN) {  // completed while a signal interrupted the wait
+      error = 0;
+      break;
+    }
     // The time slice ran out (EINPROGRESS, then EALREADY) or a signal came: wait on.
     if (error != EINPROGRESS && error != EALREADY && error != EINTR) break;
     error = 0;
@@ -165,6 +169,9 @@ HttpReply PlainHttpConnection::Receive() {
       if (reader.Feed(std::string_view(buffer, static_cast<std::size_t>(count))))
         return std::move(reader.reply());
     } else if (count == 0) {
+      // An abort shuts the socket down, which reads like the end of a reply that runs to the
+      // end of the connection: it must not pass for a whole reply.
+      if (TransfersAborted()) throw Error(kAbortedMessage);
       reader.FinishAtEnd();
       return std::move(reader.reply());
     } else if (errno != EINTR) {

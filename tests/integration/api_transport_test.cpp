@@ -437,6 +437,30 @@ TEST(TransportAbort, ASilentServerIsAbortedFromAnotherThread) {
   EXPECT_EQ(IPS_GetKernelVersion(), "6.4");
 }
 
+TEST(TransportAbort, AReplyCutShortByTheAbortIsNotTakenAsWhole) {
+  InitializeRPCModule();
+  RawHttpPeer peer;
+  // No length: the body would end with the connection, which the peer keeps open.
+  peer.SetRawReply("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n{\"result\":\"6.4\"}");
+  for (const char* host : {"127.0.0.1", "localhost"}) {
+    InitializeRPC(host, peer.port(), false, "", "");
+    std::size_t before = peer.Requests().size();
+    auto pending = std::async(std::launch::async, [] {
+      InitializeRPCForThread();
+      std::string message = ErrorOf([] { IPS_GetKernelVersion(); });
+      FinalizeRPCForThread();
+      return message;
+    });
+    for (int i = 0; i < 1000 && peer.Requests().size() == before; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    AbortAllTransfers();
+    ASSERT_EQ(pending.wait_for(std::chrono::seconds(10)), std::future_status::ready) << host;
+    EXPECT_EQ(pending.get(), "Request aborted.") << host;
+    ResumeTransfers();
+  }
+}
+
 // A listener whose accept queue is full: connecting to it hangs in the handshake.
 class UnansweredListener {
  public:
