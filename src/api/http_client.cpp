@@ -11,8 +11,6 @@ namespace velmar::api {
 
 namespace {
 
-constexpr const char* kAbortedMessage = "Request aborted.";
-
 std::once_flag gCurlInitOnce;
 
 size_t CollectBody(char* data, size_t size, size_t count, void* userdata) {
@@ -35,10 +33,8 @@ int CheckAbort(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return TransfersAborted() ? 1 : 0;
 }
 
-}  // namespace
-
-namespace {
-
+// curl opens and closes its sockets through the client's registration, so that an abort can
+// reach them.
 curl_socket_t OpenSocket(void* sockets, curlsocktype, curl_sockaddr* address) {
   int fd = static_cast<SocketRegistration*>(sockets)->Open(address->family, address->socktype,
                                                            address->protocol);

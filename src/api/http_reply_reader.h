@@ -27,9 +27,7 @@ class HttpReplyReader {
   // when the response is not complete.
   void FinishAtEnd();
 
-  bool done() const { return phase_ == Phase::Done; }
-
-  // The response read so far; whole once done() is true.
+  // The response read so far; whole once Feed has returned true or FinishAtEnd has passed.
   HttpReply& reply() { return reply_; }
 
  private:

@@ -15,8 +15,6 @@ namespace velmar::api {
 
 namespace {
 
-constexpr const char* kAbortedMessage = "Request aborted.";
-
 std::string SystemText(int error) {
   char buffer[256];
   return strerror_r(error, buffer, sizeof buffer);
@@ -44,15 +42,22 @@ std::optional<PlainTarget> PlainTargetOf(const std::string& url) {
       target.port < 1 || target.port > 65535)
     return std::nullopt;
 
-  unsigned char scratch[sizeof(in6_addr)];
+  const auto port16 = htons(static_cast<std::uint16_t>(target.port));
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-    target.family = AF_INET6;
-    target.address = host.substr(1, host.size() - 2);
+    target.host = host.substr(1, host.size() - 2);
+    auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&target.address);
+    ipv6->sin6_family = AF_INET6;
+    ipv6->sin6_port = port16;
+    if (::inet_pton(AF_INET6, target.host.c_str(), &ipv6->sin6_addr) != 1) return std::nullopt;
+    target.addressLength = sizeof *ipv6;
   } else {
-    target.family = AF_INET;
-    target.address = host;
+    target.host = host;
+    auto* ipv4 = reinterpret_cast<sockaddr_in*>(&target.address);
+    ipv4->sin_family = AF_INET;
+    ipv4->sin_port = port16;
+    if (::inet_pton(AF_INET, target.host.c_str(), &ipv4->sin_addr) != 1) return std::nullopt;
+    target.addressLength = sizeof *ipv4;
   }
-  if (::inet_pton(target.family, target.address.c_str(), scratch) != 1) return std::nullopt;
   target.hostHeader = std::string(host);
   if (target.port != 80) target.hostHeader += ":" + std::to_string(target.port);
   return target;
@@ -100,7 +105,7 @@ HttpReply PlainHttpConnection::Post(const PlainTarget& target, const HttpPost& r
 }
 
 void PlainHttpConnection::Connect(const PlainTarget& target) {
-  fd_ = sockets_.Open(target.family, SOCK_STREAM, 0);
+  fd_ = sockets_.Open(target.address.ss_family, SOCK_STREAM, 0);
   if (fd_ < 0) {
     if (errno == ECANCELED) throw Error(kAbortedMessage);
     throw Error("Cannot open a connection to the server: " + SystemText(errno));
@@ -113,24 +118,9 @@ void PlainHttpConnection::Connect(const PlainTarget& target) {
   timeval slice{0, 250 * 1000};
   ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &slice, sizeof slice);
 
-  sockaddr_storage address{};
-  socklen_t length;
-  if (target.family == AF_INET) {
-    auto* ipv4 = reinterpret_cast<sockaddr_in*>(&address);
-    ipv4->sin_family = AF_INET;
-    ipv4->sin_port = htons(static_cast<std::uint16_t>(target.port));
-    ::inet_pton(AF_INET, target.address.c_str(), &ipv4->sin_addr);
-    length = sizeof *ipv4;
-  } else {
-    auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&address);
-    ipv6->sin6_family = AF_INET6;
-    ipv6->sin6_port = htons(static_cast<std::uint16_t>(target.port));
-    ::inet_pton(AF_INET6, target.address.c_str(), &ipv6->sin6_addr);
-    length = sizeof *ipv6;
-  }
-
   int error = 0;
-  while (::connect(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+  const auto* address = reinterpret_cast<const sockaddr*>(&target.address);
+  while (::connect(fd_, address, target.addressLength) != 0) {
     error = errno;
     if (TransfersAborted()) throw Error(kAbortedMessage);
     if (error == EISCONN) {  // completed while a signal interrupted the wait
@@ -142,7 +132,7 @@ void PlainHttpConnection::Connect(const PlainTarget& target) {
     error = 0;
   }
   if (error != 0)
-    throw Error("Failed to connect to " + target.address + " port " + std::to_string(target.port) +
+    throw Error("Failed to connect to " + target.host + " port " + std::to_string(target.port) +
                 ": " + SystemText(error));
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/socket.h>
+
 #include <optional>
 #include <string>
 
@@ -10,8 +12,9 @@ namespace velmar::api {
 
 // Where a plain-HTTP URL with a numeric host points.
 struct PlainTarget {
-  int family = 0;          // AF_INET or AF_INET6
-  std::string address;     // the numeric address, without brackets
+  sockaddr_storage address{};  // the socket address to connect to
+  socklen_t addressLength = 0;
+  std::string host;        // the numeric address as written, without brackets
   std::string hostHeader;  // the Host header value: host as in the URL, and the port unless 80
   int port = 0;
   std::string path;

@@ -22,6 +22,9 @@ class SocketRegistration {
   std::vector<int> sockets_;
 };
 
+// What a transfer cut short by AbortAllTransfers() raises.
+inline constexpr const char* kAbortedMessage = "Request aborted.";
+
 // True from AbortAllTransfers() until ResumeTransfers().
 bool TransfersAborted();
 
