@@ -45,6 +45,10 @@ TEST(GiveSZ, MapsTableEntriesExactlyAndEverythingElseToSpace) {
       {u"&uacude;", 250},
       {u"&thorn;", 254},
       {u"&yuml;", 255},
+      {u"&lt;", u'<'},
+      {u"&gt;", u'>'},
+      {u"&apos;", u'\''},
+      {u"&nbsp;", u' '},
       // The usual names of the odd entries, and entities the table lacks.
       {u"&iexcl;", u' '},
       {u"&brvbar;", u' '},
@@ -54,11 +58,9 @@ TEST(GiveSZ, MapsTableEntriesExactlyAndEverythingElseToSpace) {
       {u"&Icirc;", u' '},
       {u"&aelig;", u' '},
       {u"&uacute;", u' '},
-      {u"&nbsp;", u' '},
-      {u"&lt;", u' '},
-      {u"&gt;", u' '},
-      {u"&apos;", u' '},
-      {u"&#65;", u' '},
+      {u"&NBSP;", u' '},
+      {u"&LT;", u' '},
+      {u"&#65;", u' '},  // numeric references are not in the table
       {u"&AUML;", u' '},
       {u"&auml", u' '},
       {u"", u' '},
@@ -106,7 +108,7 @@ TEST(ReplaceHTMLChar, ReplacesCandidatesUpToEightCharacters) {
       {u"&uacute;", u" "},
       {u"&uacude;", u"\u00fa"},
       {u"&amp;amp;", u"&"},
-      {u"&amp;lt;", u" "},
+      {u"&amp;lt;", u"<"},
       {u"&amp;quot;", u"\""},
       {u"Tom & Jerry; Bob", u"Tom   Bob"},
       {u"&x y;", u" "},
@@ -138,7 +140,7 @@ TEST(Html2Txt, StripsTagsTrimsAndDropsEmptyLines) {
       {u"a<br>b", u"ab\r\n"},
       {u"a\n<br>\nb", u"a\r\nb\r\n"},
       {u"   \n<p></p>\r\n\t\t\r  ", u""},
-      {u"x &lt; y", u"x   y\r\n"},
+      {u"x &lt; y", u"x < y\r\n"},
       {u"1 > 0", u"1 > 0\r\n"},
       {u"1 < 2", u"1\r\n"},
       {u"<a <b>c>d", u"c>d\r\n"},  // "<" inside a tag is plain, ">" outside is kept
@@ -147,6 +149,62 @@ TEST(Html2Txt, StripsTagsTrimsAndDropsEmptyLines) {
       // Entities are replaced before tags go, so &quot; inside a tag is dropped with it.
       {u"<a href=&quot;x&quot;>link</a>", u"link\r\n"},
       {u"", u""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Html2Txt(c.html), c.expected) << Narrow(c.html);
+  }
+}
+
+TEST(ReplaceHTMLChar, NumericReferencesGiveAnyCharacter) {
+  struct Case {
+    std::u16string text;
+    std::u16string expected;
+  };
+  const std::vector<Case> cases = {
+      {u"K&#252;che", u"K\u00fcche"},
+      {u"&#228;&#xE4;&#XE4;", u"\u00e4\u00e4\u00e4"},
+      {u"&#x20AC; 5", u"\u20ac 5"},
+      {u"&#322;&#x0416;&#937;", u"\u0142\u0416\u03a9"},
+      {u"&#128512;!", u"\U0001F600!"},  // 9 characters, above U+FFFF: a surrogate pair
+      {u"&#x1F600;", u"\U0001F600"},
+      {u"&#x10FFFF;", u"\U0010FFFF"},
+      {u"&#38;amp;", u"&"},  // a produced "&" starts the next candidate, as with &amp;
+      // Control characters become blanks; no such character, or no number: a blank too.
+      {u"a&#27;[31mb", u"a [31mb"},
+      {u"a&#x9B;b", u"a b"},
+      {u"&#xD800;", u" "},
+      {u"&#;", u" "},
+      {u"&#x;", u" "},
+      {u"&#12a;", u" "},
+      // Longer than 8 characters and no numeric reference to a character: left alone.
+      {u"&#00000065;", u"&#00000065;"},
+      {u"&#1234567;", u"&#1234567;"},
+      {u"&#x110000;", u"&#x110000;"},
+      {u"&abcdefgh;", u"&abcdefgh;"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ReplaceHTMLChar(c.text), c.expected) << Narrow(c.text);
+  }
+}
+
+TEST(Html2Txt, EscapedAngleBracketsAreTextAndBlocksEndLines) {
+  struct Case {
+    std::u16string html;
+    std::u16string expected;
+  };
+  const std::vector<Case> cases = {
+      {u"Status: &lt;OK&gt;", u"Status: <OK>\r\n"},
+      {u"&#60;b&#62;bold&#x3C;/b&#x3E;", u"<b>bold</b>\r\n"},
+      {u"it&apos;s&nbsp;5&nbsp;&deg;C", u"it's 5 \u00b0C\r\n"},
+      {u"<h1>Wetter</h1><p>Heute sonnig</p><p>Morgen Regen</p>",
+       u"Wetter\r\nHeute sonnig\r\nMorgen Regen\r\n"},
+      {u"<table><tr><td>K\u00fcche</td><td>21,5 &deg;C</td></tr>"
+       u"<tr><th>B\u00fcro</th><td>19 &deg;C</td></tr></table>",
+       u"K\u00fcche 21,5 \u00b0C\r\nB\u00fcro 19 \u00b0C\r\n"},
+      {u"<ul><li>eins</li><li>zwei</LI ></ul>after", u"eins\r\nzwei\r\nafter\r\n"},
+      {u"<div>a</div><div>b</div >c</H6>d</Ol>e</ol", u"a\r\nb\r\nc\r\nd\r\ne\r\n"},
+      // Only those closing tags: opening ones, <br> and look-alikes leave nothing.
+      {u"a<p>b<br>c</pre>d</p2>e</tdx>f", u"abcdef\r\n"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Html2Txt(c.html), c.expected) << Narrow(c.html);
