@@ -52,6 +52,11 @@ bool FitsCurrentDir(std::int32_t id) {
 
 }  // namespace
 
+std::optional<std::int32_t> DestinationID(telnet::Session& session,
+                                          const std::u16string& destination) {
+  return TargetID(session, destination);
+}
+
 void ChangeDir(telnet::Session& session, const std::u16string& command) {
   const std::u16string upper = text::UpperCase(command);
   std::u16string destination;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "telnet/session.h"
@@ -10,6 +12,13 @@ namespace velmar::shell {
 // the prompt to its path from the root. Targets are "..", "\" or "0" for the root, an ID, a
 // child's name, or a link (whose target is entered). A refused change writes one line and
 // changes nothing.
+// The ID of the object that a directory argument names: ".." the current category's parent
+// (the root for the root), "\" or "0" the root, a whole number that ID, anything else a
+// child of the current category with that name. Nothing, after writing "Object not found: "
+// and the argument, when no such object exists.
+std::optional<std::int32_t> DestinationID(telnet::Session& session,
+                                          const std::u16string& destination);
+
 void ChangeDir(telnet::Session& session, const std::u16string& command);
 
 }  // namespace velmar::shell

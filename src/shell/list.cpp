@@ -1,11 +1,14 @@
 #include "shell/list.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "api/ips_objects.h"
 #include "api/server_calls.h"
+#include "shell/change_dir.h"
+#include "shell/object_argument.h"
 #include "text/arguments.h"
 #include "text/encoding.h"
 
@@ -17,10 +20,6 @@ using api::IPSModuleType;
 using api::IPSObjectType;
 using api::IPSVariableType;
 using text::ConsoleColor;
-
-// Markers of the two sort keys inside a line; SortByCopyStr removes them afterwards.
-constexpr char16_t kPositionMarker = u'\u00C6';
-constexpr char16_t kNameMarker = u'\u00CC';
 
 constexpr std::size_t kNameWidth = 18;
 constexpr std::size_t kIDWidth = 5;
@@ -35,6 +34,27 @@ std::u16string NameField(std::u16string_view name) {
   std::u16string field = text::Trim(name.substr(0, kNameWidth));
   field.resize(kNameWidth, u' ');
   return field;
+}
+
+// The first word of the name field: what a listing orders by after the position.
+std::u16string NameKey(std::u16string_view nameField) {
+  return std::u16string(nameField.substr(0, nameField.find(u' ')));
+}
+
+// One line of the listing with the keys it is ordered by.
+struct ListLine {
+  std::int32_t position;
+  std::u16string nameKey;
+  std::u16string text;
+};
+
+// Orders by position, then by the first word of the name (code unit by code unit, so upper
+// case comes first); lines that tie keep the order in which the server listed them.
+void SortListLines(std::vector<ListLine>& lines) {
+  std::stable_sort(lines.begin(), lines.end(), [](const ListLine& a, const ListLine& b) {
+    if (a.position != b.position) return a.position < b.position;
+    return a.nameKey < b.nameKey;
+  });
 }
 
 struct TypeAndValue {
@@ -125,6 +145,31 @@ std::optional<TypeAndValue> DescribeChild(std::int32_t id, const api::IPSObject&
       formatObjectType(u"Type " + text::IntToStr(number), children, ConsoleColor::ccNone), {}};
 }
 
+// The category argument of a listing command: the first word after the command word, or
+// the quoted text, unless it is an option (an unquoted word that starts with "-"). Nothing
+// when the line has no such argument.
+std::optional<std::u16string> CategoryArgument(std::u16string_view command) {
+  const std::size_t space = command.find(u' ');
+  if (space == std::u16string_view::npos) return std::nullopt;
+  const std::u16string rest = text::Trim(command.substr(space + 1));
+  if (rest.empty() || rest.front() == u'-') return std::nullopt;
+  std::u16string argument = text::GetObjectFromCommandline(command);
+  if (argument.empty()) return std::nullopt;
+  return argument;
+}
+
+// The category that the argument names (a link stands for its target); nothing after
+// writing "Object not found: " and the argument.
+std::optional<std::int32_t> ListedCategory(telnet::Session& session,
+                                           const std::u16string& argument) {
+  const auto id = DestinationID(session, argument);
+  if (!id) return std::nullopt;
+  const api::IPSObject record(api::IPS_GetObject(*id));
+  if (record.ObjectType() == IPSObjectType::otLink)
+    return api::IPSLink(api::IPS_GetLink(record.ID())).Target();
+  return id;
+}
+
 }  // namespace
 
 ListSelection ParseListOptions(std::u16string_view command) {
@@ -167,40 +212,51 @@ std::u16string formatObjectType(std::u16string_view str, bool hasChildren, Conso
 }
 
 void List(telnet::Session& session, const std::u16string& command) {
-  const ListSelection selection = ParseListOptions(command);
-  std::vector<std::u16string> output;
+  // Without an argument the current category is listed and options are read from the whole
+  // line; with one, options are read only after it, so that a name such as "Strom -Verbrauch"
+  // selects nothing.
+  std::int32_t category = session.currentDir;
+  ListSelection selection;
+  if (const auto argument = CategoryArgument(command)) {
+    const auto listed = ListedCategory(session, *argument);
+    if (!listed) return;
+    category = *listed;
+    selection = ParseListOptions(TextAfterArgument(command));
+  } else {
+    selection = ParseListOptions(command);
+  }
+  std::vector<ListLine> lines;
 
-  const api::IPSList objectlist = api::MakeList(api::IPS_GetChildrenIDs(session.currentDir));
+  const api::IPSList objectlist = api::MakeList(api::IPS_GetChildrenIDs(category));
   for (const std::uint16_t id : objectlist) {
     if (id == 0) continue;
     const api::IPSObject obj(api::IPS_GetObject(id));
-    if (obj.Parent() != session.currentDir) continue;
+    if (obj.Parent() != category) continue;
     auto described = DescribeChild(id, obj, selection);
     if (!described) continue;
-    std::u16string line;
-    line += kPositionMarker;
-    line += text::IntToStr(obj.Position());
+    // The keys stand beside the text, so every character of a name or value is shown.
+    const std::u16string nameField = NameField(obj.Name());
+    std::u16string line = text::IntToStr(obj.Position());  // the lead word WriteFormated drops
     line += u' ';
     line += PadLeft(text::IntToStr(id), kIDWidth);
     line += u' ';
     line += described->type;
     line += u' ';
-    line += kNameMarker;
-    line += NameField(obj.Name());
+    line += nameField;
     line += u' ';
     line += described->value;
-    output.push_back(std::move(line));
+    lines.push_back({obj.Position(), NameKey(nameField), std::move(line)});
   }
+  SortListLines(lines);
 
-  text::SortByCopyStr(output, kNameMarker, u"ASC", false);
-  text::SortByCopyStr(output, kPositionMarker, u"ASC", true);
-
+  std::vector<std::u16string> output;
+  output.reserve(lines.size() + 2);
   // The name arrives as code-page text holding the server's UTF-8 bytes; it is repaired
   // like the names of the object records, so that "Küche" reads the same in both places.
-  const std::u16string name =
-      text::Utf8Repair(text::CodePageToUnicode(api::IPS_GetName(session.currentDir)));
-  output.insert(output.begin(),
-                {u" -Showing Object: " + text::IntToStr(session.currentDir) + u" - " + name, u""});
+  const std::u16string name = text::Utf8Repair(text::CodePageToUnicode(api::IPS_GetName(category)));
+  output.push_back(u" -Showing Object: " + text::IntToStr(category) + u" - " + name);
+  output.emplace_back();
+  for (ListLine& line : lines) output.push_back(std::move(line.text));
   session.WriteFormated(output);
 }
 

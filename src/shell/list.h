@@ -36,9 +36,12 @@ ListSelection ParseListOptions(std::u16string_view command);
 std::u16string formatObjectType(std::u16string_view str, bool hasChildren,
                                 text::ConsoleColor color);
 
-// The listing command (ls, list, dir): one line per selected child of the current category,
-// ordered by position and then by name, under a heading with the category's ID and name.
-// Nothing is written when a server request fails; the failure leaves the command.
+// The listing command (ls, list, dir): one line per selected child of a category, ordered by
+// position and then by name, under a heading with the category's ID and name. The category
+// is the current one, or the one that the first argument names in any form that cd takes
+// (an option word such as -v is no argument); the current category does not change. An
+// argument that names no object writes "Object not found: " and the argument. Nothing is
+// written when a server request fails; the failure leaves the command.
 void List(telnet::Session& session, const std::u16string& command);
 
 }  // namespace velmar::shell

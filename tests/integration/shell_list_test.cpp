@@ -71,7 +71,7 @@ TEST_F(ListTest, OptionsSelectKinds) {
       {"list -v -s", kCounter + kMessage + kStartup},
       {"dir -vs", kCounter + kMessage},
       {"ls -x", kCounter + kDimmer + kGoTo + kLights + kMessage + kPicture + kStartup + kTimer},
-      {"ls Lights -v", kCounter + kMessage},
+      {"ls -v Lights", kCounter + kMessage},  // an option first: no category argument
       {"ls -Media", kPicture},
       {"ls -device", kDimmer},
       {"ls -io", ""},
@@ -135,27 +135,80 @@ TEST_F(ListTest, OrderByPositionThenFirstNameWordThenServerOrder) {
                                   line("10002", "alpha") + line("10001", "Lights"));
 }
 
-TEST_F(ListTest, NameFieldAndMarkerCharacters) {
+TEST_F(ListTest, NameFieldAndLettersThatOnceMarkedSortKeys) {
   Start(R"({"objects":[
     {"id":10001,"parent":0,"name":"Twenty characters!!!"},
     {"id":10002,"parent":0,"name":"   Indented name that is long"},
     {"id":10003,"parent":0,"name":"A\u00c6B\u00ccC","type":"variable",
      "variable":{"type":"string","value":"x\u00c6y\u00ccz"}},
-    {"id":10004,"parent":0,"name":"Broken","type":"script","script":{"broken":true}}
+    {"id":10004,"parent":0,"name":"Broken","type":"script","script":{"broken":true}},
+    {"id":10005,"parent":0,"name":"\u00c6ble K\u00e6lder"},
+    {"id":10006,"parent":0,"name":"\u00ccnfo \u00c6nd","position":-1}
   ]})");
-  // The markers vanish from name and value; the name field keeps the width they took.
+  // Every letter of names and values is shown; "Æ" (C3 86) and "Ì" (C3 8C) sort by their
+  // code like any other letter, after the ASCII ones.
   EXPECT_EQ(Run("ls").output,
             "-Showing Object: 0 - IP-Symcon\r\n\r\n"
-            "10003  \x1b[34;1mString\x1b[0m      ABC" +
+            "10006  Category    \xC3\x8Cnfo \xC3\x86nd" +
+                std::string(11, ' ') +
+                "\r\n"
+                "10003  \x1b[34;1mString\x1b[0m      A\xC3\x86"
+                "B\xC3\x8C"
+                "C" +
                 std::string(14, ' ') +
-                "\"xyz\"\r\n"
+                "\"x\xC3\x86y\xC3\x8Cz\"\r\n"
                 "10004  \x1b[31mScript\x1b[0m      Broken" +
                 std::string(13, ' ') +
                 "\x1b[31m!!\x1b[0m10004.ips.php\r\n"
                 "10002  Category    Indented name t" +
                 std::string(4, ' ') +
                 "\r\n"
-                "10001  Category    Twenty characters! \r\n");
+                "10001  Category    Twenty characters! \r\n"
+                "10005  Category    \xC3\x86"
+                "ble K\xC3\xA6lder" +
+                std::string(8, ' ') + "\r\n");
+}
+
+// ls, list and dir take a category in every form that cd takes, list it with the options
+// that follow, and leave the current category where it was.
+TEST_F(ListTest, ArgumentListsThatCategory) {
+  Start();
+  EnterLivingRoom();
+  const std::string lights =
+      "-Showing Object: 23456 - Lights\r\n\r\n"
+      "23457  \x1b[34;1mBoolean\x1b[0m     Ceiling            false\r\n";
+  const std::string groundFloor =
+      "-Showing Object: 10100 - Ground floor\r\n\r\n"
+      "12345 <Category>   Living room        \r\n";
+  const std::string root = "-Showing Object: 0 - IP-Symcon\r\n\r\n";
+  struct Case {
+    const char* line;
+    std::string output;
+  };
+  const Case cases[] = {
+      {"ls 23456", lights},
+      {"ls $5BA0", lights},
+      {"ls Lights", lights},
+      {"dir \"Go to lights\"", lights},  // a link lists its target
+      {"ls Lights -c", "-Showing Object: 23456 - Lights\r\n\r\n"},
+      {"list 34567 -v",
+       "-Showing Object: 34567 - Dimmer\r\n\r\n"
+       "34568  \x1b[34;1mInteger\x1b[0m     Intensity          0\r\n"},
+      {"ls ..", groundFloor},
+      {"ls 10100 -c", groundFloor},
+      {"ls \\ -v", root},
+      {"ls 30000", "-Showing Object: 30000 - Counter\r\n\r\n"},  // no children
+      {"ls Nowhere", "Object not found: Nowhere\r\n"},
+      {"ls 11111 -v", "Object not found: 11111\r\n"},
+      {"ls \"Ground floor\"", "Object not found: Ground floor\r\n"},  // not a child here
+      {"ls",
+       kHeading + kCounter + kDimmer + kGoTo + kLights + kMessage + kPicture + kStartup + kTimer},
+  };
+  for (const auto& c : cases) {
+    const CommandResult result = Run(c.line);
+    EXPECT_EQ(result.output, c.output) << c.line;
+    EXPECT_EQ(result.prompt, "IP-Symcon\\Ground floor\\Living room") << c.line;
+  }
 }
 
 TEST_F(ListTest, NothingOfTheSelectedKindsGivesHeadingOnly) {

@@ -47,12 +47,12 @@ TEST_F(RunCommandTest, WaitOptionShowsTheOutputAsPlainLines) {
   EXPECT_EQ(TakeRequests(),
             (std::vector<std::string>{"IPS_ScriptExists[23456]", "IPS_RunScriptWait[23456]"}));
 
-  // Line ends dropped (so the paragraph runs into the next line), tags removed, entities
-  // replaced, a lone "<" taken as an unclosed tag; a quoted name with the option after the
-  // closing quote.
+  // The closing paragraph tag ends the line, tags are removed, entities replaced (an escaped
+  // "<" is text), a lone "<" taken as an unclosed tag; a quoted name with the option after
+  // the closing quote.
   EXPECT_EQ(Run("run \"Html page\" -w"),
             "---\r\nTemp: 21 \xc2\xb0"
-            "Cx   y\r\n1 > 0\r\n1\r\n\r\n");
+            "C\r\nx < y\r\n1 > 0\r\n1\r\n\r\n");
   EXPECT_EQ(TakeRequests(),
             (std::vector<std::string>{"IPS_GetScriptIDByName[\"Html page\",0]",
                                       "IPS_ScriptExists[34567]", "IPS_RunScriptWait[34567]"}));
