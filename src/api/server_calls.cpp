@@ -28,6 +28,12 @@ std::string TextCall(const char* method, const RpcParams& params) {
   return text::UnicodeToCodePage(RequireResult(method, params).AsString());
 }
 
+// Text results as Unicode. The reply was read one character per byte, so raw UTF-8 is
+// repaired here as in the records; characters that came as \u escapes stay as they are.
+std::u16string UnicodeTextCall(const char* method, const RpcParams& params) {
+  return text::Utf8Repair(RequireResult(method, params).AsString());
+}
+
 }  // namespace
 
 bool IPS_ObjectExists(std::int32_t id) {
@@ -42,8 +48,8 @@ JsonRef IPS_GetObjectList() {
   return MakeRPCRequest("IPS_GetObjectList", {});
 }
 
-std::int32_t IPS_GetObjectIDByName(const std::string& name, std::int32_t parentId) {
-  return IntegerCall("IPS_GetObjectIDByName", {name, parentId});
+std::int32_t IPS_GetObjectIDByName(const ServerText& name, std::int32_t parentId) {
+  return IntegerCall("IPS_GetObjectIDByName", {name.unicode(), parentId});
 }
 
 JsonRef IPS_GetChildrenIDs(std::int32_t id) {
@@ -66,8 +72,8 @@ JsonRef IPS_GetScript(std::int32_t id) {
   return MakeRPCRequest("IPS_GetScript", {id});
 }
 
-std::int32_t IPS_GetScriptIDByName(const std::string& name, std::int32_t parentId) {
-  return IntegerCall("IPS_GetScriptIDByName", {name, parentId});
+std::int32_t IPS_GetScriptIDByName(const ServerText& name, std::int32_t parentId) {
+  return IntegerCall("IPS_GetScriptIDByName", {name.unicode(), parentId});
 }
 
 bool IPS_VariableExists(std::int32_t id) {
@@ -78,8 +84,8 @@ JsonRef IPS_GetVariable(std::int32_t id) {
   return MakeRPCRequest("IPS_GetVariable", {id});
 }
 
-std::int32_t IPS_GetVariableIDByName(const std::string& name, std::int32_t parentId) {
-  return IntegerCall("IPS_GetVariableIDByName", {name, parentId});
+std::int32_t IPS_GetVariableIDByName(const ServerText& name, std::int32_t parentId) {
+  return IntegerCall("IPS_GetVariableIDByName", {name.unicode(), parentId});
 }
 
 JsonRef IPS_GetLink(std::int32_t id) {
@@ -98,8 +104,8 @@ bool SetValueFloat(std::int32_t variableId, double value) {
   return BooleanCall("SetValueFloat", {variableId, value});
 }
 
-bool SetValueString(std::int32_t variableId, const std::string& value) {
-  return BooleanCall("SetValueString", {variableId, value});
+bool SetValueString(std::int32_t variableId, const ServerText& value) {
+  return BooleanCall("SetValueString", {variableId, value.unicode()});
 }
 
 std::string IPS_GetKernelVersion() {
@@ -116,6 +122,14 @@ bool IPS_RunScript(std::int32_t scriptId) {
 
 std::string IPS_RunScriptWait(std::int32_t scriptId) {
   return TextCall("IPS_RunScriptWait", {scriptId});
+}
+
+std::u16string IPS_GetNameUnicode(std::int32_t id) {
+  return UnicodeTextCall("IPS_GetName", {id});
+}
+
+std::u16string IPS_RunScriptWaitUnicode(std::int32_t scriptId) {
+  return UnicodeTextCall("IPS_RunScriptWait", {scriptId});
 }
 
 }  // namespace velmar::api

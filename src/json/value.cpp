@@ -543,6 +543,8 @@ JsonValue JsonArg::ToValue() const {
       return JsonValue::MakeBoolean(bool_);
     case Kind::kDouble:
       return JsonValue::MakeDouble(double_);
+    case Kind::kUnicode:
+      return JsonValue::MakeString(unicode_);
     case Kind::kString:
       break;
   }

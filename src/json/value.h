@@ -181,8 +181,9 @@ class JsonArray {
   std::vector<JsonValue> items_;
 };
 
-// One argument of ArrayOf: a 32-bit integer, a Boolean, a floating-point number or a string
-// of code-page (Windows-1252) bytes. String literals and std::string are code-page text.
+// One argument of ArrayOf: a 32-bit integer, a Boolean, a floating-point number, a string
+// of code-page (Windows-1252) bytes or a Unicode string. String literals and std::string
+// are code-page text; u"" literals and std::u16string are Unicode and reach the array whole.
 class JsonArg {
  public:
   JsonArg(std::int32_t value) : kind_(Kind::kInt), int_(value) {}
@@ -192,21 +193,26 @@ class JsonArg {
   JsonArg(const char* codePageText) : kind_(Kind::kString), text_(codePageText) {}
   JsonArg(std::string_view codePageText) : kind_(Kind::kString), text_(codePageText) {}
   JsonArg(const std::string& codePageText) : kind_(Kind::kString), text_(codePageText) {}
+  JsonArg(const char16_t* unicodeText) : kind_(Kind::kUnicode), unicode_(unicodeText) {}
+  JsonArg(std::u16string_view unicodeText) : kind_(Kind::kUnicode), unicode_(unicodeText) {}
+  JsonArg(const std::u16string& unicodeText) : kind_(Kind::kUnicode), unicode_(unicodeText) {}
 
   JsonValue ToValue() const;
 
  private:
-  enum class Kind { kInt, kBoolean, kDouble, kString };
+  enum class Kind { kInt, kBoolean, kDouble, kString, kUnicode };
   Kind kind_;
   std::int32_t int_ = 0;
   bool bool_ = false;
   double double_ = 0;
   std::string text_;
+  std::u16string unicode_;
 };
 
 // A new array with one element per argument, in order: integers as stInt, Booleans as
 // stBoolean, floating-point numbers as stDouble, code-page text as stString (converted to
-// UTF-16 through Windows-1252). No arguments give an empty array.
+// UTF-16 through Windows-1252), Unicode text as stString unchanged. No arguments give an
+// empty array.
 JsonValue ArrayOf(std::initializer_list<JsonArg> args = {});
 JsonValue ArrayOf(const std::vector<JsonArg>& args);
 

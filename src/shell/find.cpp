@@ -65,9 +65,8 @@ void Find(telnet::Session& session, const std::u16string& command) {
 
   std::int64_t n = 0;
   for (const std::uint16_t id : objectlist) {
-    // The name arrives as UTF-8 bytes read one per character; repaired as in the records.
-    const std::u16string objectName =
-        text::Utf8Repair(text::CodePageToUnicode(api::IPS_GetName(id)));
+    // The name reads as in the records, whether the server sends raw UTF-8 or escapes.
+    const std::u16string objectName = api::IPS_GetNameUnicode(id);
     std::u16string output = FindProgressLine(id, objectName, text::gConsoleChars.load());
     if (NameMatches(objectName, needle, options.ignoreCase)) {
       ++n;

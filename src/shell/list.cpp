@@ -251,9 +251,9 @@ void List(telnet::Session& session, const std::u16string& command) {
 
   std::vector<std::u16string> output;
   output.reserve(lines.size() + 2);
-  // The name arrives as code-page text holding the server's UTF-8 bytes; it is repaired
-  // like the names of the object records, so that "Küche" reads the same in both places.
-  const std::u16string name = text::Utf8Repair(text::CodePageToUnicode(api::IPS_GetName(category)));
+  // The name reads like the names of the object records, so that "Küche" or "Łazienka"
+  // reads the same in both places.
+  const std::u16string name = api::IPS_GetNameUnicode(category);
   output.push_back(u" -Showing Object: " + text::IntToStr(category) + u" - " + name);
   output.emplace_back();
   for (ListLine& line : lines) output.push_back(std::move(line.text));

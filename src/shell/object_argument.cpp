@@ -92,7 +92,7 @@ std::optional<std::int32_t> ResolveObjectArgument(std::u16string_view argument,
                                                   const NameLookup& lookup) {
   if (auto id = ReadWholeNumber(argument)) return id;
   try {
-    return lookup(text::UnicodeToCodePage(argument), currentDir);
+    return lookup(argument, currentDir);
   } catch (const Error&) {
     return std::nullopt;
   }

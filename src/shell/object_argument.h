@@ -23,13 +23,14 @@ std::optional<std::int32_t> ReadWholeNumber(std::u16string_view text);
 std::u16string TextAfterArgument(std::u16string_view command);
 
 // A server lookup of a child by name under a parent (IPS_GetObjectIDByName and its typed
-// relatives). The name is code-page text. Raises velmar::Error when nothing is found.
-using NameLookup = std::function<std::int32_t(const std::string& name, std::int32_t parentID)>;
+// relatives). Raises velmar::Error when nothing is found.
+using NameLookup = std::function<std::int32_t(std::u16string_view name, std::int32_t parentID)>;
 
 // The object ID that a command's argument names: an argument that reads as a whole number is
 // the ID itself (valid anywhere in the tree; velmar::Error when out of range); any other
-// argument is a name that `lookup` resolves among the children of `currentDir`, passed as
-// code-page text. No value when the lookup fails; the caller reports the name as not found.
+// argument is a name that `lookup` resolves among the children of `currentDir`, passed with
+// every character it has. No value when the lookup fails; the caller reports the name as
+// not found.
 std::optional<std::int32_t> ResolveObjectArgument(std::u16string_view argument,
                                                   std::int32_t currentDir,
                                                   const NameLookup& lookup);

@@ -63,10 +63,9 @@ void RunScript(telnet::Session& session, const std::u16string& command) {
   }
 
   if (doWait) {
-    // The server's UTF-8 arrives one byte per character; repair it as the object records do,
-    // so that umlauts in the output read as the script wrote them.
-    const std::u16string scriptResult =
-        text::Utf8Repair(text::CodePageToUnicode(api::IPS_RunScriptWait(*id)));
+    // Read as the object records read their texts, so that umlauts and every other
+    // character of the output read as the script wrote them.
+    const std::u16string scriptResult = api::IPS_RunScriptWaitUnicode(*id);
     session.WriteLn(u"---");
     session.WriteLn(text::Html2Txt(BreakTagsToLineEnds(scriptResult)));
     return;

@@ -50,7 +50,7 @@ std::optional<bool> ConvertAndSet(std::int32_t id, api::IPSVariableType type,
       return value && api::SetValueFloat(id, *value);
     }
     case api::IPSVariableType::vtString:
-      return api::SetValueString(id, text::UnicodeToCodePage(parameter));
+      return api::SetValueString(id, parameter);
   }
   return std::nullopt;
 }

@@ -85,6 +85,31 @@ TEST_F(TransportTest, RequestBodiesAreExactBytes) {
   EXPECT_EQ(server_->variableValueJson(23456), "\"a/b\\\"c\\\\\"");
 }
 
+// Text that no code page holds goes out escaped like any other non-ASCII text, with a
+// surrogate pair for a character above U+FFFF; text that Windows-1252 holds gives the same
+// bytes whether it is handed over as Unicode or as code-page bytes.
+TEST_F(TransportTest, UnicodeTextReachesTheServerWhole) {
+  EXPECT_EQ(IPS_GetObjectIDByName(u"K\u00fcche", 0), 12345);
+  EXPECT_EQ(
+      LastBody(),
+      R"({"method":"IPS_GetObjectIDByName","params":["K\u00fcche",0],"id":1,"jsonrpc":"2.0"})");
+  EXPECT_TRUE(SetValueString(23456, u"\u0141\u00f3d\u017a \U0001F600 \u0402 \u03a9 \u20ac"));
+  EXPECT_EQ(
+      LastBody(),
+      R"({"method":"SetValueString","params":[23456,"\u0141\u00f3d\u017a \ud83d\ude00 \u0402 \u03a9 \u20ac"],"id":1,"jsonrpc":"2.0"})");
+  EXPECT_EQ(server_->variableValueJson(23456),
+            "\"\xC5\x81\xC3\xB3"
+            "d\xC5\xBA \xF0\x9F\x98\x80 \xD0\x82 \xCE\xA9 \xE2\x82\xAC\"");
+  try {
+    IPS_GetVariableIDByName(u"\u041a\u0443\u0445\u043d\u044f", 0);
+  } catch (const Error&) {
+    // Only the bytes sent matter here.
+  }
+  EXPECT_EQ(
+      LastBody(),
+      R"({"method":"IPS_GetVariableIDByName","params":["\u041a\u0443\u0445\u043d\u044f",0],"id":1,"jsonrpc":"2.0"})");
+}
+
 TEST_F(TransportTest, HeadersAreExactlyTheAllowedOnes) {
   IPS_GetKernelVersion();
   auto request = server_->requests().back();

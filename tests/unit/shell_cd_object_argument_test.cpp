@@ -76,25 +76,24 @@ TEST(TextAfterArgument, WhatFollowsTheArgumentUntrimmed) {
   }
 }
 
-TEST(ResolveObjectArgument, NumbersNeedNoLookupAndNamesGoToTheServerAsCodePage) {
-  std::string seenName;
+TEST(ResolveObjectArgument, NumbersNeedNoLookupAndNamesGoToTheServerWhole) {
+  std::u16string seenName;
   std::int32_t seenParent = -1;
-  NameLookup lookup = [&](const std::string& name, std::int32_t parent) {
+  NameLookup lookup = [&](std::u16string_view name, std::int32_t parent) {
     seenName = name;
     seenParent = parent;
-    if (name ==
-        "K\xFC"
-        "che")
-      return 23456;
+    if (name == u"K\u00fcche") return 23456;
+    if (name == u"\u0141azienka \U0001F600") return 34567;
     throw Error("Object with name could not be found");
   };
   EXPECT_EQ(ResolveObjectArgument(u"$10", 5, lookup), 16);
   EXPECT_EQ(seenParent, -1);
-  EXPECT_EQ(ResolveObjectArgument(u"Küche", 12345, lookup), 23456);
+  EXPECT_EQ(ResolveObjectArgument(u"K\u00fcche", 12345, lookup), 23456);
   EXPECT_EQ(seenParent, 12345);
+  EXPECT_EQ(ResolveObjectArgument(u"\u0141azienka \U0001F600", 0, lookup), 34567);
   EXPECT_EQ(ResolveObjectArgument(u"Nowhere", 0, lookup), std::nullopt);
   EXPECT_EQ(ResolveObjectArgument(u"", 0, lookup), std::nullopt);
-  EXPECT_EQ(seenName, "");
+  EXPECT_EQ(seenName, u"");
 }
 
 }  // namespace
