@@ -6,6 +6,7 @@
 #include "platform/regional.h"
 #include "shell/object_argument.h"
 #include "text/arguments.h"
+#include "text/case_fold.h"
 #include "text/console_layout.h"
 #include "text/encoding.h"
 
@@ -21,15 +22,29 @@ FindOptions ParseOptions(std::u16string_view parameter) {
 
 }  // namespace
 
-bool NameMatches(std::u16string_view name, std::u16string_view needle, bool ignoreCase) {
-  std::u16string form;
+bool NameMatches(std::u16string_view name, std::u16string_view pattern, FindOptions options) {
+  // Both are compared as sequences of code units in which each blank of the name, and the
+  // start and end of the name, are a word boundary: a value that no code unit has, so that
+  // no character of a name or a pattern can stand for one.
+  constexpr char32_t kBoundary = 0x110000;
+  const std::u16string foldedName = options.ignoreCase ? text::FoldCase(name) : std::u16string();
+  const std::u16string foldedPattern =
+      options.ignoreCase ? text::FoldCase(pattern) : std::u16string();
+  if (options.ignoreCase) {
+    name = foldedName;
+    pattern = foldedPattern;
+  }
+  std::u32string form;
   form.reserve(name.size() + 2);
-  form += kWordMark;
-  for (const char16_t c : name) form += c == u' ' ? kWordMark : c;
-  form += kWordMark;
-  if (ignoreCase)
-    return text::UpperCase(form).find(text::UpperCase(needle)) != std::u16string::npos;
-  return form.find(needle) != std::u16string::npos;
+  form += kBoundary;
+  for (const char16_t c : name) form += c == u' ' ? kBoundary : char32_t{c};
+  form += kBoundary;
+  std::u32string needle;
+  needle.reserve(pattern.size() + 2);
+  if (options.wholeWord) needle += kBoundary;
+  needle.append(pattern.begin(), pattern.end());
+  if (options.wholeWord) needle += kBoundary;
+  return form.find(needle) != std::u32string::npos;
 }
 
 std::u16string FindProgressLine(std::int32_t id, std::u16string_view name,
@@ -57,8 +72,6 @@ void Find(telnet::Session& session, const std::u16string& command) {
     return;
   }
   const FindOptions options = ParseOptions(TextAfterArgument(command));
-  const std::u16string needle =
-      options.wholeWord ? kWordMark + pattern + kWordMark : std::u16string(pattern);
 
   const api::IPSList objectlist = api::MakeList(api::IPS_GetObjectList());
   session.Write(u"\r\n");
@@ -68,7 +81,7 @@ void Find(telnet::Session& session, const std::u16string& command) {
     // The name reads as in the records, whether the server sends raw UTF-8 or escapes.
     const std::u16string objectName = api::IPS_GetNameUnicode(id);
     std::u16string output = FindProgressLine(id, objectName, text::gConsoleChars.load());
-    if (NameMatches(objectName, needle, options.ignoreCase)) {
+    if (NameMatches(objectName, pattern, options)) {
       ++n;
       output += u"\r\n";
     }

@@ -8,21 +8,18 @@
 
 namespace velmar::shell {
 
-// The separator of the matching form of a name (U+00C6); a whole-word pattern is enclosed in
-// two of them.
-inline constexpr char16_t kWordMark = u'\u00C6';
-
 // The options that follow a search pattern.
 struct FindOptions {
   bool ignoreCase = false;  // "-i", "-ignorecase"
   bool wholeWord = false;   // "-w", "-word"
 };
 
-// Whether the object name `name` matches `needle` (already enclosed in kWordMark for a
-// whole-word search): the needle must occur in the name's matching form, kWordMark + the
-// name with every blank replaced by kWordMark + kWordMark. With `ignoreCase` only the letters
-// a to z are compared without case.
-bool NameMatches(std::u16string_view name, std::u16string_view needle, bool ignoreCase);
+// Whether the object name `name` matches the search `pattern`. The pattern must occur in the
+// name without spanning one of the name's blanks; with `wholeWord` it must also start at the
+// name's start or after a blank and end at the name's end or before a blank. A blank in the
+// pattern therefore never matches. With `ignoreCase` both are compared by their simple
+// Unicode case folding ("KÜCHE" finds "Küche").
+bool NameMatches(std::u16string_view name, std::u16string_view pattern, FindOptions options);
 
 // One object's progress line: BS BS CR, the ID padded to 5 characters, a tab, the name,
 // blanks up to `consoleChars` - 2 characters, CR LF.

@@ -151,9 +151,12 @@ TEST_F(FindCommandTest, NamesAreMatchedAndShownAsTheServerHasThem) {
         << output;
     EXPECT_TRUE(output.ends_with("1 objects matched pattern \"k\xc3\xbc\"\r\n")) << output;
   }
-  // Only a to z are folded: ä does not match Ä.
-  EXPECT_TRUE(
-      Run("find \xc3\xa4rger -i").ends_with("Nothing found on pattern \"\xc3\xa4rger\"\r\n"));
+  // Every letter is folded, the umlauts too.
+  EXPECT_NE(
+      Run("find \xc3\xa4RGER -i").find("\r23456\t\xc3\x84rger" + Blanks(80 - 11 - 2) + "\r\n\r\n"),
+      std::string::npos);
+  EXPECT_TRUE(Run("find K\xc3\x9c -i").ends_with("1 objects matched pattern \"K\xc3\x9c\"\r\n"));
+  EXPECT_TRUE(Run("find K\xc3\x9c").ends_with("Nothing found on pattern \"K\xc3\x9c\"\r\n"));
 }
 
 TEST_F(FindCommandTest, ServerFailureKeepsTheProgressWrittenAndEndsTheConnection) {

@@ -5,38 +5,63 @@
 namespace velmar::shell {
 namespace {
 
-std::u16string Word(std::u16string_view needle) {
-  return kWordMark + std::u16string(needle) + kWordMark;
-}
-
 TEST(ShellFind, NamesMatchByCaseWordAndIgnoreCaseOptions) {
   const std::u16string names[] = {u"Lights", u"Light 1", u"Ceiling Light", u"ceiling light"};
   struct Case {
-    std::u16string needle;
-    bool ignoreCase;
+    std::u16string pattern;
+    FindOptions options;
     bool expected[4];
   };
   const Case cases[] = {
-      {u"Light", false, {true, true, true, false}},
-      {u"light", true, {true, true, true, true}},
-      {Word(u"Light"), false, {false, true, true, false}},
-      {Word(u"light"), true, {false, true, true, true}},
-      {u"g L", false, {false, false, false, false}},  // the pattern's blank is not a word mark
-      {Word(u"Ceiling"), false, {false, false, true, false}},
+      {u"Light", {}, {true, true, true, false}},
+      {u"light", {.ignoreCase = true}, {true, true, true, true}},
+      {u"Light", {.wholeWord = true}, {false, true, true, false}},
+      {u"light", {.ignoreCase = true, .wholeWord = true}, {false, true, true, true}},
+      {u"g L", {}, {false, false, false, false}},  // the pattern's blank is not a word boundary
+      {u"Ceiling", {.wholeWord = true}, {false, false, true, false}},
   };
   for (const Case& c : cases) {
     for (int i = 0; i < 4; ++i) {
-      EXPECT_EQ(NameMatches(names[i], c.needle, c.ignoreCase), c.expected[i])
-          << "name " << i << ", needle length " << c.needle.size();
+      EXPECT_EQ(NameMatches(names[i], c.pattern, c.options), c.expected[i])
+          << "name " << i << ", pattern length " << c.pattern.size();
     }
   }
 }
 
-TEST(ShellFind, IgnoreCaseFoldsOnlyAToZ) {
-  EXPECT_FALSE(NameMatches(u"K\u00c4se", u"k\u00e4se", true));
-  EXPECT_TRUE(NameMatches(u"K\u00e4se", u"k\u00e4SE", true));
-  // A U+00C6 in the name is a word boundary too.
-  EXPECT_TRUE(NameMatches(u"a\u00c6b", Word(u"b"), false));
+TEST(ShellFind, IgnoreCaseFoldsEveryLetterByUnicodeSimpleFolding) {
+  const FindOptions ignoreCase{.ignoreCase = true};
+  struct Case {
+    std::u16string name;
+    std::u16string pattern;
+    bool expected;
+  };
+  const Case cases[] = {
+      {u"K\u00fcche", u"K\u00dcCHE", true},
+      {u"K\u00c4se", u"k\u00e4se", true},
+      {u"\u0141azienka", u"\u0142AZIENKA", true},                              // Polish
+      {u"\u041a\u0443\u0445\u043d\u044f", u"\u043a\u0423\u0425", true},        // Cyrillic
+      {u"\u03a3\u03b1\u03bb\u03cc\u03bd\u03b9", u"\u03c3\u0391\u039b", true},  // Greek
+      {u"Stra\u00dfe", u"STRA\u1E9EE", true},  // capital sharp s folds to ß
+      {u"Stra\u00dfe", u"STRASSE", false},     // simple folding: ß stays one letter
+      {u"\U00010400x", u"\U00010428X", true},  // Deseret, above U+FFFF
+      {u"\u0130stanbul", u"istanbul", false},  // dotted capital I has no simple folding
+      {u"\u03a9-Wert", u"\u03c9-WERT", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(NameMatches(c.name, c.pattern, ignoreCase), c.expected)
+        << "name length " << c.name.size() << ", pattern length " << c.pattern.size();
+  }
+  // Without the option every character counts as it is.
+  EXPECT_FALSE(NameMatches(u"K\u00fcche", u"K\u00dcche", {}));
+}
+
+// "Æ" is a letter like any other: not a word boundary, in names or in patterns.
+TEST(ShellFind, AeIsALetterNotAWordBoundary) {
+  EXPECT_FALSE(NameMatches(u"a\u00c6b", u"b", {.wholeWord = true}));
+  EXPECT_TRUE(NameMatches(u"\u00c6ble K\u00e6lder", u"\u00c6ble", {.wholeWord = true}));
+  EXPECT_TRUE(NameMatches(u"\u00c6BLE", u"\u00e6ble", {.ignoreCase = true, .wholeWord = true}));
+  EXPECT_FALSE(NameMatches(u"Ceiling Light", u"\u00c6Light\u00c6", {}));
+  EXPECT_FALSE(NameMatches(u"Light", u"\u00c6Light", {}));
 }
 
 TEST(ShellFind, ProgressLinesFillToTheConsoleWidth) {
