@@ -13,8 +13,8 @@ namespace velmar::api {
 // (an empty reference) when the reply has none. A JSON null is a value of kind null.
 using JsonRef = json::JsonValue;
 
-// The typed arguments of a server call, in order: 32-bit integers, Booleans, doubles and
-// code-page text (Windows-1252 bytes).
+// The typed arguments of a server call, in order: 32-bit integers, Booleans, doubles,
+// code-page text (Windows-1252 bytes) and Unicode text (sent with every character).
 using RpcParams = std::vector<json::JsonArg>;
 
 // Whether the TLS form checks the server's certificate and host name. Checking is the
