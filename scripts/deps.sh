@@ -1,5 +1,6 @@
 # Sourced by the scripts: installs the Debian packages that building, testing and running
-# Velmar need, skipping those already there.
+# Velmar need, skipping those already there, and generates the German locale that the tests of
+# regional dates and decimal commas use.
 VELMAR_DEBIAN_PACKAGES=(
   cmake g++ make pkg-config git ca-certificates dpkg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -8,9 +9,14 @@ VELMAR_DEBIAN_PACKAGES=(
   qt6-base-dev
   clang libclang-rt-14-dev clang-format
   inetutils-telnet iputils-ping procps python3
+  locales lintian
 )
 
 velmar_install_deps() {
+  velmar_install_packages && velmar_generate_locale de_DE.UTF-8
+}
+
+velmar_install_packages() {
   local missing=()
   local pkg
   for pkg in "${VELMAR_DEBIAN_PACKAGES[@]}"; do
@@ -26,4 +32,18 @@ velmar_install_deps() {
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+velmar_generate_locale() {  # <name>, e.g. de_DE.UTF-8
+  local name=$1
+  local normalised="${name%%.*}.$(echo "${name#*.}" | tr -d '-' | tr '[:upper:]' '[:lower:]')"
+  locale -a 2>/dev/null | grep -qx "$normalised" && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Locale $name is missing; generate it as root: locale-gen $name" >&2
+    return 1
+  fi
+  echo "Generating locale $name"
+  sed -i "s/^# *\($name .*\)/\1/" /etc/locale.gen
+  grep -q "^$name " /etc/locale.gen || echo "$name ${name#*.}" >>/etc/locale.gen
+  locale-gen >/dev/null
 }

@@ -35,18 +35,38 @@ bool IsCLocale(const std::string& name) {
   return name == "C" || name == "POSIX" || name.rfind("C.", 0) == 0;
 }
 
-// A locale_t for `name` that lives until the process ends, or nullptr when the locale is not
-// installed. The empty name is "C". Few distinct names ever occur, so nothing is freed.
+// The locales opened so far, by name (nullptr for a name that is not installed). Few distinct
+// names ever occur, so they stay open until the process ends and are released then.
+class LocaleCache {
+ public:
+  LocaleCache() = default;
+  LocaleCache(const LocaleCache&) = delete;
+  LocaleCache& operator=(const LocaleCache&) = delete;
+  ~LocaleCache() {
+    for (auto& [name, loc] : cache_) {
+      if (loc != static_cast<locale_t>(0)) freelocale(loc);
+    }
+  }
+
+  // The locale for `name` (the empty name is "C"), or nullptr when it is not installed.
+  locale_t Get(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = cache_.find(name);
+    if (it != cache_.end()) return it->second;
+    locale_t loc =
+        newlocale(LC_ALL_MASK, name.empty() ? "C" : name.c_str(), static_cast<locale_t>(0));
+    cache_.emplace(name, loc);
+    return loc;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, locale_t> cache_;
+};
+
 locale_t CachedLocale(const std::string& name) {
-  static std::mutex mutex;
-  static std::map<std::string, locale_t> cache;
-  std::lock_guard<std::mutex> lock(mutex);
-  auto it = cache.find(name);
-  if (it != cache.end()) return it->second;
-  locale_t loc =
-      newlocale(LC_ALL_MASK, name.empty() ? "C" : name.c_str(), static_cast<locale_t>(0));
-  cache.emplace(name, loc);
-  return loc;
+  static LocaleCache cache;
+  return cache.Get(name);
 }
 
 // Text from nl_langinfo that is usable as it stands: not empty, and ASCII unless the locale
