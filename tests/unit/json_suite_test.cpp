@@ -14,7 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kSuite = fs::path(VELMAR_SHARED_DIR) / "data" / "json-test-suite";
+const fs::path kSuite = VELMAR_JSON_TEST_SUITE_DIR;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -33,7 +33,10 @@ const std::set<std::string> kUndecidedButNoValue = {
 };
 
 TEST(JsonSuiteTest, EveryFileReadsWithoutCrashAndAsExpected) {
-  ASSERT_TRUE(fs::is_directory(kSuite / "test_parsing")) << kSuite;
+  if (!fs::is_directory(kSuite / "test_parsing")) {
+    GTEST_SKIP() << "no JSON test suite at " << kSuite
+                 << "; set the CMake variable VELMAR_JSON_TEST_SUITE_DIR to its folder";
+  }
   std::set<std::string> noValue, undecidedNoValue;
   int files = 0;
   for (const char* folder : {"test_parsing", "test_transform"}) {
@@ -45,10 +48,10 @@ TEST(JsonSuiteTest, EveryFileReadsWithoutCrashAndAsExpected) {
       if (value) {
         // Whatever reads must write, and the written text must read back to the same text.
         for (bool escape : {true, false}) {
-          std::u16string text = value.AsJson(false, escape);
+          std::u16string text = value.AsJson(escape);
           JsonValue again = ParseJson(text);
           ASSERT_TRUE(again) << name;
-          EXPECT_EQ(again.AsJson(false, escape), text) << name;
+          EXPECT_EQ(again.AsJson(escape), text) << name;
         }
       } else if (name.starts_with("y_")) {
         noValue.insert(name);
