@@ -172,9 +172,9 @@ JsonRef MakeRPCRequestEx(const std::string& method, const JsonRef& params) {
   // out with escaping on: members in the writer's fixed order, every character outside ASCII
   // as a \u escape. Written in place, as the writer would, without building the object first.
   std::u16string requestText = u"{\"method\":";
-  requestText += JsonRef::MakeString(text::CodePageToUnicode(method)).AsJson(false, true);
+  requestText += JsonRef::MakeString(text::CodePageToUnicode(method)).AsJson(true);
   requestText += u",\"params\":";
-  requestText += params ? params.AsJson(false, true) : u"null";
+  requestText += params ? params.AsJson(true) : u"null";
   requestText += u",\"id\":1,\"jsonrpc\":\"2.0\"}";
 
   HttpPost post;

@@ -394,7 +394,7 @@ std::u16string JsonValue::AsString() const {
     case JsonType::stString:
       return detail::TextOf(&node);
     default:
-      return json::AsJson(*this, false, false);
+      return json::AsJson(*this, false);
   }
 }
 
@@ -422,9 +422,9 @@ JsonArray* JsonValue::AsArray() const {
   return node.type == JsonType::stArray ? &detail::ArrayOf(&node) : nullptr;
 }
 
-std::u16string JsonValue::AsJson(bool indent, bool escape) const {
+std::u16string JsonValue::AsJson(bool escape) const {
   detail::Need(*this);
-  return json::AsJson(*this, indent, escape);
+  return json::AsJson(*this, escape);
 }
 
 void JsonValue::PutString(std::u16string_view name, std::u16string text) {

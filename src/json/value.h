@@ -18,7 +18,7 @@
 
 namespace velmar::json {
 
-// The kinds of value, in their fixed order. stMethod exists for completeness; nothing creates it.
+// The kinds of value, in their fixed order.
 enum class JsonType : std::uint8_t {
   stNull,
   stBoolean,
@@ -28,7 +28,6 @@ enum class JsonType : std::uint8_t {
   stObject,
   stArray,
   stString,
-  stMethod,
 };
 
 class JsonTable;
@@ -72,7 +71,7 @@ class JsonValue {
   // AsInteger: null and containers 0; true 1; doubles and currency rounded half to even;
   //   strings read whole as a decimal or ($, x, X, 0x, 0X) hexadecimal integer, else 0.
   // AsString: null empty; a string itself; anything else its compact JSON text with minimal
-  //   escaping (AsJson(false, false)).
+  //   escaping (AsJson(false)).
   bool AsBoolean() const;
   std::int64_t AsInteger() const;
   std::u16string AsString() const;
@@ -87,10 +86,9 @@ class JsonValue {
   JsonArray* AsArray() const;
 
   // The value as JSON text, compact. `escape` true: full escaping (ASCII-only text);
-  // false: minimal escaping (only NUL, the double quote and the backslash). `indent` is
-  // accepted for completeness and ignored: output is always compact.
+  // false: minimal escaping (only NUL, the double quote and the backslash).
   // Raises velmar::Error for a value that contains itself.
-  std::u16string AsJson(bool indent = false, bool escape = true) const;
+  std::u16string AsJson(bool escape = true) const;
 
   // Object members. Put* store a member under `name`, replacing the value of an existing
   // member of that name (the member keeps its place). They raise velmar::Error unless the
@@ -101,9 +99,6 @@ class JsonValue {
 
   // The member `name`, or no value when this is no object, or has no such member.
   JsonValue Get(std::u16string_view name) const;
-
-  // Identity: whether both handles share one value (or both hold none).
-  bool SameAs(const JsonValue& other) const noexcept { return node_ == other.node_; }
 
   // For the implementation: the shared node (nullptr when there is no value).
   detail::Node* node() const noexcept { return node_; }

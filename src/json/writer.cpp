@@ -273,7 +273,7 @@ class Writer {
 
 }  // namespace
 
-std::u16string AsJson(const JsonValue& value, bool /*indent*/, bool escape) {
+std::u16string AsJson(const JsonValue& value, bool escape) {
   if (!value) return {};
   Writer writer(escape);
   writer.Write(value.node());

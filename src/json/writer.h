@@ -10,11 +10,11 @@
 
 namespace velmar::json {
 
-// The value as compact JSON text (same as value.AsJson(indent, escape)). Full escaping
+// The value as compact JSON text (same as value.AsJson(escape)). Full escaping
 // (`escape` true) writes every character outside printable ASCII as a \u escape, "/" as \/,
 // and gives ASCII-only text; minimal escaping escapes only NUL, the double quote and the
 // backslash. An empty handle gives the empty text.
-std::u16string AsJson(const JsonValue& value, bool indent = false, bool escape = true);
+std::u16string AsJson(const JsonValue& value, bool escape = true);
 
 // A double as JSON number text: 15 significant digits, plain form for decimal exponents from
 // -3 to 15, else scientific ("5E-5", "1E20"). Zero is "0". Non-finite values give "null".

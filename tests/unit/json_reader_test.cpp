@@ -42,7 +42,7 @@ void CheckReads(const ReadCase& c) {
   JsonValue value = Parse(c.text);
   ASSERT_TRUE(value) << "no value for: " << Narrow(c.text);
   EXPECT_EQ(value.DataType(), c.type) << Narrow(c.text);
-  EXPECT_EQ(value.AsJson(false, false), c.json) << Narrow(c.text);
+  EXPECT_EQ(value.AsJson(false), c.json) << Narrow(c.text);
 }
 
 TEST(JsonReaderTest, StandardJson) {

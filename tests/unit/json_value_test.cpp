@@ -205,7 +205,7 @@ TEST(JsonValueTest, ArrayOfTypedArguments) {
   JsonValue args = ArrayOf({-7, true, 2.5,
                             "K\xfc"
                             "che \x80"});
-  EXPECT_EQ(args.AsJson(false, false), u"[-7,true,2.5,\"Küche €\"]");
+  EXPECT_EQ(args.AsJson(false), u"[-7,true,2.5,\"Küche €\"]");
   const JsonArray& array = *args.AsArray();
   ASSERT_EQ(array.Length(), 4u);
   EXPECT_EQ(array[0].DataType(), JsonType::stInt);

@@ -92,7 +92,7 @@ TEST(JsonWriterTest, RequestEnvelopeWithFullEscaping) {
   request.PutString(u"method", u"IPS_GetObject");
   request.Put(u"params", ArrayOf({12345}));
   request.PutInt(u"id", 1);
-  std::u16string text = request.AsJson(false, true);
+  std::u16string text = request.AsJson(true);
   EXPECT_EQ(text,
             u"{\"method\":\"IPS_GetObject\",\"params\":[12345],\"id\":1,\"jsonrpc\":\"2.0\"}");
   EXPECT_EQ(text.size(), 66u);
@@ -100,7 +100,7 @@ TEST(JsonWriterTest, RequestEnvelopeWithFullEscaping) {
   request.Put(u"params", ArrayOf({"K\xfc"
                                   "che/Bad",
                                   10000}));
-  EXPECT_EQ(request.AsJson(false, true),
+  EXPECT_EQ(request.AsJson(true),
             u"{\"method\":\"IPS_GetObject\",\"params\":[\"K\\u00fcche\\/Bad\",10000],\"id\":1,"
             u"\"jsonrpc\":\"2.0\"}");
 }
@@ -123,14 +123,14 @@ TEST(JsonWriterTest, Escaping) {
   };
   for (const auto& c : cases) {
     JsonValue value = JsonValue::MakeString(std::u16string(c.text));
-    EXPECT_EQ(value.AsJson(false, true), c.full) << Narrow(c.text);
-    EXPECT_EQ(value.AsJson(false, false), c.minimal) << Narrow(c.text);
+    EXPECT_EQ(value.AsJson(true), c.full) << Narrow(c.text);
+    EXPECT_EQ(value.AsJson(false), c.minimal) << Narrow(c.text);
   }
   // Member names are escaped the same way.
   JsonValue object = JsonValue::MakeObject();
   object.PutInt(u"\u00e4/", 1);
-  EXPECT_EQ(object.AsJson(false, true), u"{\"\\u00e4\\/\":1}");
-  EXPECT_EQ(object.AsJson(false, false), u"{\"\u00e4/\":1}");
+  EXPECT_EQ(object.AsJson(true), u"{\"\\u00e4\\/\":1}");
+  EXPECT_EQ(object.AsJson(false), u"{\"\u00e4/\":1}");
 }
 
 TEST(JsonWriterTest, EscapedTextReadsBackUnchanged) {
@@ -138,11 +138,11 @@ TEST(JsonWriterTest, EscapedTextReadsBackUnchanged) {
   for (char32_t c = 0; c < 0x10000; c += 7) all += static_cast<char16_t>(c);
   JsonValue value = JsonValue::MakeString(all);
   for (bool escape : {true, false}) {
-    JsonValue back = ParseJson(value.AsJson(false, escape));
+    JsonValue back = ParseJson(value.AsJson(escape));
     ASSERT_TRUE(back);
     EXPECT_EQ(back.AsString(), all) << "escape " << escape;
   }
-  std::u16string full = value.AsJson(false, true);
+  std::u16string full = value.AsJson(true);
   for (char16_t c : full) ASSERT_TRUE(c >= 32 && c < 128) << int(c);
 }
 
