@@ -76,7 +76,7 @@ std::string Controller::ApiUrl() const {
 }
 
 ConnectResult Controller::BtnConnectClick() {
-  // Step 1: store the connection settings and check the server. Any failure ends the action
+  // Store the connection settings and check the server. Any failure ends the action
   // here and leaves the display as it was.
   std::string url = ApiUrl();
   try {
@@ -94,7 +94,7 @@ ConnectResult Controller::BtnConnectClick() {
   }
   setStatus(kStatusConnected, StatusColor::Green);
 
-  // Step 3: the Telnet port. The listener's port is 16 bits wide; a larger number is refused
+  // The Telnet port. The listener's port is 16 bits wide; a larger number is refused
   // rather than wrapped round to some other port.
   std::int32_t telnetPort = 0;
   try {
@@ -109,7 +109,7 @@ ConnectResult Controller::BtnConnectClick() {
         url};
   }
 
-  // Step 4: switch the listener on. It may still be on from a press that stopped at the
+  // Switch the listener on. It may still be on from a press that stopped at the
   // console width; then it stays as it is.
   if (!listener_.active()) {
     listener_.setDefaultPort(static_cast<std::uint16_t>(telnetPort));
@@ -121,7 +121,7 @@ ConnectResult Controller::BtnConnectClick() {
   }
   setTelnet(kTelnetOnline, StatusColor::Green);
 
-  // Step 6: the console width for all Telnet output.
+  // The console width for all Telnet output.
   try {
     text::gConsoleChars.store(FieldToInt(fields_.consoleChars));
   } catch (const Error& e) {

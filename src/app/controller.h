@@ -70,7 +70,7 @@ struct ControllerSettings {
 // How a press of Connect ended.
 enum class ConnectOutcome {
   Done,                 // every step done: the service is on
-  ServerCheckFailed,    // step 1: a field, the settings or the kernel version call failed
+  ServerCheckFailed,    // a field, the settings or the kernel version call failed
   TelnetPortInvalid,    // the Telnet port field is not a port number
   ListenFailed,         // the listener could not be switched on
   ConsoleCharsInvalid,  // the console width field is not a number

@@ -36,8 +36,8 @@ std::u16string_view SortKey(std::u16string_view line, char16_t indicator) {
   return line.substr(start, space - start);
 }
 
-// Orders `order` (indices into the lines) by `keys`, stably, so that lines with equal keys keep
-// their relative order exactly as the neighbour-swapping method would leave them.
+// Orders `order` (indices into the lines) by `keys`, stably: lines with equal keys keep the
+// order they came in.
 template <typename Key>
 void StableOrder(std::vector<std::size_t>& order, const std::vector<Key>& keys, bool ascending) {
   if (ascending) {

@@ -19,7 +19,7 @@ ParsedCommandLine Parse(std::vector<std::string> args) {
   return ParseCommandLine(static_cast<int>(argv.size()), argv.data());
 }
 
-TEST(OptionsTest, DefaultsAreTheWindowsFields) {
+TEST(OptionsTest, NoOptionsGiveTheDefaults) {
   ParsedCommandLine parsed = Parse({});
   ASSERT_TRUE(parsed.run) << parsed.err;
   const Options& o = parsed.options;
