@@ -111,29 +111,45 @@ Json Api::call(const Json& request) {
   }
 }
 
-Json Api::dispatch(const std::string& method, const Json& params) {
+// The methods of the server: one handler per method name, built from a few families
+// (existence checks, lookups by name, records, value setters, single-object queries). A friend
+// of Api, so that handlers reach its tree, lock and kernel answers.
+struct ApiMethods {
   using Handler = std::function<Json(Api&, const std::string&, const Json&)>;
+  using Table = std::unordered_map<std::string, Handler>;
 
-  auto object = [](const Api& api, int id) -> const Object& {
+  static const Table& table();
+
+ private:
+  static const Object& object(const Api& api, int id) {
     const Object* o = api.tree_.find(id);
     if (!o) raise("Object #" + std::to_string(id) + " does not exist");
     return *o;
-  };
-  auto typed = [](const Api& api, int id, ObjectType type) -> const Object& {
+  }
+
+  static const Object& typed(const Api& api, int id, ObjectType type) {
     const Object* o = api.tree_.find(id);
     if (!o || o->type != type)
       raise(std::string(kindName(type)) + " #" + std::to_string(id) + " does not exist");
     return *o;
-  };
-  auto exists = [](std::optional<ObjectType> type) -> Handler {
+  }
+
+  static ScriptData& script(Api& api, int id) {
+    return *const_cast<Object&>(typed(api, id, ObjectType::Script)).script;
+  }
+
+  // IPS_*Exists: whether the ID names an object (of the type).
+  static Handler exists(std::optional<ObjectType> type) {
     return [type](Api& api, const std::string& m, const Json& p) -> Json {
       Params in(m, p, 1, {"ID"});
       std::shared_lock lock(api.mutex_);
       const Object* o = api.tree_.find(in.id(0));
       return o && (!type || o->type == *type);
     };
-  };
-  auto byName = [](std::optional<ObjectType> type) -> Handler {
+  }
+
+  // IPS_Get*IDByName: the first child of the parent with that name (and type).
+  static Handler byName(std::optional<ObjectType> type) {
     return [type](Api& api, const std::string& m, const Json& p) -> Json {
       Params in(m, p, 2, {"Name", "ParentID"});
       const std::string name = in.text(0);
@@ -149,15 +165,29 @@ Json Api::dispatch(const std::string& method, const Json& params) {
       raise(std::string(type ? kindName(*type) : "Object") + " with name " + name +
             " could not be found");
     };
-  };
-  auto record = [typed](ObjectType type, Json (*build)(const Object&)) -> Handler {
-    return [typed, type, build](Api& api, const std::string& m, const Json& p) -> Json {
+  }
+
+  // IPS_GetVariable, IPS_GetInstance, ...: the type's record of an object of that type.
+  static Handler record(ObjectType type, Json (*build)(const Object&)) {
+    return [type, build](Api& api, const std::string& m, const Json& p) -> Json {
       Params in(m, p, 1, {"ID"});
       std::shared_lock lock(api.mutex_);
       return build(typed(api, in.id(0), type));
     };
-  };
-  auto setValue = [](VariableType type) -> Handler {
+  }
+
+  // IPS_GetObject, IPS_GetName, ...: something about any one object.
+  static Handler objectQuery(Json (*query)(const ObjectTree&, const Object&)) {
+    return [query](Api& api, const std::string& m, const Json& p) -> Json {
+      Params in(m, p, 1, {"ID"});
+      std::shared_lock lock(api.mutex_);
+      return query(api.tree_, object(api, in.id(0)));
+    };
+  }
+
+  // SetValue*: stores a value of the variable's own type; the change time moves only when
+  // the value changes.
+  static Handler setValue(VariableType type) {
     return [type](Api& api, const std::string& m, const Json& p) -> Json {
       Params in(m, p, 2, {"VariableID", "Value"});
       const int id = in.id(0);
@@ -177,10 +207,46 @@ Json Api::dispatch(const std::string& method, const Json& params) {
       }
       return true;
     };
-  };
-  auto noParams = [](const std::string& m, const Json& p) { Params(m, p, 0, {}); };
+  }
 
-  static const std::unordered_map<std::string, Handler> handlers = {
+  // IPS_RunScript (true, or false when the script fails to start) and IPS_RunScriptWait (its
+  // output, or "" when it fails to start).
+  static Handler runScript(bool wait) {
+    return [wait](Api& api, const std::string& m, const Json& p) -> Json {
+      Params in(m, p, 1, {"ScriptID"});
+      std::unique_lock lock(api.mutex_);
+      ScriptData& s = script(api, in.id(0));
+      if (s.failsToStart) return wait ? Json("") : Json(false);
+      s.executed = now();
+      return wait ? Json(s.output) : Json(true);
+    };
+  }
+
+  static Json getValue(Api& api, const std::string& m, const Json& p) {
+    Params in(m, p, 1, {"VariableID"});
+    std::shared_lock lock(api.mutex_);
+    return typed(api, in.id(0), ObjectType::Variable).variable->value;
+  }
+
+  static Json objectList(Api& api, const std::string& m, const Json& p) {
+    Params(m, p, 0, {});
+    std::shared_lock lock(api.mutex_);
+    return api.tree_.ids();
+  }
+
+  static Json kernelVersion(Api& api, const std::string& m, const Json& p) {
+    Params(m, p, 0, {});
+    return api.kernelVersion_;
+  }
+
+  static Json kernelStartTime(Api& api, const std::string& m, const Json& p) {
+    Params(m, p, 0, {});
+    return api.kernelStart_;
+  }
+};
+
+const ApiMethods::Table& ApiMethods::table() {
+  static const Table handlers = {
       {"IPS_ObjectExists", exists(std::nullopt)},
       {"IPS_CategoryExists", exists(ObjectType::Category)},
       {"IPS_InstanceExists", exists(ObjectType::Instance)},
@@ -205,72 +271,27 @@ Json Api::dispatch(const std::string& method, const Json& params) {
       {"SetValueInteger", setValue(VariableType::Integer)},
       {"SetValueFloat", setValue(VariableType::Float)},
       {"SetValueString", setValue(VariableType::String)},
-      {"IPS_GetObject",
-       [object](Api& api, const std::string& m, const Json& p) -> Json {
-         Params in(m, p, 1, {"ID"});
-         std::shared_lock lock(api.mutex_);
-         return api.tree_.objectRecord(object(api, in.id(0)));
-       }},
+      {"IPS_GetObject", objectQuery([](const ObjectTree& tree, const Object& o) -> Json {
+         return tree.objectRecord(o);
+       })},
       {"IPS_GetName",
-       [object](Api& api, const std::string& m, const Json& p) -> Json {
-         Params in(m, p, 1, {"ID"});
-         std::shared_lock lock(api.mutex_);
-         return object(api, in.id(0)).name;
-       }},
+       objectQuery([](const ObjectTree&, const Object& o) -> Json { return o.name; })},
       {"IPS_GetChildrenIDs",
-       [object](Api& api, const std::string& m, const Json& p) -> Json {
-         Params in(m, p, 1, {"ID"});
-         std::shared_lock lock(api.mutex_);
-         return object(api, in.id(0)).children;
-       }},
+       objectQuery([](const ObjectTree&, const Object& o) -> Json { return o.children; })},
       {"IPS_GetParent",
-       [object](Api& api, const std::string& m, const Json& p) -> Json {
-         Params in(m, p, 1, {"ID"});
-         std::shared_lock lock(api.mutex_);
-         return object(api, in.id(0)).parent;
-       }},
-      {"IPS_GetObjectList",
-       [noParams](Api& api, const std::string& m, const Json& p) -> Json {
-         noParams(m, p);
-         std::shared_lock lock(api.mutex_);
-         return api.tree_.ids();
-       }},
-      {"GetValue",
-       [typed](Api& api, const std::string& m, const Json& p) -> Json {
-         Params in(m, p, 1, {"VariableID"});
-         std::shared_lock lock(api.mutex_);
-         const Object& o = typed(api, in.id(0), ObjectType::Variable);
-         return o.variable->value;
-       }},
-      {"IPS_RunScript",
-       [typed](Api& api, const std::string& m, const Json& p) -> Json {
-         Params in(m, p, 1, {"ScriptID"});
-         std::unique_lock lock(api.mutex_);
-         ScriptData& s = *const_cast<Object&>(typed(api, in.id(0), ObjectType::Script)).script;
-         if (s.failsToStart) return false;
-         s.executed = now();
-         return true;
-       }},
-      {"IPS_RunScriptWait",
-       [typed](Api& api, const std::string& m, const Json& p) -> Json {
-         Params in(m, p, 1, {"ScriptID"});
-         std::unique_lock lock(api.mutex_);
-         ScriptData& s = *const_cast<Object&>(typed(api, in.id(0), ObjectType::Script)).script;
-         if (s.failsToStart) return "";
-         s.executed = now();
-         return s.output;
-       }},
-      {"IPS_GetKernelVersion",
-       [noParams](Api& api, const std::string& m, const Json& p) -> Json {
-         noParams(m, p);
-         return api.kernelVersion_;
-       }},
-      {"IPS_GetKernelStartTime",
-       [noParams](Api& api, const std::string& m, const Json& p) -> Json {
-         noParams(m, p);
-         return api.kernelStart_;
-       }},
+       objectQuery([](const ObjectTree&, const Object& o) -> Json { return o.parent; })},
+      {"IPS_GetObjectList", objectList},
+      {"GetValue", getValue},
+      {"IPS_RunScript", runScript(false)},
+      {"IPS_RunScriptWait", runScript(true)},
+      {"IPS_GetKernelVersion", kernelVersion},
+      {"IPS_GetKernelStartTime", kernelStartTime},
   };
+  return handlers;
+}
+
+Json Api::dispatch(const std::string& method, const Json& params) {
+  const auto& handlers = ApiMethods::table();
   auto it = handlers.find(method);
   if (it == handlers.end()) throw MethodError(kErrorMethodNotFound, "Method not found");
   return it->second(*this, method, params);

@@ -17,6 +17,8 @@ inline constexpr int kErrorParse = -32700;
 // {"jsonrpc":"2.0","error":{"code":...,"message":...},"id":...}
 Json errorReply(int code, const std::string& message, const Json& id);
 
+struct ApiMethods;
+
 class Api {
  public:
   Api(ObjectTree tree, std::string kernelVersion, int64_t kernelStart);
@@ -30,6 +32,8 @@ class Api {
   std::string variableValueJson(int id) const;
 
  private:
+  friend struct ApiMethods;
+
   Json dispatch(const std::string& method, const Json& params);
 
   mutable std::shared_mutex mutex_;

@@ -311,7 +311,12 @@ struct Simulator::Impl {
   bool escapeUnicode = false;
 
   void handle(const httplib::Request& req, httplib::Response& res);
+  // Records the request and says whether its credentials are the required ones.
+  bool recordAndAuthorise(const httplib::Request& req);
   bool authorised(const httplib::Request& req) const;
+  // The fault set for `method` (or for every method), after waiting out a delay fault; and
+  // whether answers escape non-ASCII characters.
+  std::optional<Fault> faultFor(const std::string& method, bool& escape);
 };
 
 bool Simulator::Impl::authorised(const httplib::Request& req) const {
@@ -322,103 +327,129 @@ bool Simulator::Impl::authorised(const httplib::Request& req) const {
   return decodeBase64(header.substr(prefix.size())) == username + ":" + password;
 }
 
-void Simulator::Impl::handle(const httplib::Request& req, httplib::Response& res) {
-  bool allowed;
-  {
-    std::lock_guard lock(mutex);
-    RecordedRequest record{req.method, req.path, {}, req.body};
-    for (const auto& [name, value] : req.headers) record.headers.emplace_back(name, value);
-    if (recorded.size() == kMaxRecorded) recorded.pop_front();
-    recorded.push_back(std::move(record));
-    allowed = authorised(req);
-  }
+namespace {
+
+// Answers with 401, 404 or 405 and returns true when the request does not reach the API.
+bool refuseOutsideTheApi(const httplib::Request& req, bool allowed, httplib::Response& res) {
   if (!allowed) {
     res.status = 401;
     res.set_header("WWW-Authenticate", "Basic realm=\"IP-Symcon\"");
     res.set_content("401 Unauthorized: valid credentials are required\n", "text/plain");
-    return;
+    return true;
   }
   if (req.path != "/api/") {
     res.status = 404;
     res.set_content("404 Not Found\n", "text/plain");
-    return;
+    return true;
   }
   if (req.method != "POST") {
     res.status = 405;
     res.set_header("Allow", "POST");
     res.set_content("405 Method Not Allowed: the API takes POST requests\n", "text/plain");
-    return;
+    return true;
   }
+  return false;
+}
 
-  // Parsed once; a body that is not JSON still meets the faults set for every method.
+// A request body as parsed once: the request (none when the body is not JSON), and the method
+// and id it names, so that a body that is not JSON still meets the faults set for every method.
+struct ParsedBody {
   std::optional<Json> request;
   std::string method;
   Json id = nullptr;
+};
+
+ParsedBody parseBody(const std::string& body) {
+  ParsedBody parsed;
   try {
     // Nesting is bounded: writing a value back (the echoed id) recurses once per level.
-    request = Json::parse(req.body, [](int depth, Json::parse_event_t, Json&) {
+    parsed.request = Json::parse(body, [](int depth, Json::parse_event_t, Json&) {
       if (depth > kMaxNesting) throw std::length_error("nested too deeply");
       return true;
     });
-    if (request->is_object()) {
-      auto m = request->find("method");
-      if (m != request->end() && m->is_string()) method = m->get<std::string>();
-      auto i = request->find("id");
-      if (i != request->end()) id = *i;
-    }
   } catch (const Json::parse_error&) {
-    request.reset();
+    return {};
   } catch (const std::length_error&) {
-    request.reset();
+    return {};
   }
+  if (parsed.request->is_object()) {
+    auto m = parsed.request->find("method");
+    if (m != parsed.request->end() && m->is_string()) parsed.method = m->get<std::string>();
+    auto i = parsed.request->find("id");
+    if (i != parsed.request->end()) parsed.id = *i;
+  }
+  return parsed;
+}
 
-  std::optional<Fault> fault;
-  bool escape;
-  {
-    std::unique_lock lock(mutex);
-    auto it = faults.find(method);
-    if (it == faults.end()) it = faults.find("");
-    if (it != faults.end()) fault = it->second;
-    if (fault && fault->kind == FaultKind::Delay) {
-      // Waits for the delay or for stop(), whichever comes first, then answers normally.
-      wake.wait_for(lock, fault->delay, [this] { return stopping.load(); });
-      fault.reset();
+// Answers with a fault in place of the API's reply (a delay is over before this).
+void answerWithFault(const Fault& fault, const std::string& errorJson, httplib::Response& res) {
+  switch (fault.kind) {
+    case FaultKind::ErrorReply:
+      res.set_content(errorJson, "application/json");
+      return;
+    case FaultKind::HttpStatus:
+      res.status = fault.status;
+      res.set_content(fault.message + "\n", "text/plain");
+      return;
+    case FaultKind::EmptyBody:
+      res.set_content("", "application/json");
+      return;
+    case FaultKind::NonJsonBody:
+      res.set_content("<html><body>Internal error</body></html>", "application/json");
+      return;
+    case FaultKind::DropConnection: {
+      static const char partial[] = "HTTP/1.1 200 OK\r\nContent-Type: appli";
+      ::send(tConnection, partial, sizeof partial - 1, MSG_NOSIGNAL);
+      ::shutdown(tConnection, SHUT_RDWR);
+      tDropped = true;
+      return;
     }
-    escape = escapeUnicode;
+    case FaultKind::Delay:
+      return;
   }
+}
+
+}  // namespace
+
+void Simulator::Impl::handle(const httplib::Request& req, httplib::Response& res) {
+  if (refuseOutsideTheApi(req, recordAndAuthorise(req), res)) return;
+  const ParsedBody body = parseBody(req.body);
+  bool escape = false;
+  const std::optional<Fault> fault = faultFor(body.method, escape);
   auto json = [escape](const Json& answer) {
     return answer.dump(-1, ' ', escape, Json::error_handler_t::replace);
   };
-
   if (fault) {
-    switch (fault->kind) {
-      case FaultKind::ErrorReply:
-        res.set_content(json(errorReply(kErrorInternal, fault->message, id)), "application/json");
-        return;
-      case FaultKind::HttpStatus:
-        res.status = fault->status;
-        res.set_content(fault->message + "\n", "text/plain");
-        return;
-      case FaultKind::EmptyBody:
-        res.set_content("", "application/json");
-        return;
-      case FaultKind::NonJsonBody:
-        res.set_content("<html><body>Internal error</body></html>", "application/json");
-        return;
-      case FaultKind::DropConnection: {
-        static const char partial[] = "HTTP/1.1 200 OK\r\nContent-Type: appli";
-        ::send(tConnection, partial, sizeof partial - 1, MSG_NOSIGNAL);
-        ::shutdown(tConnection, SHUT_RDWR);
-        tDropped = true;
-        return;
-      }
-      case FaultKind::Delay:
-        break;
-    }
+    answerWithFault(*fault, json(errorReply(kErrorInternal, fault->message, body.id)), res);
+    return;
   }
   const Json answer =
-      request ? api->call(*request) : errorReply(kErrorParse, "Parse error", nullptr);
+      body.request ? api->call(*body.request) : errorReply(kErrorParse, "Parse error", nullptr);
   res.set_content(json(answer), "application/json");
+}
+
+bool Simulator::Impl::recordAndAuthorise(const httplib::Request& req) {
+  std::lock_guard lock(mutex);
+  RecordedRequest record{req.method, req.path, {}, req.body};
+  for (const auto& [name, value] : req.headers) record.headers.emplace_back(name, value);
+  if (recorded.size() == kMaxRecorded) recorded.pop_front();
+  recorded.push_back(std::move(record));
+  return authorised(req);
+}
+
+std::optional<Fault> Simulator::Impl::faultFor(const std::string& method, bool& escape) {
+  std::unique_lock lock(mutex);
+  std::optional<Fault> fault;
+  auto it = faults.find(method);
+  if (it == faults.end()) it = faults.find("");
+  if (it != faults.end()) fault = it->second;
+  if (fault && fault->kind == FaultKind::Delay) {
+    // Waits for the delay or for stop(), whichever comes first, then answers normally.
+    wake.wait_for(lock, fault->delay, [this] { return stopping.load(); });
+    fault.reset();
+  }
+  escape = escapeUnicode;
+  return fault;
 }
 
 Simulator::Simulator(SimulatorOptions options) : impl_(std::make_unique<Impl>()) {
