@@ -1,0 +1,61 @@
+#include "load_args.h"
+
+#include <cstdlib>
+#include <sstream>
+
+#include "load_common.h"
+
+namespace velmar::load {
+
+namespace {
+
+std::vector<long> parseList(const std::string& text) {
+  std::vector<long> out;
+  std::stringstream in(text);
+  std::string item;
+  while (std::getline(in, item, ',')) out.push_back(std::atol(item.c_str()));
+  return out;
+}
+
+}  // namespace
+
+Args parseArgs(int argc, char** argv) {
+  Args a;
+  for (int i = 1; i < argc; ++i) {
+    const std::string key = argv[i];
+    if (i + 1 >= argc) fail("missing value for " + key);
+    const std::string value = argv[++i];
+    if (key == "--mode")
+      a.mode = value;
+    else if (key == "--telnet-port")
+      a.telnetPort = std::atoi(value.c_str());
+    else if (key == "--sim-port")
+      a.simPort = std::atoi(value.c_str());
+    else if (key == "--velmar-pid")
+      a.velmarPid = std::atoi(value.c_str());
+    else if (key == "--sim-pid")
+      a.simPid = std::atoi(value.c_str());
+    else if (key == "--velmar")
+      a.velmarPath = value;
+    else if (key == "--sessions")
+      a.sessions = parseList(value);
+    else if (key == "--rounds")
+      a.rounds = parseList(value);
+    else if (key == "--ls-repeats")
+      a.lsRepeats = std::atol(value.c_str());
+    else if (key == "--seconds")
+      a.soakSeconds = std::atol(value.c_str());
+    else
+      fail("unknown option " + key);
+  }
+  if (a.telnetPort == 0 || a.velmarPid == 0 || a.simPid == 0) {
+    fail(
+        "usage: velmar-load --telnet-port N --velmar-pid P --sim-pid P [--sim-port N "
+        "--velmar PATH] [--mode bench|soak] [--sessions 1,50,...] [--rounds 20,4,...] "
+        "[--ls-repeats N] [--seconds N]");
+  }
+  if (a.rounds.size() < a.sessions.size()) a.rounds.resize(a.sessions.size(), 1);
+  return a;
+}
+
+}  // namespace velmar::load

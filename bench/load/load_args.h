@@ -1,0 +1,25 @@
+// The command line of velmar-load.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velmar::load {
+
+struct Args {
+  std::string mode = "bench";
+  int telnetPort = 0;
+  int simPort = 0;
+  int velmarPid = 0;
+  int simPid = 0;
+  std::string velmarPath;
+  std::vector<long> sessions = {1, 50, 200, 1000};
+  std::vector<long> rounds = {20, 4, 2, 1};
+  long lsRepeats = 15;
+  long soakSeconds = 600;
+};
+
+// Stops the program with a usage line on a missing or unknown option.
+Args parseArgs(int argc, char** argv);
+
+}  // namespace velmar::load

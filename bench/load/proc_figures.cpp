@@ -1,0 +1,94 @@
+#include "proc_figures.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "load_common.h"
+
+namespace velmar::load {
+
+ProcFigures readProc(int pid) {
+  ProcFigures f;
+  const std::string base = "/proc/" + std::to_string(pid);
+  std::ifstream status(base + "/status");
+  if (!status) fail("process " + std::to_string(pid) + " is gone");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) f.rssKiB = std::atol(line.c_str() + 6);
+    if (line.rfind("Threads:", 0) == 0) f.threads = std::atol(line.c_str() + 8);
+  }
+  std::ifstream statFile(base + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
+  // The command name in parentheses may hold blanks; the fields count from the last ')'.
+  std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+  std::vector<std::string> fields;
+  std::string field;
+  while (rest >> field) fields.push_back(field);
+  // Field 14 (utime) and 15 (stime) of stat are 12 and 13 here (state is field 3 = index 0).
+  if (fields.size() > 12) {
+    const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+    f.cpuSeconds = (std::atof(fields[11].c_str()) + std::atof(fields[12].c_str())) / tick;
+  }
+  if (DIR* dir = opendir((base + "/fd").c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      if (entry->d_name[0] != '.') ++f.fds;
+    }
+    closedir(dir);
+  }
+  return f;
+}
+
+bool waitForThreads(int pid, long threads, std::chrono::seconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (Clock::now() < deadline) {
+    if (readProc(pid).threads <= threads) return true;
+    poll(nullptr, 0, 20);
+  }
+  return false;
+}
+
+ProcFigures settled(int pid) {
+  ProcFigures last = readProc(pid);
+  int still = 0;
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (still < 5 && Clock::now() < deadline) {
+    poll(nullptr, 0, 300);
+    const ProcFigures now = readProc(pid);
+    still = (now.threads == last.threads && now.fds == last.fds && now.rssKiB == last.rssKiB)
+                ? still + 1
+                : 0;
+    last = now;
+  }
+  return last;
+}
+
+double processCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+}  // namespace velmar::load
