@@ -1,6 +1,5 @@
 #include "api/plain_http.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -42,22 +41,12 @@ std::optional<PlainTarget> PlainTargetOf(const std::string& url) {
       target.port < 1 || target.port > 65535)
     return std::nullopt;
 
-  const auto port16 = htons(static_cast<std::uint16_t>(target.port));
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-    target.host = host.substr(1, host.size() - 2);
-    auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&target.address);
-    ipv6->sin6_family = AF_INET6;
-    ipv6->sin6_port = port16;
-    if (::inet_pton(AF_INET6, target.host.c_str(), &ipv6->sin6_addr) != 1) return std::nullopt;
-    target.addressLength = sizeof *ipv6;
-  } else {
-    target.host = host;
-    auto* ipv4 = reinterpret_cast<sockaddr_in*>(&target.address);
-    ipv4->sin_family = AF_INET;
-    ipv4->sin_port = port16;
-    if (::inet_pton(AF_INET, target.host.c_str(), &ipv4->sin_addr) != 1) return std::nullopt;
-    target.addressLength = sizeof *ipv4;
-  }
+  // In a URL an IPv6 address stands in brackets and an IPv4 address does not.
+  const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
+  const auto address = platform::ParseNumericAddress(host, static_cast<std::uint16_t>(target.port));
+  if (!address || (address->family() == AF_INET6) != bracketed) return std::nullopt;
+  target.address = *address;
+  target.host = bracketed ? host.substr(1, host.size() - 2) : host;
   target.hostHeader = std::string(host);
   if (target.port != 80) target.hostHeader += ":" + std::to_string(target.port);
   return target;
@@ -105,7 +94,7 @@ HttpReply PlainHttpConnection::Post(const PlainTarget& target, const HttpPost& r
 }
 
 void PlainHttpConnection::Connect(const PlainTarget& target) {
-  fd_ = sockets_.Open(target.address.ss_family, SOCK_STREAM, 0);
+  fd_ = sockets_.Open(target.address.family(), SOCK_STREAM, 0);
   if (fd_ < 0) {
     if (errno == ECANCELED) throw Error(kAbortedMessage);
     throw Error("Cannot open a connection to the server: " + SystemText(errno));
@@ -119,8 +108,7 @@ void PlainHttpConnection::Connect(const PlainTarget& target) {
   ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &slice, sizeof slice);
 
   int error = 0;
-  const auto* address = reinterpret_cast<const sockaddr*>(&target.address);
-  while (::connect(fd_, address, target.addressLength) != 0) {
+  while (::connect(fd_, target.address.get(), target.address.length) != 0) {
     error = errno;
     if (TransfersAborted()) throw Error(kAbortedMessage);
     if (error == EISCONN) {  // completed while a signal interrupted the wait

@@ -7,14 +7,14 @@
 
 #include "api/http_message.h"
 #include "api/transfer_abort.h"
+#include "platform/socket_address.h"
 
 namespace velmar::api {
 
 // Where a plain-HTTP URL with a numeric host points.
 struct PlainTarget {
-  sockaddr_storage address{};  // the socket address to connect to
-  socklen_t addressLength = 0;
-  std::string host;        // the numeric address as written, without brackets
+  platform::SocketAddress address;  // the socket address to connect to
+  std::string host;                 // the numeric address as written, without brackets
   std::string hostHeader;  // the Host header value: host as in the URL, and the port unless 80
   int port = 0;
   std::string path;

@@ -1,7 +1,6 @@
 #include "app/controller.h"
 
 #include <exception>
-#include <limits>
 #include <utility>
 
 #include "api/http_client.h"
@@ -9,6 +8,7 @@
 #include "api/server_calls.h"
 #include "app/shell_factory.h"
 #include "core/error.h"
+#include "text/arguments.h"
 #include "text/console_layout.h"
 #include "text/encoding.h"
 
@@ -16,29 +16,6 @@ namespace velmar::app {
 
 Rgb ToRgb(StatusColor color) {
   return color == StatusColor::Green ? Rgb{0, 128, 0} : Rgb{128, 0, 0};
-}
-
-std::int32_t FieldToInt(const std::u16string& text) {
-  auto fail = [&]() -> std::int32_t {
-    throw Error("'" + text::Utf16ToUtf8(text) + "' is not a valid integer value");
-  };
-  std::size_t pos = 0;
-  bool negative = false;
-  if (pos < text.size() && (text[pos] == u'+' || text[pos] == u'-')) {
-    negative = text[pos] == u'-';
-    ++pos;
-  }
-  if (pos == text.size()) return fail();
-  std::int64_t value = 0;
-  for (; pos < text.size(); ++pos) {
-    char16_t c = text[pos];
-    if (c < u'0' || c > u'9') return fail();
-    value = value * 10 + (c - u'0');
-    if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1) return fail();
-  }
-  if (negative) value = -value;
-  if (value > std::numeric_limits<std::int32_t>::max()) return fail();
-  return static_cast<std::int32_t>(value);
 }
 
 Controller::Controller(ControllerSettings settings) : settings_(std::move(settings)) {
@@ -67,7 +44,7 @@ void Controller::FormCreate() {
 std::string Controller::ApiUrl() const {
   std::int32_t port = 0;
   try {
-    port = FieldToInt(fields_.port);
+    port = text::StrToInt(fields_.port);
   } catch (const Error&) {
     return {};
   }
@@ -82,7 +59,7 @@ ConnectResult Controller::BtnConnectClick() {
   try {
     std::string username = text::UnicodeToCodePage(fields_.username);
     std::string password = text::UnicodeToCodePage(fields_.password);
-    std::int32_t port = FieldToInt(fields_.port);
+    std::int32_t port = text::StrToInt(fields_.port);
     std::string host = text::UnicodeToCodePage(fields_.host);
     api::InitializeRPC(
         host, port, settings_.useTls, username, password,
@@ -98,7 +75,7 @@ ConnectResult Controller::BtnConnectClick() {
   // rather than wrapped round to some other port.
   std::int32_t telnetPort = 0;
   try {
-    telnetPort = FieldToInt(fields_.telnetPort);
+    telnetPort = text::StrToInt(fields_.telnetPort);
   } catch (const Error& e) {
     return {ConnectOutcome::TelnetPortInvalid, e.what(), url};
   }
@@ -123,7 +100,7 @@ ConnectResult Controller::BtnConnectClick() {
 
   // The console width for all Telnet output.
   try {
-    text::gConsoleChars.store(FieldToInt(fields_.consoleChars));
+    text::gConsoleChars.store(text::StrToInt(fields_.consoleChars));
   } catch (const Error& e) {
     return {ConnectOutcome::ConsoleCharsInvalid, e.what(), url};
   }

@@ -138,9 +138,4 @@ class Controller {
   std::optional<std::chrono::steady_clock::time_point> next_;
 };
 
-// Reads a field the way the window does: an optional sign and decimal digits that fit a
-// signed 32-bit integer, nothing else (no blanks). On failure raises velmar::Error with
-// "'<text>' is not a valid integer value".
-std::int32_t FieldToInt(const std::u16string& text);
-
 }  // namespace velmar::app

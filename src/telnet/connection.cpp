@@ -1,6 +1,5 @@
 #include "telnet/connection.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include <cstring>
 
 #include "core/error.h"
+#include "platform/socket_address.h"
 #include "text/console_layout.h"
 #include "text/encoding.h"
 
@@ -20,21 +20,8 @@ namespace {
 constexpr std::size_t kReadChunk = 4096;
 
 std::string peerAddress(int fd) {
-  sockaddr_storage addr{};
-  socklen_t len = sizeof addr;
-  if (getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return {};
-  char host[INET6_ADDRSTRLEN] = {};
-  if (addr.ss_family == AF_INET) {
-    const auto* in = reinterpret_cast<const sockaddr_in*>(&addr);
-    inet_ntop(AF_INET, &in->sin_addr, host, sizeof host);
-    return std::string(host) + ":" + std::to_string(ntohs(in->sin_port));
-  }
-  if (addr.ss_family == AF_INET6) {
-    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&addr);
-    inet_ntop(AF_INET6, &in6->sin6_addr, host, sizeof host);
-    return "[" + std::string(host) + "]:" + std::to_string(ntohs(in6->sin6_port));
-  }
-  return {};
+  const auto address = platform::PeerAddress(fd);
+  return address ? platform::FormatEndpoint(*address) : std::string();
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "telnet/listener.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <netinet/in.h>
@@ -14,6 +13,7 @@
 #include <system_error>
 
 #include "core/error.h"
+#include "platform/socket_address.h"
 #include "telnet/thread_stack.h"
 #include "text/encoding.h"
 
@@ -46,58 +46,6 @@ struct Listener::Entry {
 };
 
 namespace {
-
-struct Address {
-  sockaddr_storage storage{};
-  socklen_t length = 0;
-  int family = AF_UNSPEC;
-};
-
-// Parses a numeric IPv4 or IPv6 address (IPv6 optionally in brackets).
-bool parseAddress(const std::string& text, std::uint16_t port, Address& out) {
-  std::string host = text;
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-    host = host.substr(1, host.size() - 2);
-  }
-  auto* in4 = reinterpret_cast<sockaddr_in*>(&out.storage);
-  if (inet_pton(AF_INET, host.c_str(), &in4->sin_addr) == 1) {
-    in4->sin_family = AF_INET;
-    in4->sin_port = htons(port);
-    out.length = sizeof(sockaddr_in);
-    out.family = AF_INET;
-    return true;
-  }
-  out.storage = {};
-  auto* in6 = reinterpret_cast<sockaddr_in6*>(&out.storage);
-  if (inet_pton(AF_INET6, host.c_str(), &in6->sin6_addr) == 1) {
-    in6->sin6_family = AF_INET6;
-    in6->sin6_port = htons(port);
-    out.length = sizeof(sockaddr_in6);
-    out.family = AF_INET6;
-    return true;
-  }
-  return false;
-}
-
-std::string endpointText(const Address& address, std::uint16_t port) {
-  char host[INET6_ADDRSTRLEN] = {};
-  if (address.family == AF_INET) {
-    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&address.storage)->sin_addr, host,
-              sizeof host);
-    return std::string(host) + ":" + std::to_string(port);
-  }
-  inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&address.storage)->sin6_addr, host,
-            sizeof host);
-  return "[" + std::string(host) + "]:" + std::to_string(port);
-}
-
-std::uint16_t localPort(int fd) {
-  sockaddr_storage addr{};
-  socklen_t len = sizeof addr;
-  if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
-  if (addr.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
-  return ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port);
-}
 
 [[noreturn]] void failListen(const std::string& address, std::uint16_t port, int error) {
   throw Error("Cannot listen for Telnet connections on " + address + " port " +
@@ -138,31 +86,33 @@ void Listener::switchOn() {
   std::vector<std::unique_ptr<Socket>> sockets;
   std::uint16_t port = defaultPort_;
   for (const auto& want : wanted) {
-    Address address;
-    if (!parseAddress(want.address, port, address)) {
+    const auto address = platform::ParseNumericAddress(want.address, port);
+    if (!address) {
       throw Error("Cannot listen for Telnet connections on " + want.address +
                   ": not a numeric IPv4 or IPv6 address");
     }
     auto socket = std::make_unique<Socket>();
-    socket->fd = ::socket(address.family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    socket->fd = ::socket(address->family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (socket->fd < 0) {
       if (want.optional && (errno == EAFNOSUPPORT || errno == EPROTONOSUPPORT)) continue;
       failListen(want.address, port, errno);
     }
     const int on = 1;
     setsockopt(socket->fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (address.family == AF_INET6) {
+    if (address->family() == AF_INET6) {
       // IPv4 has its own binding on the same port.
       setsockopt(socket->fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
     }
-    if (::bind(socket->fd, reinterpret_cast<sockaddr*>(&address.storage), address.length) != 0) {
+    if (::bind(socket->fd, address->get(), address->length) != 0) {
       if (want.optional && (errno == EADDRNOTAVAIL || errno == EAFNOSUPPORT)) continue;
       failListen(want.address, port, errno);
     }
     if (::listen(socket->fd, kListenQueue) != 0) failListen(want.address, port, errno);
     // With port 0 the first binding picks the port and the others follow it.
-    port = localPort(socket->fd);
-    socket->endpoint = endpointText(address, port);
+    const auto bound = platform::LocalAddress(socket->fd);
+    if (!bound) failListen(want.address, port, errno);
+    port = bound->port();
+    socket->endpoint = platform::FormatEndpoint(*bound);
     sockets.push_back(std::move(socket));
   }
   if (sockets.empty()) throw Error("Cannot listen for Telnet connections: no address to bind");

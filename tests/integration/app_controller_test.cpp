@@ -327,35 +327,5 @@ TEST_F(ControllerTest, SwitchOffAbortsARequestWaitingForASlowServer) {
   sim_.clearFaults();
 }
 
-TEST(FieldToIntTest, ReadsDecimalNumbersOnly) {
-  struct Case {
-    std::u16string text;
-    std::optional<std::int32_t> value;
-  };
-  std::vector<Case> cases = {
-      {u"0", 0},
-      {u"23", 23},
-      {u"0080", 80},
-      {u"-5", -5},
-      {u"+7", 7},
-      {u"2147483647", 2147483647},
-      {u"-2147483648", -2147483647 - 1},
-      {u"", std::nullopt},
-      {u"2147483648", std::nullopt},
-      {u" 1", std::nullopt},
-      {u"1 ", std::nullopt},
-      {u"0x10", std::nullopt},
-      {u"-", std::nullopt},
-      {u"\uff11", std::nullopt},  // a full-width digit is not a digit here
-  };
-  for (const Case& c : cases) {
-    if (c.value) {
-      EXPECT_EQ(FieldToInt(c.text), *c.value);
-    } else {
-      EXPECT_THROW(FieldToInt(c.text), Error);
-    }
-  }
-}
-
 }  // namespace
 }  // namespace velmar::app

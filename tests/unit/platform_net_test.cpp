@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/name_resolution.h"
+#include "platform/socket_address.h"
 
 namespace velmar::platform {
 namespace {
@@ -29,6 +30,39 @@ TEST(PlatformNameResolution, UnknownAndEmptyNamesResolveToNothing) {
 TEST(PlatformNameResolution, FormatsDottedQuads) {
   EXPECT_EQ(FormatIPv4({0, 0, 0, 0}), "0.0.0.0");
   EXPECT_EQ(FormatIPv4({255, 1, 10, 100}), "255.1.10.100");
+}
+
+TEST(SocketAddressText, NumericAddressesParseAndFormatBack) {
+  struct Case {
+    std::string text;
+    std::string endpoint;  // empty: not a numeric address
+  };
+  const Case cases[] = {
+      {"127.0.0.1", "127.0.0.1:23"},
+      {"0.0.0.0", "0.0.0.0:23"},
+      {"::", "[::]:23"},
+      {"[::1]", "[::1]:23"},
+      {"::ffff:10.0.0.1", "[::ffff:10.0.0.1]:23"},
+      {"[fe80::1:2]", "[fe80::1:2]:23"},
+      {"[192.168.1.5]", "192.168.1.5:23"},
+      {"localhost", ""},
+      {"", ""},
+      {"[]", ""},
+      {"1.2.3", ""},
+      {"256.0.0.1", ""},
+      {"[::1", ""},
+      {"127.0.0.1 ", ""},
+  };
+  for (const Case& c : cases) {
+    const auto address = ParseNumericAddress(c.text, 23);
+    if (c.endpoint.empty()) {
+      EXPECT_FALSE(address) << c.text;
+    } else {
+      ASSERT_TRUE(address) << c.text;
+      EXPECT_EQ(address->port(), 23) << c.text;
+      EXPECT_EQ(FormatEndpoint(*address), c.endpoint) << c.text;
+    }
+  }
 }
 
 }  // namespace

@@ -38,6 +38,8 @@ TEST(StrToInt, ReadsSigned32BitDecimals) {
       {u"-", std::nullopt},
       {u"1a", std::nullopt},
       {u" 1", std::nullopt},
+      {u"1 ", std::nullopt},
+      {u"0x10", std::nullopt},
       {u"1.0", std::nullopt},
       {u"\uff11", std::nullopt},  // full-width digit one
   };
