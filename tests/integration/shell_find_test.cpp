@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/regional.h"
-#include "shell_run_fixture.h"
+#include "shell_fixture.h"
 
 namespace velmar::testing {
 namespace {

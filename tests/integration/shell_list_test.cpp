@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "shell_list_fixture.h"
+#include "shell_fixture.h"
 #include "text/console_layout.h"
 
 namespace velmar::testing {

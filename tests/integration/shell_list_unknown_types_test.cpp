@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "shell_list_fixture.h"
+#include "shell_fixture.h"
 
 namespace velmar::testing {
 namespace {

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "shell/icmp.h"
-#include "shell_run_fixture.h"
+#include "shell_fixture.h"
 
 namespace velmar::testing {
 namespace {

@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "shell_run_fixture.h"
+#include "shell_fixture.h"
 
 namespace velmar::testing {
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "shell_list_fixture.h"
+#include "shell_fixture.h"
 
 namespace velmar::testing {
 namespace {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "shell_run_fixture.h"
+#include "shell_fixture.h"
 
 namespace velmar::testing {
 namespace {

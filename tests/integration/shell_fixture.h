@@ -1,8 +1,10 @@
 #pragma once
 
-// Shared set-up of the socket tests of ls, cd, show and set: a simulated server with a small
-// home, a Telnet listener on a loopback port whose sessions carry those four commands, and a
-// client that runs one command line and returns what came back before the next prompt.
+// Shared set-up of the shell's socket tests: a simulated server with a tree, a Telnet listener
+// on a loopback port whose sessions carry a given command table, and a client that runs one
+// command line and returns what came back before the next prompt. ShellSocketTest carries
+// ls, cd, show and set over a small home; CommandSocketTest carries run, find, uptime and ping
+// over the tree each test starts with.
 
 #include <gtest/gtest.h>
 
@@ -11,14 +13,19 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "api/json_rpc.h"
 #include "platform/regional.h"
 #include "shell/change_dir.h"
+#include "shell/find.h"
 #include "shell/list.h"
+#include "shell/ping.h"
+#include "shell/run_script.h"
 #include "shell/set_value.h"
 #include "shell/show.h"
+#include "shell/uptime.h"
 #include "shell_recorded_calls.h"
 #include "sim/simulator.h"
 #include "support/telnet_client.h"
@@ -62,41 +69,40 @@ struct CommandResult {
   std::string prompt;
 };
 
-class ShellSocketTest : public ::testing::Test {
+class ShellFixture : public ::testing::Test {
  protected:
   static constexpr const char* kPromptStart = "\x1b[36;1m";
   static constexpr const char* kPromptEnd = ">\x1b[0m";
 
-  static void SetUpTestSuite() {
-    // A zone two hours east of UTC, without daylight-saving time, so that date-times are
-    // shifted visibly and the same on every host.
-    ::setenv("TZ", "VLM-2", 1);
-    ::tzset();
-    api::InitializeRPCModule();
-  }
+  // `commands` for every session; `tree` for Start() without one.
+  ShellFixture(telnet::CommandTable commands, std::string tree)
+      : commands_(std::move(commands)), tree_(std::move(tree)) {}
 
-  void SetUp() override {
-    platform::OverrideRegionalSettings(platform::RegionalSettings{"%d.%m.%Y", "%H:%M:%S", ",", ""});
-  }
+  static void SetUpTestSuite() { api::InitializeRPCModule(); }
 
   void TearDown() override {
     client_.reset();
     if (listener_) listener_->setActive(false);
     listener_.reset();
     if (server_) server_->stop();
-    platform::OverrideRegionalSettings(std::nullopt);
   }
 
-  // Starts the server with `tree` and the listener, and connects a client that has read the
-  // greeting up to the first prompt.
-  void Start(const std::string& tree = kHomeTree) {
-    sim::SimulatorOptions options;
-    options.treeJson = tree;
-    server_.emplace(options);
+  // Starts the server with `options` and the listener, and connects a client that has read
+  // the greeting up to the first prompt.
+  void Start(sim::SimulatorOptions options) {
+    server_.emplace(std::move(options));
     server_->start();
     StartShell(server_->port());
     server_->clearRequests();
   }
+
+  void Start(const std::string& tree) {
+    sim::SimulatorOptions options;
+    options.treeJson = tree;
+    Start(std::move(options));
+  }
+
+  void Start() { Start(tree_); }
 
   // Starts the listener with the API pointed at the server on `serverPort`, and connects a
   // client that has read the greeting up to the first prompt.
@@ -104,12 +110,7 @@ class ShellSocketTest : public ::testing::Test {
     api::InitializeRPC("127.0.0.1", serverPort, false, "", "");
 
     auto config = std::make_shared<telnet::SessionConfig>();
-    config->commands = {
-        {{u"LS", u"LIST", u"DIR"}, shell::List},
-        {{u"CD", u"CD..", u"CD\\"}, shell::ChangeDir},
-        {{u"SHOW"}, shell::Show},
-        {{u"SET", u"SETVALUE"}, shell::SetValue},
-    };
+    config->commands = commands_;
     config->onConnect = [](telnet::Session&) { api::InitializeRPCForThread(); };
     config->onDisconnect = [](telnet::Session&) { api::FinalizeRPCForThread(); };
     listener_ = std::make_unique<telnet::Listener>();
@@ -125,9 +126,10 @@ class ShellSocketTest : public ::testing::Test {
 
   // Sends one command line and returns the output up to the next prompt (without the CR LF
   // that the shell writes before every prompt) and the prompt text.
-  CommandResult Run(const std::string& line) {
+  CommandResult RunCommand(const std::string& line,
+                           TelnetClient::Duration timeout = TelnetClient::kDefaultTimeout) {
     client_->send(line + "\r\n");
-    std::string output = client_->readUntil(std::string("\r\n") + kPromptStart);
+    std::string output = client_->readUntil(std::string("\r\n") + kPromptStart, timeout);
     output.resize(output.size() - 2 - std::string(kPromptStart).size());
     std::string prompt = client_->readUntil(kPromptEnd);
     prompt.resize(prompt.size() - std::string(kPromptEnd).size());
@@ -146,6 +148,57 @@ class ShellSocketTest : public ::testing::Test {
   std::optional<sim::Simulator> server_;
   std::unique_ptr<telnet::Listener> listener_;
   std::unique_ptr<TelnetClient> client_;
+
+ private:
+  telnet::CommandTable commands_;
+  std::string tree_;
+};
+
+// ls, cd, show and set over kHomeTree, with German regional formats and a fixed time zone.
+class ShellSocketTest : public ShellFixture {
+ protected:
+  ShellSocketTest()
+      : ShellFixture({{{u"LS", u"LIST", u"DIR"}, shell::List},
+                      {{u"CD", u"CD..", u"CD\\"}, shell::ChangeDir},
+                      {{u"SHOW"}, shell::Show},
+                      {{u"SET", u"SETVALUE"}, shell::SetValue}},
+                     kHomeTree) {}
+
+  static void SetUpTestSuite() {
+    // A zone two hours east of UTC, without daylight-saving time, so that date-times are
+    // shifted visibly and the same on every host.
+    ::setenv("TZ", "VLM-2", 1);
+    ::tzset();
+    ShellFixture::SetUpTestSuite();
+  }
+
+  void SetUp() override {
+    platform::OverrideRegionalSettings(platform::RegionalSettings{"%d.%m.%Y", "%H:%M:%S", ",", ""});
+  }
+
+  void TearDown() override {
+    ShellFixture::TearDown();
+    platform::OverrideRegionalSettings(std::nullopt);
+  }
+
+  CommandResult Run(const std::string& line) { return RunCommand(line); }
+};
+
+// run, find, uptime and ping; each test starts the server with its own tree.
+class CommandSocketTest : public ShellFixture {
+ protected:
+  CommandSocketTest()
+      : ShellFixture({{{u"RUN", u"EXEC", u"EXECUTE"}, shell::RunScript},
+                      {{u"FIND"}, shell::Find},
+                      {{u"UPTIME"}, shell::Uptime},
+                      {{u"PING"}, shell::Ping}},
+                     R"({"objects":[]})") {}
+
+  // The output of one command line, up to the next prompt.
+  std::string Run(const std::string& line,
+                  TelnetClient::Duration timeout = TelnetClient::kDefaultTimeout) {
+    return RunCommand(line, timeout).output;
+  }
 };
 
 }  // namespace velmar::testing
