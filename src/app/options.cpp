@@ -11,6 +11,7 @@
 #include <CLI/CLI.hpp>
 
 #include "platform/executable_version.h"
+#include "platform/socket_address.h"
 #include "text/encoding.h"
 
 namespace velmar::app {
@@ -64,36 +65,15 @@ std::string ReadPasswordFile(const std::string& path) {
   return line;
 }
 
-}  // namespace
-
-std::string VersionText() {
-  return text::Utf16ToUtf8(platform::FormatVersion(platform::OwnFileVersion(), false));
-}
-
-bool IsLoopbackAddress(const std::string& address) {
-  std::string text = address;
-  if (text.size() >= 2 && text.front() == '[' && text.back() == ']')
-    text = text.substr(1, text.size() - 2);
-  in_addr v4{};
-  if (::inet_pton(AF_INET, text.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-  in6_addr v6{};
-  if (::inet_pton(AF_INET6, text.c_str(), &v6) == 1) {
-    if (IN6_IS_ADDR_LOOPBACK(&v6)) return true;
-    return IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127;
-  }
-  return false;
-}
-
-ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
-  ParsedCommandLine result;
-  Options& o = result.options;
+// The options in the order --help lists them, one group per function, so that an option is
+// added (or changed) in one place. The values land in `o`; what needs a look after parsing is
+// kept in `later`.
+struct ParseState {
   std::string passwordFile;
+  CLI::Option* telnetPort = nullptr;
+};
 
-  CLI::App app(kDescription, "velmar");
-  app.footer(kFooter);
-  app.get_formatter()->column_width(30);
-  app.set_version_flag("--version", "velmar " + VersionText(), "Print the version and exit");
-
+void AddServerOptions(CLI::App& app, Options& o, ParseState& later) {
   app.add_option("--host", o.host, "IP-Symcon server host name or address")
       ->capture_default_str()
       ->type_name("TEXT")
@@ -108,10 +88,14 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   auto* password =
       app.add_option("--password", o.password,
                      "password for the server (others can see it: prefer --password-file)");
-  app.add_option("--password-file", passwordFile, "read the password from the first line of FILE")
+  app.add_option("--password-file", later.passwordFile,
+                 "read the password from the first line of FILE")
       ->excludes(password)
       ->type_name("FILE");
-  auto* telnetPort = app.add_option("--telnet-port", o.telnetPort,
+}
+
+void AddTelnetOptions(CLI::App& app, Options& o, ParseState& later) {
+  later.telnetPort = app.add_option("--telnet-port", o.telnetPort,
                                     "Telnet port (default 23, 2323 with --demo; 0 = any free port)")
                          ->type_name("N")
                          ->check(CLI::Range(0, 65535).description(""));
@@ -124,24 +108,26 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
       ->type_name("ADDR")
       ->allow_extra_args(false)
       ->check([](const std::string& value) {
-        std::string text = value;
-        if (text.size() >= 2 && text.front() == '[' && text.back() == ']')
-          text = text.substr(1, text.size() - 2);
-        in_addr v4{};
-        in6_addr v6{};
-        if (::inet_pton(AF_INET, text.c_str(), &v4) == 1 ||
-            ::inet_pton(AF_INET6, text.c_str(), &v6) == 1)
-          return std::string();
+        if (platform::ParseNumericAddress(value, 0)) return std::string();
         return "'" + value + "' is not a numeric IPv4 or IPv6 address";
       });
+}
+
+void AddShutdownOption(CLI::App& app, Options& o) {
   app.add_option("--shutdown-minutes", o.shutdownMinutes,
                  "switch off and exit after X minutes (0 = never; 0.05 = 3 s)")
       ->capture_default_str()
       ->type_name("X")
       ->check(CLI::Range(0.0, kMaxShutdownMinutes).description(""));
+}
+
+void AddTlsOptions(CLI::App& app, Options& o) {
   auto* tls = app.add_flag("--tls", o.tls, "talk to the server over HTTPS");
   app.add_flag("--insecure", o.insecure, "with --tls: skip the certificate check (self-signed)")
       ->needs(tls);
+}
+
+void AddDemoOptions(CLI::App& app, Options& o) {
   auto* demo = app.add_flag("--demo", o.demo, "serve a built-in simulated server with a demo home");
   app.add_option("--demo-port", o.demoPort,
                  "with --demo: its port on 127.0.0.1 (0 = any free port)")
@@ -149,41 +135,88 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
       ->type_name("N")
       ->check(CLI::Range(0, 65535).description(""))
       ->needs(demo);
+}
 
+// What the options say together, after parsing: checks across options, the password file,
+// and the defaults that --demo changes. Raises CLI::ValidationError.
+void CompleteOptions(const CLI::App& app, Options& o, const ParseState& later) {
+  if (!std::isfinite(o.shutdownMinutes))
+    throw CLI::ValidationError("--shutdown-minutes", "must be a number of minutes");
+  if (!later.passwordFile.empty()) o.password = ReadPasswordFile(later.passwordFile);
+  if (o.demo) {
+    if (app.count("--host") > 0 || app.count("--port") > 0)
+      throw CLI::ValidationError("--demo",
+                                 "runs its own server on 127.0.0.1; --host and --port do "
+                                 "not apply (use --demo-port)");
+    if (o.tls) throw CLI::ValidationError("--demo", "the demo server speaks plain HTTP only");
+    if (later.telnetPort->count() == 0) o.telnetPort = 2323;
+    if (o.listen.empty()) o.listen = {"127.0.0.1"};
+  }
+}
+
+ParsedCommandLine UsageError(const CLI::ParseError& e) {
+  ParsedCommandLine result;
+  result.exitCode = kExitUsage;
+  result.err = "velmar: " + std::string(e.what()) + "\n" +
+               "Usage: velmar [--host TEXT] [--port N] [--username TEXT] [--password TEXT | "
+               "--password-file FILE] [--telnet-port N] [--console-chars N] [--listen "
+               "ADDR]... [--shutdown-minutes X] [--tls [--insecure]] [--demo [--demo-port "
+               "N]]\n"
+               "Run 'velmar --help' for what each option does.\n";
+  return result;
+}
+
+// --help and --version: the text on stdout, exit 0.
+ParsedCommandLine PrintedAndDone(const CLI::App& app, const CLI::ParseError& e) {
   std::ostringstream out, err;
+  app.exit(e, out, err);
+  ParsedCommandLine result;
+  result.exitCode = kExitOk;
+  result.out = out.str();
+  return result;
+}
+
+}  // namespace
+
+std::string VersionText() {
+  return text::Utf16ToUtf8(platform::FormatVersion(platform::OwnFileVersion(), false));
+}
+
+bool IsLoopbackAddress(const std::string& address) {
+  const auto parsed = platform::ParseNumericAddress(address, 0);
+  if (!parsed) return false;
+  if (parsed->family() == AF_INET) {
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&parsed->storage);
+    return (ntohl(v4->sin_addr.s_addr) >> 24) == 127;
+  }
+  const in6_addr& v6 = reinterpret_cast<const sockaddr_in6*>(&parsed->storage)->sin6_addr;
+  if (IN6_IS_ADDR_LOOPBACK(&v6)) return true;
+  return IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127;
+}
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
+  ParsedCommandLine result;
+  ParseState later;
+
+  CLI::App app(kDescription, "velmar");
+  app.footer(kFooter);
+  app.get_formatter()->column_width(30);
+  app.set_version_flag("--version", "velmar " + VersionText(), "Print the version and exit");
+  AddServerOptions(app, result.options, later);
+  AddTelnetOptions(app, result.options, later);
+  AddShutdownOption(app, result.options);
+  AddTlsOptions(app, result.options);
+  AddDemoOptions(app, result.options);
+
   try {
     app.parse(argc, argv);
-    if (!std::isfinite(o.shutdownMinutes))
-      throw CLI::ValidationError("--shutdown-minutes", "must be a number of minutes");
-    if (!passwordFile.empty()) o.password = ReadPasswordFile(passwordFile);
-    if (o.demo) {
-      if (app.count("--host") > 0 || app.count("--port") > 0)
-        throw CLI::ValidationError("--demo",
-                                   "runs its own server on 127.0.0.1; --host and --port do "
-                                   "not apply (use --demo-port)");
-      if (o.tls) throw CLI::ValidationError("--demo", "the demo server speaks plain HTTP only");
-      if (telnetPort->count() == 0) o.telnetPort = 2323;
-      if (o.listen.empty()) o.listen = {"127.0.0.1"};
-    }
+    CompleteOptions(app, result.options, later);
   } catch (const CLI::CallForHelp& e) {
-    app.exit(e, out, err);
-    result.exitCode = kExitOk;
-    result.out = out.str();
-    return result;
+    return PrintedAndDone(app, e);
   } catch (const CLI::CallForVersion& e) {
-    app.exit(e, out, err);
-    result.exitCode = kExitOk;
-    result.out = out.str();
-    return result;
+    return PrintedAndDone(app, e);
   } catch (const CLI::ParseError& e) {
-    result.exitCode = kExitUsage;
-    result.err = "velmar: " + std::string(e.what()) + "\n" +
-                 "Usage: velmar [--host TEXT] [--port N] [--username TEXT] [--password TEXT | "
-                 "--password-file FILE] [--telnet-port N] [--console-chars N] [--listen "
-                 "ADDR]... [--shutdown-minutes X] [--tls [--insecure]] [--demo [--demo-port "
-                 "N]]\n"
-                 "Run 'velmar --help' for what each option does.\n";
-    return result;
+    return UsageError(e);
   }
   result.run = true;
   return result;
