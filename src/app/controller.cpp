@@ -41,26 +41,47 @@ void Controller::FormCreate() {
     next_ = std::chrono::steady_clock::now() + settings_.shutdownInterval;
 }
 
+std::int32_t NumberInput::Read() const {
+  return value_ ? *value_ : text::StrToInt(text_);
+}
+
+std::u16string NumberInput::Text() const {
+  return value_ ? text::IntToStr(*value_) : text_;
+}
+
+ConnectInput Controller::FieldInput() const {
+  return {fields_.host,     fields_.port,       fields_.username,
+          fields_.password, fields_.telnetPort, fields_.consoleChars};
+}
+
 std::string Controller::ApiUrl() const {
+  return ApiUrl(FieldInput());
+}
+
+std::string Controller::ApiUrl(const ConnectInput& input) const {
   std::int32_t port = 0;
   try {
-    port = text::StrToInt(fields_.port);
+    port = input.port.Read();
   } catch (const Error&) {
     return {};
   }
-  return (settings_.useTls ? "https://" : "http://") + text::Utf16ToUtf8(fields_.host) + ":" +
+  return (settings_.useTls ? "https://" : "http://") + text::Utf16ToUtf8(input.host) + ":" +
          std::to_string(port) + "/api/";
 }
 
 ConnectResult Controller::BtnConnectClick() {
+  return Connect(FieldInput());
+}
+
+ConnectResult Controller::Connect(const ConnectInput& input) {
   // Store the connection settings and check the server. Any failure ends the action
   // here and leaves the display as it was.
-  std::string url = ApiUrl();
+  std::string url = ApiUrl(input);
   try {
-    std::string username = text::UnicodeToCodePage(fields_.username);
-    std::string password = text::UnicodeToCodePage(fields_.password);
-    std::int32_t port = text::StrToInt(fields_.port);
-    std::string host = text::UnicodeToCodePage(fields_.host);
+    std::string username = text::UnicodeToCodePage(input.username);
+    std::string password = text::UnicodeToCodePage(input.password);
+    std::int32_t port = input.port.Read();
+    std::string host = text::UnicodeToCodePage(input.host);
     api::InitializeRPC(
         host, port, settings_.useTls, username, password,
         settings_.verifyTls ? api::TlsVerification::Verify : api::TlsVerification::Skip);
@@ -75,15 +96,15 @@ ConnectResult Controller::BtnConnectClick() {
   // rather than wrapped round to some other port.
   std::int32_t telnetPort = 0;
   try {
-    telnetPort = text::StrToInt(fields_.telnetPort);
+    telnetPort = input.telnetPort.Read();
   } catch (const Error& e) {
     return {ConnectOutcome::TelnetPortInvalid, e.what(), url};
   }
   if (telnetPort < 0 || telnetPort > 65535) {
-    return {
-        ConnectOutcome::TelnetPortInvalid,
-        "'" + text::Utf16ToUtf8(fields_.telnetPort) + "' is not a valid port number (0 to 65535)",
-        url};
+    return {ConnectOutcome::TelnetPortInvalid,
+            "'" + text::Utf16ToUtf8(input.telnetPort.Text()) +
+                "' is not a valid port number (0 to 65535)",
+            url};
   }
 
   // Switch the listener on. It may still be on from a press that stopped at the
@@ -100,7 +121,7 @@ ConnectResult Controller::BtnConnectClick() {
 
   // The console width for all Telnet output.
   try {
-    text::gConsoleChars.store(text::StrToInt(fields_.consoleChars));
+    text::gConsoleChars.store(input.consoleChars.Read());
   } catch (const Error& e) {
     return {ConnectOutcome::ConsoleCharsInvalid, e.what(), url};
   }

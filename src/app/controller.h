@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "telnet/listener.h"
@@ -40,6 +41,34 @@ struct Fields {
   std::u16string password;
   std::u16string telnetPort = u"23";
   std::u16string consoleChars;  // filled with the console width by FormCreate
+};
+
+// One number that Connect needs: already read (the headless service's options), or the text of
+// a window field, read only when the step that needs it comes.
+class NumberInput {
+ public:
+  // Implicit, so that a ConnectInput is written with numbers or field texts as they are.
+  NumberInput(std::int32_t value) : value_(value) {}
+  NumberInput(std::u16string text) : text_(std::move(text)) {}
+
+  // The number; for text that is none, velmar::Error "'<text>' is not a valid integer value".
+  std::int32_t Read() const;
+  // The input as the operator gave it, for messages.
+  std::u16string Text() const;
+
+ private:
+  std::optional<std::int32_t> value_;
+  std::u16string text_;
+};
+
+// What Connect works with: the fields of the window, or the same values from elsewhere.
+struct ConnectInput {
+  std::u16string host;
+  NumberInput port;
+  std::u16string username;
+  std::u16string password;
+  NumberInput telnetPort;
+  NumberInput consoleChars;
 };
 
 // What the window shows besides the fields.
@@ -102,8 +131,11 @@ class Controller {
   // shows the console width and starts the shutdown timer.
   void FormCreate();
 
-  // The Connect action, step by step; stops at the first failing step and says which.
+  // The Connect action on the fields, step by step; stops at the first failing step and says
+  // which.
   ConnectResult BtnConnectClick();
+  // The same action on values given directly.
+  ConnectResult Connect(const ConnectInput& input);
 
   // The shutdown timer's action: listener off (every connection closed and its thread
   // joined, HTTP transfers in flight aborted), this thread's API client released, both
@@ -124,6 +156,8 @@ class Controller {
   std::string ApiUrl() const;
 
  private:
+  ConnectInput FieldInput() const;
+  std::string ApiUrl(const ConnectInput& input) const;
   void setStatus(std::u16string text, StatusColor color);
   void setTelnet(std::u16string text, StatusColor color);
   void setVersion(std::u16string text);

@@ -107,74 +107,60 @@ std::string TelnetCommand(const std::string& endpoint) {
   return "telnet " + address + " " + port;
 }
 
-int Run(const Options& options) {
-  StopSignals stop;
-  api::InitializeRPCModule();
-
-  std::unique_ptr<sim::Simulator> demoServer;
-  std::string host = options.host;
-  int port = options.port;
-  if (options.demo) {
-    sim::SimulatorOptions simOptions;
-    simOptions.bind = "127.0.0.1";
-    simOptions.port = options.demoPort;
-    demoServer = std::make_unique<sim::Simulator>(simOptions);
-    try {
-      demoServer->start();
-    } catch (const std::exception& e) {
-      std::cerr << "velmar: cannot start the demo server on 127.0.0.1:" << options.demoPort << ": "
-                << e.what() << std::endl;
-      return kExitServerCheck;
-    }
-    host = "127.0.0.1";
-    port = demoServer->port();
-    std::cerr << "velmar: demo server (a simulated IP-Symcon with a demo home) on http://" << host
-              << ":" << port << "/api/" << std::endl;
+// The demo server on 127.0.0.1, started; nullptr (after saying why on stderr) when it cannot
+// start.
+std::unique_ptr<sim::Simulator> StartDemoServer(int port) {
+  sim::SimulatorOptions simOptions;
+  simOptions.bind = "127.0.0.1";
+  simOptions.port = port;
+  auto server = std::make_unique<sim::Simulator>(simOptions);
+  try {
+    server->start();
+  } catch (const std::exception& e) {
+    std::cerr << "velmar: cannot start the demo server on 127.0.0.1:" << port << ": " << e.what()
+              << std::endl;
+    return nullptr;
   }
+  std::cerr << "velmar: demo server (a simulated IP-Symcon with a demo home) on http://127.0.0.1:"
+            << server->port() << "/api/" << std::endl;
+  return server;
+}
 
+ControllerSettings SettingsOf(const Options& options) {
   ControllerSettings settings;
   settings.shutdownInterval = std::chrono::milliseconds(
       static_cast<long long>(std::llround(options.shutdownMinutes * 60000.0)));
   settings.useTls = options.tls;
   settings.verifyTls = !options.insecure;
   settings.listenAddresses = options.listen;
-  Controller controller(settings);
-  controller.setObserver([](DisplayItem item, const DisplayState& state) {
-    std::u16string line;
-    switch (item) {
-      case DisplayItem::Status:
-        line = state.status;
-        break;
-      case DisplayItem::Telnet:
-        line = state.telnet;
-        break;
-      case DisplayItem::Version:
-        line = state.version;
-        break;
-      case DisplayItem::ConnectButton:
-        return;
-    }
-    if (line.empty()) return;
-    std::cout << text::Utf16ToUtf8(line) << std::endl;
-  });
+  return settings;
+}
 
-  controller.FormCreate();
-  Fields& fields = controller.fields();
-  fields.host = ToField(host);
-  fields.port = ToField(std::to_string(port));
-  fields.username = ToField(options.username);
-  fields.password = ToField(options.password);
-  fields.telnetPort = ToField(std::to_string(options.telnetPort));
-  fields.consoleChars = ToField(std::to_string(options.consoleChars));
-
-  ConnectResult result = controller.BtnConnectClick();
-  if (stop.requested()) {
-    controller.TimerShutdownTimer();
-    return kExitOk;
+// Prints each state the window would show, as it changes, on a line of its own on stdout.
+void PrintStates(DisplayItem item, const DisplayState& state) {
+  std::u16string line;
+  switch (item) {
+    case DisplayItem::Status:
+      line = state.status;
+      break;
+    case DisplayItem::Telnet:
+      line = state.telnet;
+      break;
+    case DisplayItem::Version:
+      line = state.version;
+      break;
+    case DisplayItem::ConnectButton:
+      return;
   }
+  if (line.empty()) return;
+  std::cout << text::Utf16ToUtf8(line) << std::endl;
+}
+
+// The exit status for a Connect that did not finish, after saying why on stderr.
+int ReportConnectFailure(const ConnectResult& result) {
   switch (result.outcome) {
     case ConnectOutcome::Done:
-      break;
+      return kExitOk;
     case ConnectOutcome::ServerCheckFailed:
       std::cerr << "velmar: the server check (IPS_GetKernelVersion) failed for " << result.url
                 << ": " << result.message << std::endl;
@@ -187,7 +173,11 @@ int Run(const Options& options) {
       std::cerr << "velmar: " << result.message << std::endl;
       return kExitUsage;
   }
+  return kExitUsage;
+}
 
+// Where the listener listens, a warning when that is not loopback only, and how to connect.
+void AnnounceListening(const Controller& controller, const Options& options) {
   std::vector<std::string> endpoints = controller.listener().boundEndpoints();
   std::cerr << "velmar: Telnet listening on " << JoinEndpoints(endpoints) << std::endl;
   bool exposed = options.listen.empty();
@@ -201,6 +191,34 @@ int Run(const Options& options) {
     std::cerr << "velmar: connect with: " << TelnetCommand(endpoints.front())
               << "   (type help in the shell; Ctrl+C here stops Velmar)" << std::endl;
   }
+}
+
+int Run(const Options& options) {
+  StopSignals stop;
+  api::InitializeRPCModule();
+
+  std::unique_ptr<sim::Simulator> demoServer;
+  std::string host = options.host;
+  int port = options.port;
+  if (options.demo) {
+    demoServer = StartDemoServer(options.demoPort);
+    if (!demoServer) return kExitServerCheck;
+    host = "127.0.0.1";
+    port = demoServer->port();
+  }
+
+  Controller controller(SettingsOf(options));
+  controller.setObserver(PrintStates);
+  controller.FormCreate();
+  const ConnectResult result =
+      controller.Connect({ToField(host), port, ToField(options.username), ToField(options.password),
+                          options.telnetPort, options.consoleChars});
+  if (stop.requested()) {
+    controller.TimerShutdownTimer();
+    return kExitOk;
+  }
+  if (result.outcome != ConnectOutcome::Done) return ReportConnectFailure(result);
+  AnnounceListening(controller, options);
 
   // Until the shutdown timer fires or a stop is requested; either switches the service off.
   stop.WaitUntil(controller.nextShutdown());
