@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "core/error.h"
+#include "platform/unique_fd.h"
 
 namespace velmar::shell::icmp {
 namespace {
@@ -30,14 +31,11 @@ constexpr std::size_t kDataSize = 32;
 class EchoSocket {
  public:
   EchoSocket(int fd, bool datagram) : fd_(fd), datagram_(datagram) {}
-  ~EchoSocket() { ::close(fd_); }
-  EchoSocket(const EchoSocket&) = delete;
-  EchoSocket& operator=(const EchoSocket&) = delete;
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
   bool datagram() const { return datagram_; }
 
  private:
-  int fd_;
+  platform::UniqueFd fd_;
   bool datagram_;
 };
 

@@ -29,16 +29,15 @@ std::string peerAddress(int fd) {
 Connection::Connection(int fd) : fd_(fd), peer_(peerAddress(fd)) {}
 
 Connection::~Connection() {
-  if (fd_ < 0) return;
+  if (!fd_.valid()) return;
   // Closing a socket with unread input makes the system reset the connection, and some
   // clients then throw away what they have not shown yet (the farewell, a failure line).
   // Read away what is left first; the socket is shut down, so this never waits.
-  ::shutdown(fd_, SHUT_RDWR);
+  ::shutdown(fd_.get(), SHUT_RDWR);
   char discard[4096];
   for (int i = 0; i < 16; ++i) {
-    if (::recv(fd_, discard, sizeof discard, MSG_DONTWAIT) <= 0) break;
+    if (::recv(fd_.get(), discard, sizeof discard, MSG_DONTWAIT) <= 0) break;
   }
-  ::close(fd_);
 }
 
 void Connection::failClosed(const char* what) {
@@ -49,7 +48,7 @@ void Connection::failClosed(const char* what) {
 void Connection::WriteBytes(std::string_view bytes) {
   while (!bytes.empty()) {
     if (closed_.load()) failClosed("the connection was closed");
-    const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    const ssize_t sent = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (sent < 0) {
       if (errno == EINTR) continue;
       failClosed(std::strerror(errno));
@@ -91,7 +90,7 @@ std::u16string Connection::InputLn() {
     if (closed_.load()) failClosed("the connection was closed");
     buffer_.resize(kReadChunk);
     bufferPos_ = 0;
-    const ssize_t got = ::recv(fd_, buffer_.data(), buffer_.size(), 0);
+    const ssize_t got = ::recv(fd_.get(), buffer_.data(), buffer_.size(), 0);
     if (got <= 0) {
       buffer_.clear();
       if (got < 0 && errno == EINTR) continue;
@@ -112,7 +111,7 @@ void Connection::Disconnect() {
     std::lock_guard lock(mutex_);
     if (closed_.exchange(true)) return;
   }
-  ::shutdown(fd_, SHUT_RDWR);
+  ::shutdown(fd_.get(), SHUT_RDWR);
   wake_.notify_all();
 }
 

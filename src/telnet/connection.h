@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/unique_fd.h"
 #include "telnet/line_input.h"
 #include "telnet/utf8_stream.h"
 
@@ -59,7 +60,7 @@ class Connection {
  private:
   [[noreturn]] void failClosed(const char* what);
 
-  int fd_;
+  platform::UniqueFd fd_;
   std::string peer_;
   std::atomic<bool> closed_{false};
   std::mutex mutex_;  // guards the wake-up of delay()

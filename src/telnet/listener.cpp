@@ -14,21 +14,15 @@
 
 #include "core/error.h"
 #include "platform/socket_address.h"
+#include "platform/unique_fd.h"
 #include "telnet/thread_stack.h"
 #include "text/encoding.h"
 
 namespace velmar::telnet {
 
 struct Listener::Socket {
-  int fd = -1;
+  platform::UniqueFd fd;
   std::string endpoint;
-
-  Socket() = default;
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  ~Socket() {
-    if (fd >= 0) ::close(fd);
-  }
 };
 
 struct Listener::Settings {
@@ -92,24 +86,24 @@ void Listener::switchOn() {
                   ": not a numeric IPv4 or IPv6 address");
     }
     auto socket = std::make_unique<Socket>();
-    socket->fd = ::socket(address->family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (socket->fd < 0) {
+    socket->fd.reset(::socket(address->family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!socket->fd.valid()) {
       if (want.optional && (errno == EAFNOSUPPORT || errno == EPROTONOSUPPORT)) continue;
       failListen(want.address, port, errno);
     }
     const int on = 1;
-    setsockopt(socket->fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    setsockopt(socket->fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (address->family() == AF_INET6) {
       // IPv4 has its own binding on the same port.
-      setsockopt(socket->fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+      setsockopt(socket->fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
     }
-    if (::bind(socket->fd, address->get(), address->length) != 0) {
+    if (::bind(socket->fd.get(), address->get(), address->length) != 0) {
       if (want.optional && (errno == EADDRNOTAVAIL || errno == EAFNOSUPPORT)) continue;
       failListen(want.address, port, errno);
     }
-    if (::listen(socket->fd, kListenQueue) != 0) failListen(want.address, port, errno);
+    if (::listen(socket->fd.get(), kListenQueue) != 0) failListen(want.address, port, errno);
     // With port 0 the first binding picks the port and the others follow it.
-    const auto bound = platform::LocalAddress(socket->fd);
+    const auto bound = platform::LocalAddress(socket->fd.get());
     if (!bound) failListen(want.address, port, errno);
     port = bound->port();
     socket->endpoint = platform::FormatEndpoint(*bound);
@@ -117,9 +111,12 @@ void Listener::switchOn() {
   }
   if (sockets.empty()) throw Error("Cannot listen for Telnet connections: no address to bind");
 
-  if (pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+  int wakePipe[2];
+  if (pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     throw Error(std::string("Cannot start the Telnet listener: ") + std::strerror(errno));
   }
+  wakeRead_.reset(wakePipe[0]);
+  wakeWrite_.reset(wakePipe[1]);
   settings_ = std::make_shared<const Settings>(Settings{loginMessage_, factory_});
   sockets_ = std::move(sockets);
   boundPort_ = port;
@@ -128,7 +125,7 @@ void Listener::switchOn() {
   try {
     reaper_ = std::thread([this] { reapLoop(); });
     for (const auto& socket : sockets_) {
-      acceptThreads_.emplace_back([this, fd = socket->fd] { acceptLoop(fd); });
+      acceptThreads_.emplace_back([this, fd = socket->fd.get()] { acceptLoop(fd); });
     }
   } catch (const std::system_error& e) {
     switchOff();
@@ -141,7 +138,7 @@ void Listener::switchOff() {
   active_ = false;
 
   // Stop accepting first, so that the set of connections is final.
-  [[maybe_unused]] const ssize_t ignored = ::write(wakePipe_[1], "x", 1);
+  [[maybe_unused]] const ssize_t ignored = ::write(wakeWrite_.get(), "x", 1);
   for (auto& thread : acceptThreads_) thread.join();
   acceptThreads_.clear();
   sockets_.clear();
@@ -170,9 +167,8 @@ void Listener::switchOff() {
   for (auto& entry : finished) pthread_join(entry.thread, nullptr);
   finished.clear();
 
-  ::close(wakePipe_[0]);
-  ::close(wakePipe_[1]);
-  wakePipe_[0] = wakePipe_[1] = -1;
+  wakeRead_.reset();
+  wakeWrite_.reset();
   settings_.reset();
   boundPort_ = 0;
 }
@@ -194,7 +190,7 @@ bool Listener::waitUntilNoConnections(std::chrono::milliseconds timeout) const {
 }
 
 void Listener::acceptLoop(int listenFd) {
-  pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+  pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
   for (;;) {
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
@@ -215,18 +211,16 @@ void Listener::acceptLoop(int listenFd) {
 }
 
 void Listener::startConnection(int fd) {
+  platform::UniqueFd owned(fd);
   const int on = 1;
   // Prompts and short lines should leave at once, not wait for the previous ACK.
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 
   std::lock_guard lock(mutex_);
-  if (stopping_) {
-    ::close(fd);
-    return;
-  }
+  if (stopping_) return;
   Entry& entry = entries_.emplace_back();
   entry.owner = this;
-  entry.connection = std::make_unique<Connection>(fd);
+  entry.connection = std::make_unique<Connection>(owned.release());
   entry.settings = settings_;
   entry.self = std::prev(entries_.end());
 

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/unique_fd.h"
 #include "telnet/connection.h"
 
 namespace velmar::telnet {
@@ -113,7 +114,7 @@ class Listener {
   std::uint16_t boundPort_ = 0;
   std::vector<std::unique_ptr<Socket>> sockets_;
   std::vector<std::thread> acceptThreads_;
-  int wakePipe_[2] = {-1, -1};
+  platform::UniqueFd wakeRead_, wakeWrite_;  // the pipe that wakes the accept threads
   std::shared_ptr<const Settings> settings_;
 
   mutable std::mutex mutex_;  // guards entries_ and stopping_
