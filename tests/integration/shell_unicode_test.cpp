@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "shell_list_fixture.h"
+#include "shell_fixture.h"
 
 namespace velmar::testing {
 namespace {
