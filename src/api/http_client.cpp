@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <mutex>
 #include <optional>
 
@@ -13,9 +14,31 @@ namespace {
 
 std::once_flag gCurlInitOnce;
 
+// Where curl puts the body of one transfer, and the limit it must stay under.
+struct BodySink {
+  CURL* handle;
+  HttpReply* reply;
+  std::size_t maxBytes;
+  bool tooLarge = false;
+};
+
 size_t CollectBody(char* data, size_t size, size_t count, void* userdata) {
-  static_cast<HttpReply*>(userdata)->body.append(data, size * count);
-  return size * count;
+  auto& sink = *static_cast<BodySink*>(userdata);
+  std::string& body = sink.reply->body;
+  const std::size_t bytes = size * count;
+  if (body.size() + bytes > sink.maxBytes) {
+    sink.tooLarge = true;
+    return 0;  // ends the transfer with a write error
+  }
+  if (body.empty()) {
+    // A body of known size gets its room at once rather than doubling its way up.
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(sink.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+        length > 0 && static_cast<std::size_t>(length) <= sink.maxBytes)
+      body.reserve(static_cast<std::size_t>(length));
+  }
+  body.append(data, bytes);
+  return bytes;
 }
 
 size_t CollectHeader(char* data, size_t size, size_t count, void* userdata) {
@@ -129,7 +152,15 @@ HttpReply HttpClient::PostWithCurl(const HttpPost& request) {
   if (!request.authorization.empty()) headers.Add("Authorization: " + request.authorization);
 
   HttpReply reply;
+  BodySink sink{handle_, &reply, request.maxReplyBytes};
   char errorText[CURL_ERROR_SIZE] = {};
+  // Connecting gives up after the connect limit; the whole transfer, interim replies and
+  // trailers included, after the request's limit (0: none).
+  const long connectSeconds = request.timeoutSeconds > 0
+                                  ? std::min(request.timeoutSeconds, kConnectTimeoutSeconds)
+                                  : kConnectTimeoutSeconds;
+  curl_easy_setopt(handle_, CURLOPT_CONNECTTIMEOUT, connectSeconds);
+  curl_easy_setopt(handle_, CURLOPT_TIMEOUT, static_cast<long>(request.timeoutSeconds));
   curl_easy_setopt(handle_, CURLOPT_URL, request.url.c_str());
   curl_easy_setopt(handle_, CURLOPT_POST, 1L);
   curl_easy_setopt(handle_, CURLOPT_POSTFIELDS, request.body.data());
@@ -139,7 +170,7 @@ HttpReply HttpClient::PostWithCurl(const HttpPost& request) {
   curl_easy_setopt(handle_, CURLOPT_FRESH_CONNECT, request.freshConnection ? 1L : 0L);
   curl_easy_setopt(handle_, CURLOPT_SSL_VERIFYPEER, request.verifyPeer ? 1L : 0L);
   curl_easy_setopt(handle_, CURLOPT_SSL_VERIFYHOST, request.verifyPeer ? 2L : 0L);
-  curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &reply);
+  curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(handle_, CURLOPT_HEADERDATA, &reply);
   curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, errorText);
 
@@ -154,6 +185,18 @@ HttpReply HttpClient::PostWithCurl(const HttpPost& request) {
   if (TransfersAborted()) {
     CloseConnection();
     throw Error(kAbortedMessage);
+  }
+  if (sink.tooLarge) {
+    CloseConnection();
+    throw Error(ReplyTooLargeMessage(request.maxReplyBytes));
+  }
+  if (result == CURLE_OPERATION_TIMEDOUT && request.timeoutSeconds > 0) {
+    // Connected but not done in time: the request's own limit. A connect that timed out keeps
+    // curl's message, which says so.
+    curl_off_t connected = 0;
+    curl_easy_getinfo(handle_, CURLINFO_CONNECT_TIME_T, &connected);
+    CloseConnection();
+    if (connected > 0) throw Error(NoAnswerMessage(request.timeoutSeconds));
   }
   if (result != CURLE_OK) {
     std::string message = errorText[0] != '\0' ? errorText : curl_easy_strerror(result);

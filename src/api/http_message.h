@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace velmar::api {
@@ -12,6 +14,26 @@ struct HttpReply {
   std::string body;
 };
 
+// A reply body far beyond any real one (a list of 50000 object IDs is about 0.3 MB) fails:
+// a broken server must not make a session hold gigabytes.
+inline constexpr std::size_t kMebibyte = 1024 * 1024;
+inline constexpr std::size_t kDefaultMaxReplyBytes = 32 * kMebibyte;
+
+inline constexpr std::int32_t kConnectTimeoutSeconds = 10;
+
+// What a request that ran out of time raises.
+inline std::string NoAnswerMessage(std::int32_t seconds) {
+  return "The server did not answer within " + std::to_string(seconds) +
+         (seconds == 1 ? " second." : " seconds.");
+}
+
+// What a reply over the size limit raises.
+inline std::string ReplyTooLargeMessage(std::size_t maxBytes) {
+  if (maxBytes % kMebibyte == 0)
+    return "The server's reply is larger than " + std::to_string(maxBytes / kMebibyte) + " MiB.";
+  return "The server's reply is larger than " + std::to_string(maxBytes) + " bytes.";
+}
+
 // One request as the transport wants it sent.
 struct HttpPost {
   std::string url;
@@ -21,6 +43,11 @@ struct HttpPost {
   // Open a new connection for this request even when the last one is still open, and close
   // that one. Plain HTTP to a numeric address always does.
   bool freshConnection = false;
+  // The whole reply must have arrived this many seconds after the request started; 0 waits
+  // for ever. Connecting gives up after kConnectTimeoutSeconds (or this time, if shorter).
+  std::int32_t timeoutSeconds = 0;
+  // A reply body larger than this fails the request.
+  std::size_t maxReplyBytes = kDefaultMaxReplyBytes;
 };
 
 }  // namespace velmar::api

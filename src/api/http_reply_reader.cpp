@@ -44,17 +44,16 @@ int StatusOf(std::string_view line) {
   return status;
 }
 
-std::size_t ParseLength(std::string_view text, int base, const char* what) {
+}  // namespace
+
+std::size_t HttpReplyReader::ParseLength(std::string_view text, int base, const char* what) const {
   std::size_t value = 0;
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
   if (text.empty() || error != std::errc() || end != text.data() + text.size())
     throw Error(std::string("The server's reply has an invalid ") + what + ".");
-  if (value > HttpReplyReader::kMaxBodyBytes)
-    throw Error("The server's reply is larger than 256 MiB.");
+  if (value > maxBodyBytes_) throw Error(ReplyTooLargeMessage(maxBodyBytes_));
   return value;
 }
-
-}  // namespace
 
 std::string_view HttpReplyReader::Unread() const {
   return std::string_view(buffer_).substr(consumed_);
@@ -76,8 +75,7 @@ bool HttpReplyReader::TakeLine(std::string_view& line) {
 }
 
 void HttpReplyReader::TakeBody(std::size_t count) {
-  if (reply_.body.size() + count > kMaxBodyBytes)
-    throw Error("The server's reply is larger than 256 MiB.");
+  if (reply_.body.size() + count > maxBodyBytes_) throw Error(ReplyTooLargeMessage(maxBodyBytes_));
   reply_.body.append(buffer_, consumed_, count);
   consumed_ += count;
 }
@@ -129,6 +127,9 @@ void HttpReplyReader::StartBody(std::string_view head) {
     phase_ = Phase::UntilEnd;
   } else {
     remaining_ = *length;
+    // The body's size is known (and within the limit): one allocation instead of a string that
+    // doubles its way up and briefly holds twice the body while it moves.
+    reply_.body.reserve(remaining_);
     phase_ = remaining_ == 0 ? Phase::Done : Phase::Body;
   }
 }

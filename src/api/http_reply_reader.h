@@ -17,7 +17,9 @@ class HttpReplyReader {
   // Larger heads or bodies are refused: a broken server must not grow a thread's memory
   // without bound.
   static constexpr std::size_t kMaxHeadBytes = 64 * 1024;
-  static constexpr std::size_t kMaxBodyBytes = 256 * 1024 * 1024;
+
+  explicit HttpReplyReader(std::size_t maxBodyBytes = kDefaultMaxReplyBytes)
+      : maxBodyBytes_(maxBodyBytes) {}
 
   // Takes the next bytes; returns true once the response is complete. Bytes after the end of
   // the response are ignored.
@@ -38,6 +40,9 @@ class HttpReplyReader {
   void TakeBody(std::size_t count);
   bool TakeRemaining();
   void StartBody(std::string_view head);
+  std::size_t ParseLength(std::string_view text, int base, const char* what) const;
+
+  std::size_t maxBodyBytes_;
 
   Phase phase_ = Phase::Head;
   std::string buffer_;  // bytes received and not consumed yet, from consumed_ on

@@ -1,5 +1,6 @@
 #include "api/json_rpc.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -42,6 +43,9 @@ void StoreSettings(Settings settings) {
   std::lock_guard lock(gSettingsMutex);
   gSettings = std::move(snapshot);
 }
+
+std::atomic<std::int32_t> gRequestTimeoutSeconds{kDefaultRequestTimeoutSeconds};
+std::atomic<std::size_t> gMaxReplyBytes{kDefaultMaxReplyBytes};
 
 // What a thread's client keeps from one request to the next.
 struct ThreadClient {
@@ -140,6 +144,15 @@ void InitializeRPC(const std::string& host, std::int32_t port, bool useSSL,
                  .verification = verification});
 }
 
+void SetRequestLimits(const RequestLimits& limits) {
+  gRequestTimeoutSeconds.store(limits.timeoutSeconds);
+  gMaxReplyBytes.store(limits.maxReplyBytes);
+}
+
+RequestLimits CurrentRequestLimits() {
+  return {gRequestTimeoutSeconds.load(), gMaxReplyBytes.load()};
+}
+
 void InitializeRPCForThread() {
   if (tClient) throw Error("Cannot Initialize RPC twice for one thread!");
   tClient = std::make_unique<ThreadClient>();
@@ -187,6 +200,8 @@ JsonRef MakeRPCRequestEx(const std::string& method, const JsonRef& params) {
   post.body = text::UnicodeToCodePage(requestText);
   post.verifyPeer = settings.verification == TlsVerification::Verify;
   post.freshConnection = !settings.useSSL;
+  post.timeoutSeconds = gRequestTimeoutSeconds.load();
+  post.maxReplyBytes = gMaxReplyBytes.load();
 
   HttpReply reply = client.http.Post(post);
 

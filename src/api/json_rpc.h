@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,6 +35,16 @@ void FinalizeRPCModule();
 void InitializeRPC(const std::string& host, std::int32_t port, bool useSSL,
                    const std::string& username, const std::string& password,
                    TlsVerification verification = TlsVerification::Verify);
+
+// How long a request may take and how large its reply may be, for every request of the
+// process from the next one on. The defaults suit the window, which has no field for them.
+inline constexpr std::int32_t kDefaultRequestTimeoutSeconds = 60;
+struct RequestLimits {
+  std::int32_t timeoutSeconds = kDefaultRequestTimeoutSeconds;  // 0: wait for ever
+  std::size_t maxReplyBytes = kDefaultMaxReplyBytes;
+};
+void SetRequestLimits(const RequestLimits& limits);
+RequestLimits CurrentRequestLimits();
 
 // Gives the calling thread its own HTTP client; an error when it has one already.
 void InitializeRPCForThread();

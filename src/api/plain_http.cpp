@@ -1,8 +1,10 @@
 #include "api/plain_http.h"
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -74,6 +76,12 @@ std::string PlainRequestBytes(const PlainTarget& target, const HttpPost& request
   return bytes;
 }
 
+int PlainHttpConnection::Deadline::PollMilliseconds() const {
+  if (!at) return -1;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(*at - Clock::now()).count();
+  return static_cast<int>(std::clamp<long long>(left, 0, 24LL * 3600 * 1000));
+}
+
 void PlainHttpConnection::Close() {
   if (fd_ >= 0) sockets_.Close(fd_);
   fd_ = -1;
@@ -82,10 +90,23 @@ void PlainHttpConnection::Close() {
 HttpReply PlainHttpConnection::Post(const PlainTarget& target, const HttpPost& request) {
   // Every request has a connection of its own; the previous one is done with now.
   Close();
+  const Clock::time_point start = Clock::now();
+  Deadline whole;
+  if (request.timeoutSeconds > 0) {
+    whole.at = start + std::chrono::seconds(request.timeoutSeconds);
+    whole.seconds = request.timeoutSeconds;
+  }
+  Deadline connecting = whole;
+  const Clock::time_point connectEnd = start + std::chrono::seconds(kConnectTimeoutSeconds);
+  if (!connecting.at || connectEnd < *connecting.at) {
+    connecting.at = connectEnd;
+    connecting.seconds = kConnectTimeoutSeconds;
+    connecting.connectLimit = true;
+  }
   try {
-    Connect(target);
-    Send(PlainRequestBytes(target, request));
-    return Receive();
+    Connect(target, connecting);
+    Send(PlainRequestBytes(target, request), whole);
+    return Receive(whole, request.maxReplyBytes);
   } catch (const Error&) {
     Close();
     if (TransfersAborted()) throw Error(kAbortedMessage);
@@ -93,7 +114,7 @@ HttpReply PlainHttpConnection::Post(const PlainTarget& target, const HttpPost& r
   }
 }
 
-void PlainHttpConnection::Connect(const PlainTarget& target) {
+void PlainHttpConnection::Connect(const PlainTarget& target, const Deadline& deadline) {
   fd_ = sockets_.Open(target.address.family(), SOCK_STREAM, 0);
   if (fd_ < 0) {
     if (errno == ECANCELED) throw Error(kAbortedMessage);
@@ -115,8 +136,14 @@ void PlainHttpConnection::Connect(const PlainTarget& target) {
       error = 0;
       break;
     }
-    // The time slice ran out (EINPROGRESS, then EALREADY) or a signal came: wait on.
+    // The time slice ran out (EINPROGRESS, then EALREADY) or a signal came: wait on, unless
+    // the time for connecting is up.
     if (error != EINPROGRESS && error != EALREADY && error != EINTR) break;
+    if (deadline.Passed()) {
+      if (!deadline.connectLimit) throw Error(NoAnswerMessage(deadline.seconds));
+      throw Error("Failed to connect to " + target.host + " port " + std::to_string(target.port) +
+                  ": no answer within " + std::to_string(kConnectTimeoutSeconds) + " seconds.");
+    }
     error = 0;
   }
   if (error != 0)
@@ -124,7 +151,7 @@ void PlainHttpConnection::Connect(const PlainTarget& target) {
                 ": " + SystemText(error));
 }
 
-void PlainHttpConnection::Send(const std::string& bytes) {
+void PlainHttpConnection::Send(const std::string& bytes, const Deadline& deadline) {
   std::size_t sent = 0;
   while (sent < bytes.size()) {
     ssize_t count = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -134,14 +161,27 @@ void PlainHttpConnection::Send(const std::string& bytes) {
       throw Error(kAbortedMessage);
     } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
       throw Error("Sending the request to the server failed: " + SystemText(errno));
+    } else if (deadline.Passed()) {
+      throw Error(NoAnswerMessage(deadline.seconds));
     }
   }
 }
 
-HttpReply PlainHttpConnection::Receive() {
-  HttpReplyReader reader;
+HttpReply PlainHttpConnection::Receive(const Deadline& deadline, std::size_t maxReplyBytes) {
+  HttpReplyReader reader(maxReplyBytes);
   char buffer[16 * 1024];
   for (;;) {
+    if (deadline.Passed()) throw Error(NoAnswerMessage(deadline.seconds));
+    // However the server delays (silence, endless interim replies or trailers, a trickle of
+    // bytes), the reply must be complete by the deadline. An abort shuts the socket down,
+    // which ends this wait too.
+    pollfd ready{fd_, POLLIN, 0};
+    const int polled = ::poll(&ready, 1, deadline.PollMilliseconds());
+    if (polled == 0) throw Error(NoAnswerMessage(deadline.seconds));
+    if (polled < 0) {
+      if (errno == EINTR) continue;
+      throw Error("Receiving the reply from the server failed: " + SystemText(errno));
+    }
     ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
     if (count > 0) {
       if (reader.Feed(std::string_view(buffer, static_cast<std::size_t>(count))))

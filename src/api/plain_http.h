@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -30,7 +31,7 @@ std::string PlainRequestBytes(const PlainTarget& target, const HttpPost& request
 // Plain HTTP/1.1 over a TCP connection of its own per request: the lean path for the common
 // case of a server on a numeric address without TLS. The connection of the last request stays
 // open until the next request starts or Close() is called. AbortAllTransfers() cuts its waits
-// short.
+// short; the request's time limit ends them (see HttpPost).
 class PlainHttpConnection {
  public:
   explicit PlainHttpConnection(SocketRegistration& sockets) : sockets_(sockets) {}
@@ -44,9 +45,19 @@ class PlainHttpConnection {
   void Close();
 
  private:
-  void Connect(const PlainTarget& target);
-  void Send(const std::string& bytes);
-  HttpReply Receive();
+  using Clock = std::chrono::steady_clock;
+  // When the request must be done by, and what to say when that moment has passed.
+  struct Deadline {
+    std::optional<Clock::time_point> at;
+    std::int32_t seconds = 0;
+    bool connectLimit = false;  // the limit of connecting, not of the whole request
+    bool Passed() const { return at && Clock::now() >= *at; }
+    int PollMilliseconds() const;  // what is left for poll(2): -1 for no limit
+  };
+
+  void Connect(const PlainTarget& target, const Deadline& deadline);
+  void Send(const std::string& bytes, const Deadline& deadline);
+  HttpReply Receive(const Deadline& deadline, std::size_t maxReplyBytes);
 
   SocketRegistration& sockets_;
   int fd_ = -1;

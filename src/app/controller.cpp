@@ -11,6 +11,7 @@
 #include "text/arguments.h"
 #include "text/console_layout.h"
 #include "text/encoding.h"
+#include "text/inert.h"
 
 namespace velmar::app {
 
@@ -86,9 +87,10 @@ ConnectResult Controller::Connect(const ConnectInput& input) {
         host, port, settings_.useTls, username, password,
         settings_.verifyTls ? api::TlsVerification::Verify : api::TlsVerification::Skip);
     std::string version = api::IPS_GetKernelVersion();
-    setVersion(u"IPS Version " + text::CodePageToUnicode(version) + u" detected.");
+    setVersion(u"IPS Version " + text::Inert(text::CodePageToUnicode(version)) + u" detected.");
   } catch (const std::exception& e) {
-    return {ConnectOutcome::ServerCheckFailed, e.what(), url};
+    // The message may carry the server's own error text.
+    return {ConnectOutcome::ServerCheckFailed, text::InertUtf8(e.what()), url};
   }
   setStatus(kStatusConnected, StatusColor::Green);
 
@@ -119,12 +121,22 @@ ConnectResult Controller::Connect(const ConnectInput& input) {
   }
   setTelnet(kTelnetOnline, StatusColor::Green);
 
-  // The console width for all Telnet output.
+  // The console width for all Telnet output. A width beyond what any terminal shows would only
+  // make the pages laid out for it grow without use.
+  std::int32_t consoleChars = 0;
   try {
-    text::gConsoleChars.store(input.consoleChars.Read());
+    consoleChars = input.consoleChars.Read();
   } catch (const Error& e) {
     return {ConnectOutcome::ConsoleCharsInvalid, e.what(), url};
   }
+  if (consoleChars > kMaxConsoleChars) {
+    return {ConnectOutcome::ConsoleCharsInvalid,
+            "'" + text::Utf16ToUtf8(input.consoleChars.Text()) +
+                "' is not a valid console width (at most " + std::to_string(kMaxConsoleChars) +
+                " characters)",
+            url};
+  }
+  text::gConsoleChars.store(consoleChars);
   setConnectEnabled(false);
   return {ConnectOutcome::Done, {}, url};
 }

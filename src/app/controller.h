@@ -102,8 +102,11 @@ enum class ConnectOutcome {
   ServerCheckFailed,    // a field, the settings or the kernel version call failed
   TelnetPortInvalid,    // the Telnet port field is not a port number
   ListenFailed,         // the listener could not be switched on
-  ConsoleCharsInvalid,  // the console width field is not a number
+  ConsoleCharsInvalid,  // the console width field is not a number, or above kMaxConsoleChars
 };
+
+// The widest console the Telnet output is laid out for.
+inline constexpr std::int32_t kMaxConsoleChars = 1000;
 
 struct ConnectResult {
   ConnectOutcome outcome = ConnectOutcome::Done;

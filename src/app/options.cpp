@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/controller.h"
 #include "platform/executable_version.h"
 #include "platform/socket_address.h"
 #include "text/encoding.h"
@@ -19,6 +20,8 @@ namespace {
 
 // About nine years: any longer and the deadline would not fit the clock's range.
 constexpr double kMaxShutdownMinutes = 5e6;
+constexpr int kMaxRequestTimeoutSeconds = 86400;
+constexpr int kMaxReplyMib = 4096;
 
 constexpr const char* kDescription =
     "Velmar puts a Telnet shell on an IP-Symcon home-automation server. It checks the\n"
@@ -92,6 +95,15 @@ void AddServerOptions(CLI::App& app, Options& o, ParseState& later) {
                  "read the password from the first line of FILE")
       ->excludes(password)
       ->type_name("FILE");
+  app.add_option("--request-timeout", o.requestTimeoutSeconds,
+                 "give up on a server reply after SECONDS (0 = wait for ever)")
+      ->capture_default_str()
+      ->type_name("SECONDS")
+      ->check(CLI::Range(0, kMaxRequestTimeoutSeconds).description(""));
+  app.add_option("--max-reply-mib", o.maxReplyMib, "refuse server replies larger than N MiB")
+      ->capture_default_str()
+      ->type_name("N")
+      ->check(CLI::Range(1, kMaxReplyMib).description(""));
 }
 
 void AddTelnetOptions(CLI::App& app, Options& o, ParseState& later) {
@@ -102,7 +114,7 @@ void AddTelnetOptions(CLI::App& app, Options& o, ParseState& later) {
   app.add_option("--console-chars", o.consoleChars, "console width in characters for Telnet output")
       ->capture_default_str()
       ->type_name("N")
-      ->check(CLI::Range(1, std::numeric_limits<int>::max()).description(""));
+      ->check(CLI::Range(1, kMaxConsoleChars).description(""));
   app.add_option("--listen", o.listen,
                  "listen only on this numeric address (repeatable; default: all)")
       ->type_name("ADDR")
@@ -159,7 +171,8 @@ ParsedCommandLine UsageError(const CLI::ParseError& e) {
   result.exitCode = kExitUsage;
   result.err = "velmar: " + std::string(e.what()) + "\n" +
                "Usage: velmar [--host TEXT] [--port N] [--username TEXT] [--password TEXT | "
-               "--password-file FILE] [--telnet-port N] [--console-chars N] [--listen "
+               "--password-file FILE] [--request-timeout SECONDS] [--max-reply-mib N] "
+               "[--telnet-port N] [--console-chars N] [--listen "
                "ADDR]... [--shutdown-minutes X] [--tls [--insecure]] [--demo [--demo-port "
                "N]]\n"
                "Run 'velmar --help' for what each option does.\n";

@@ -20,6 +20,8 @@ struct Options {
   std::string password;
   int telnetPort = 23;  // 2323 with --demo unless given
   int consoleChars = 80;
+  int requestTimeoutSeconds = 60;  // 0: wait for ever
+  int maxReplyMib = 32;
   std::vector<std::string> listen;  // numeric addresses; empty: IPv4 and IPv6 wildcards
   double shutdownMinutes = 10;      // 0: never
   bool tls = false;

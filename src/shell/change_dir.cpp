@@ -10,6 +10,7 @@
 #include "core/error.h"
 #include "shell/object_argument.h"
 #include "text/arguments.h"
+#include "text/inert.h"
 
 namespace velmar::shell {
 
@@ -31,17 +32,24 @@ std::optional<std::int32_t> TargetID(telnet::Session& session, const std::u16str
   return id;
 }
 
-// The names from the root down to `record`, joined by backslashes.
+// The names from the root down to `record`, joined by backslashes, each made inert: the path
+// becomes the prompt.
 std::u16string PathOf(api::IPSObject record) {
-  std::u16string path = record.Name();
-  // A parent chain that runs in a circle would otherwise be followed for ever.
+  std::u16string path = text::Inert(record.Name());
+  // A parent chain that runs in a circle, or one that a broken server makes up without end,
+  // would otherwise be followed for ever.
   std::unordered_set<std::int32_t> seen{record.ID()};
+  std::size_t levels = 0;
   while (record.ID() != 0) {
+    if (++levels > kMaxPathLevels) {
+      throw Error("The parents of object #" + std::to_string(record.ID()) + " go more than " +
+                  std::to_string(kMaxPathLevels) + " levels deep");
+    }
     record = api::IPSObject(api::IPS_GetObject(record.Parent()));
     if (!seen.insert(record.ID()).second) {
       throw Error("The parents of object #" + std::to_string(record.ID()) + " form a circle");
     }
-    path = record.Name() + u"\\" + path;
+    path = text::Inert(record.Name()) + u"\\" + path;
   }
   return path;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,6 +19,10 @@ namespace velmar::shell {
 // and the argument, when no such object exists.
 std::optional<std::int32_t> DestinationID(telnet::Session& session,
                                           const std::u16string& destination);
+
+// A path from the root with more levels than this is taken for a broken server and ends the
+// command the way a circle of parents does; real trees are a handful of levels deep.
+inline constexpr std::size_t kMaxPathLevels = 1000;
 
 void ChangeDir(telnet::Session& session, const std::u16string& command);
 

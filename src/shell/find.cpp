@@ -9,6 +9,7 @@
 #include "text/case_fold.h"
 #include "text/console_layout.h"
 #include "text/encoding.h"
+#include "text/inert.h"
 
 namespace velmar::shell {
 namespace {
@@ -80,7 +81,8 @@ void Find(telnet::Session& session, const std::u16string& command) {
   for (const std::uint16_t id : objectlist) {
     // The name reads as in the records, whether the server sends raw UTF-8 or escapes.
     const std::u16string objectName = api::IPS_GetNameUnicode(id);
-    std::u16string output = FindProgressLine(id, objectName, text::gConsoleChars.load());
+    std::u16string output =
+        FindProgressLine(id, text::Inert(objectName), text::gConsoleChars.load());
     if (NameMatches(objectName, pattern, options)) {
       ++n;
       output += u"\r\n";

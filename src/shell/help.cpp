@@ -191,16 +191,22 @@ std::vector<std::u16string> WrapHelpLines(const std::vector<std::u16string>& lin
     for (const auto& piece : text::explode(line, u' ', false, false)) {
       words.push_back(trimKeepingColours(piece));
     }
+    // The visible length of the line being filled is kept as it grows, so that the layout costs
+    // one pass over each paragraph whatever the width.
     std::u16string newLine;
+    std::int32_t newLineLength = 0;
     while (!words.empty()) {
       const std::u16string& word = words.front();
-      if (visibleLength(word) + visibleLength(newLine) + 1 < width) {
+      const std::int32_t wordLength = visibleLength(word);
+      if (wordLength + newLineLength + 1 < width) {
         newLine += word;
         newLine += u' ';
+        newLineLength += wordLength + 1;
         words.pop_front();
       } else if (!newLine.empty()) {
         out.push_back(trimKeepingColours(newLine));
         newLine.clear();
+        newLineLength = 0;
       } else {
         out.push_back(word);  // longer than any line: stands alone, unsplit
         words.pop_front();

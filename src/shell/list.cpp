@@ -11,6 +11,7 @@
 #include "shell/object_argument.h"
 #include "text/arguments.h"
 #include "text/encoding.h"
+#include "text/inert.h"
 
 namespace velmar::shell {
 
@@ -105,12 +106,12 @@ std::optional<TypeAndValue> DescribeChild(std::int32_t id, const api::IPSObject&
       api::IPSInstance instance(api::IPS_GetInstance(id));
       if (!InstanceSelected(instance.ModuleType(), s)) return std::nullopt;
       return TypeAndValue{formatObjectType(u"Instance", children, ConsoleColor::ccWhite),
-                          obj.Summary()};
+                          text::Inert(obj.Summary())};
     }
     case IPSObjectType::otVariable: {
       if (!s.ListVariable) return std::nullopt;
       api::IPSVariable variable(api::IPS_GetVariable(id));
-      std::u16string value = variable.ValueBuffer();
+      std::u16string value = text::Inert(variable.ValueBuffer());
       if (variable.VariableType() == IPSVariableType::vtString) value = u"\"" + value + u"\"";
       return TypeAndValue{formatObjectType(VariableTypeWord(variable.VariableType()), children,
                                            ConsoleColor::ccBlue),
@@ -119,7 +120,7 @@ std::optional<TypeAndValue> DescribeChild(std::int32_t id, const api::IPSObject&
     case IPSObjectType::otScript: {
       if (!s.ListScript) return std::nullopt;
       api::IPSScript script(api::IPS_GetScript(obj.ID()));
-      std::u16string value = script.ScriptFile();
+      std::u16string value = text::Inert(script.ScriptFile());
       if (script.IsBroken()) value = u"\x1b[31m!!\x1b[0m" + value;
       return TypeAndValue{formatObjectType(u"Script", children, ConsoleColor::ccRed),
                           std::move(value)};
@@ -242,7 +243,7 @@ void List(telnet::Session& session, const std::u16string& command) {
     line += u' ';
     line += described->type;
     line += u' ';
-    line += nameField;
+    line += text::Inert(nameField);
     line += u' ';
     line += described->value;
     lines.push_back({obj.Position(), NameKey(nameField), std::move(line)});
@@ -254,7 +255,7 @@ void List(telnet::Session& session, const std::u16string& command) {
   // The name reads like the names of the object records, so that "Küche" or "Łazienka"
   // reads the same in both places.
   const std::u16string name = api::IPS_GetNameUnicode(category);
-  output.push_back(u" -Showing Object: " + text::IntToStr(category) + u" - " + name);
+  output.push_back(u" -Showing Object: " + text::IntToStr(category) + u" - " + text::Inert(name));
   output.emplace_back();
   for (ListLine& line : lines) output.push_back(std::move(line.text));
   session.WriteFormated(output);

@@ -9,6 +9,7 @@
 #include "text/arguments.h"
 #include "text/encoding.h"
 #include "text/html.h"
+#include "text/inert.h"
 
 namespace velmar::shell {
 namespace {
@@ -67,7 +68,10 @@ void RunScript(telnet::Session& session, const std::u16string& command) {
     // character of the output read as the script wrote them.
     const std::u16string scriptResult = api::IPS_RunScriptWaitUnicode(*id);
     session.WriteLn(u"---");
-    session.WriteLn(text::Html2Txt(BreakTagsToLineEnds(scriptResult)));
+    // What the script printed may hold anything: only its line breaks and tabs reach the
+    // terminal as such.
+    session.WriteLn(text::Inert(text::Html2Txt(BreakTagsToLineEnds(scriptResult)),
+                                text::InertLayout::KeepLines));
     return;
   }
 

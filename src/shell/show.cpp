@@ -10,6 +10,7 @@
 #include "text/arguments.h"
 #include "text/colors.h"
 #include "text/encoding.h"
+#include "text/inert.h"
 
 namespace velmar::shell {
 
@@ -29,7 +30,7 @@ std::u16string DateTimeText(api::DateTime value) {
 
 void AddVariableLines(std::int32_t id, std::vector<std::u16string>& output) {
   const api::IPSVariable variable(api::IPS_GetVariable(id));
-  std::u16string value = variable.ValueBuffer();
+  std::u16string value = text::Inert(variable.ValueBuffer());
   switch (variable.VariableType()) {
     case IPSVariableType::vtBoolean:
       output.push_back(u"     Variable Typ: \t\tBoolean");
@@ -65,7 +66,7 @@ void AddTypeLines(const api::IPSObject& obj, std::int32_t id, std::vector<std::u
     case IPSObjectType::otScript: {
       output.push_back(u"   Object Typ: \t\t" + text::Colorize(u"Script", ConsoleColor::ccRed));
       const api::IPSScript script(api::IPS_GetScript(obj.ID()));
-      output.push_back(u"     File: \t\t\t" + script.ScriptFile());
+      output.push_back(u"     File: \t\t\t" + text::Inert(script.ScriptFile()));
       output.push_back(u"     Last Execute: \t\t" + DateTimeText(script.Executed()));
       break;
     }
@@ -96,13 +97,13 @@ void Show(telnet::Session& session, const std::u16string& command) {
       u" This command needs to be enhanced. Still a lot of work to do...", u""};
   const api::IPSObject record(api::IPS_GetObject(*id));
   output.push_back(u"   Object ID: \t\t" + text::IntToStr(record.ID()));
-  output.push_back(u"   Object Name: \t\t" + record.Name());
-  output.push_back(u"   Object Info: \t\t" + record.Info());
-  output.push_back(u"   Object Summary: \t\t" + record.Summary());
+  output.push_back(u"   Object Name: \t\t" + text::Inert(record.Name()));
+  output.push_back(u"   Object Info: \t\t" + text::Inert(record.Info()));
+  output.push_back(u"   Object Summary: \t\t" + text::Inert(record.Summary()));
   output.push_back(u"   Object has Children: \t" + BoolText(record.HasChildren()));
   output.push_back(u"   Object is Hidden: \t" + BoolText(record.IsHidden()));
-  output.push_back(u"   Object Ident: \t\t" + record.Ident());
-  output.push_back(u"   Object Icon: \t\t" + record.Icon());
+  output.push_back(u"   Object Ident: \t\t" + text::Inert(record.Ident()));
+  output.push_back(u"   Object Icon: \t\t" + text::Inert(record.Icon()));
   AddTypeLines(record, *id, output);
   session.WriteFormated(output);
 }

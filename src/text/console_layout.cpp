@@ -11,23 +11,27 @@ namespace {
 
 constexpr char16_t kEsc = u'\x1b';
 
-// The hidden-character count without the 32-bit limit of the public result, so that widths
-// derived from it cannot overflow however many sequences a text holds.
+// The hidden-character count without the 32-bit limit of the public result. Only a complete
+// select-graphic-rendition sequence (ESC "[", digits and semicolons, "m") is hidden: that is
+// every sequence this program writes, and any other text that merely starts with an ESC and
+// meets an "m" later is visible width. One pass over the text.
 std::int64_t CountHidden64(std::u16string_view value) {
   std::int64_t count = 0;
-  // First "m" at or after the current ESC. ESC positions only grow, so this position only
-  // moves forward and the whole count takes one pass over the text.
-  std::size_t nextM = 0;
-  bool noMoreM = false;
-  for (std::size_t esc = value.find(kEsc); esc != std::u16string_view::npos && !noMoreM;
-       esc = value.find(kEsc, esc + 1)) {
-    if (nextM < esc) nextM = esc;
-    nextM = value.find(u'm', nextM);
-    if (nextM == std::u16string_view::npos) {
-      noMoreM = true;  // no later ESC can be closed either
-    } else {
-      count += static_cast<std::int64_t>(nextM - esc + 1);
+  std::size_t esc = value.find(kEsc);
+  while (esc != std::u16string_view::npos) {
+    std::size_t end = esc + 1;
+    if (end < value.size() && value[end] == u'[') {
+      ++end;
+      while (end < value.size() &&
+             ((value[end] >= u'0' && value[end] <= u'9') || value[end] == u';'))
+        ++end;
+      if (end < value.size() && value[end] == u'm') {
+        count += static_cast<std::int64_t>(end - esc + 1);
+        esc = value.find(kEsc, end + 1);
+        continue;
+      }
     }
+    esc = value.find(kEsc, esc + 1);
   }
   return count;
 }

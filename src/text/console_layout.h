@@ -12,9 +12,9 @@ namespace velmar::text {
 // control window, read by connection threads; a new width applies to the next line written.
 inline std::atomic<std::int32_t> gConsoleChars{80};
 
-// Number of characters in `value` that belong to colour sequences (from an ESC up to and
-// including the first "m" after it). The search resumes right after each ESC, so an ESC
-// standing inside another sequence starts one of its own and shared characters count twice.
+// Number of characters in `value` that belong to colour sequences: ESC "[", any digits and
+// semicolons, "m". An ESC that does not start such a sequence is counted as visible, so that
+// text shaped like a long sequence (ESC, hundreds of letters, "m") cannot hide its width.
 std::int32_t CountHiddenChars(std::u16string_view value);
 
 // The first `limit + CountHiddenChars(value)` code units of `value`; empty when that sum is

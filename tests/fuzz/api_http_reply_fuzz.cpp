@@ -27,7 +27,7 @@ Outcome Read(std::string_view bytes, std::size_t step) {
     if (!done) reader.FinishAtEnd();
     outcome.statusLine = reader.reply().statusLine;
     outcome.body = reader.reply().body;
-    if (outcome.body.size() > velmar::api::HttpReplyReader::kMaxBodyBytes) std::abort();
+    if (outcome.body.size() > velmar::api::kDefaultMaxReplyBytes) std::abort();
   } catch (const velmar::Error& error) {
     outcome.failed = true;
     outcome.error = error.what();

@@ -134,7 +134,7 @@ TEST_F(ShowTest, NotFoundWritesOneLineOnly) {
             GeneralLines("33445", "Go to lights", false) + "  Object Typ: \tLink\r\n");
 }
 
-TEST_F(ShowTest, LongValueIsCutAndItsLineFeedsBecomeLineEnds) {
+TEST_F(ShowTest, LongValueIsCutAndItsLineFeedCannotStartAFakeLine) {
   Start(R"({"objects":[
     {"id":10001,"parent":0,"name":"Note","type":"variable",
      "variable":{"type":"string","value":"first\nsecond line that is long"}}
@@ -143,9 +143,10 @@ TEST_F(ShowTest, LongValueIsCutAndItsLineFeedsBecomeLineEnds) {
   text::gConsoleChars = 30;
   const std::string output = Run("show 10001").output;
   text::gConsoleChars = width;
-  // "    Value: \t\t\t" is 14 visible characters, leaving 16 for the value with its LF,
-  // which becomes CR LF after the cut.
-  EXPECT_NE(output.find("\r\n    Value: \t\t\t\"first\r\nsecond li\r\n    Last"), std::string::npos)
+  // "    Value: \t\t\t" is 14 visible characters, leaving 16 for the value; its LF is shown
+  // as U+FFFD, one character wide, so the value stays on its own line.
+  EXPECT_NE(output.find("\r\n    Value: \t\t\t\"first\xEF\xBF\xBDsecond li\r\n    Last"),
+            std::string::npos)
       << output;
   EXPECT_EQ(output.substr(0, 32), "This command needs to be enhan\r\n");
 }

@@ -17,8 +17,9 @@ struct Outcome {
 };
 
 // Reads `bytes` fed in pieces of `step` bytes, then the end of the connection.
-Outcome Read(const std::string& bytes, std::size_t step) {
-  HttpReplyReader reader;
+Outcome Read(const std::string& bytes, std::size_t step,
+             std::size_t maxBody = kDefaultMaxReplyBytes) {
+  HttpReplyReader reader(maxBody);
   Outcome outcome;
   try {
     bool done = false;
@@ -75,7 +76,7 @@ TEST(HttpReplyReader, ReadsEveryWayABodyCanBeDelimited) {
 }
 
 TEST(HttpReplyReader, RefusesWhatIsBrokenOrTooLarge) {
-  const std::string big = std::to_string(HttpReplyReader::kMaxBodyBytes + 1);
+  const std::string big = std::to_string(kDefaultMaxReplyBytes + 1);
   struct Case {
     std::string bytes;
     std::string error;
@@ -93,7 +94,7 @@ TEST(HttpReplyReader, RefusesWhatIsBrokenOrTooLarge) {
       {"HTTP/1.1 200 OK\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\n",
        "The server's reply has conflicting Content-Length headers."},
       {"HTTP/1.1 200 OK\r\nContent-Length: " + big + "\r\n\r\n",
-       "The server's reply is larger than 256 MiB."},
+       "The server's reply is larger than 32 MiB."},
       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
        "The server's reply has an invalid chunk size."},
       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nabc\r\n",
@@ -103,6 +104,31 @@ TEST(HttpReplyReader, RefusesWhatIsBrokenOrTooLarge) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(Read(c.bytes, 4096).error, c.error) << c.bytes.substr(0, 60);
+}
+
+TEST(HttpReplyReader, RefusesABodyOverItsLimitHoweverItIsDelimited) {
+  const std::string head = "HTTP/1.1 200 OK\r\n";
+  const std::string eleven(11, 'x');
+  struct Case {
+    std::string bytes;
+    std::size_t limit;
+    std::string error;
+  };
+  const Case cases[] = {
+      {head + "Content-Length: 11\r\n\r\n" + eleven, 10,
+       "The server's reply is larger than 10 bytes."},
+      {head + "Transfer-Encoding: chunked\r\n\r\n6\r\nxxxxxx\r\n5\r\nxxxxx\r\n0\r\n\r\n", 10,
+       "The server's reply is larger than 10 bytes."},
+      {head + "Connection: close\r\n\r\n" + eleven, 10,
+       "The server's reply is larger than 10 bytes."},
+      {head + "Content-Length: " + std::to_string(2 * kMebibyte + 1) + "\r\n\r\n", 2 * kMebibyte,
+       "The server's reply is larger than 2 MiB."},
+      // Exactly at the limit is still a reply.
+      {head + "Content-Length: 10\r\n\r\n" + std::string(10, 'x'), 10, ""},
+  };
+  for (const Case& c : cases)
+    for (std::size_t step : {std::size_t{1}, std::size_t{4096}})
+      EXPECT_EQ(Read(c.bytes, step, c.limit).error, c.error) << c.bytes.substr(0, 60);
 }
 
 TEST(PlainHttp, TakesOnlyPlainUrlsWithNumericHosts) {

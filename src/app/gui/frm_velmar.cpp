@@ -69,6 +69,7 @@ FrmVelmar::FrmVelmar(ControllerSettings settings, QWidget* parent)
   // Left column: the Telnet side.
   lblTelnet_ = new QLabel(QStringLiteral("Offline"), this);
   lblTelnet_->setObjectName("LblTelnet");
+  lblTelnet_->setTextFormat(Qt::PlainText);
   lblTelnet_->setGeometry(kLeftLabelX, 10, kLeftEditX + kLeftEditWidth - kLeftLabelX, 20);
   styleStatusLabel(lblTelnet_);
   label2_ = MakeLabel(this, "Label2", QStringLiteral("Telnet Port:"), kLeftLabelX, RowY(0), 112);
@@ -88,6 +89,7 @@ FrmVelmar::FrmVelmar(ControllerSettings settings, QWidget* parent)
   // Right column: the server side.
   lblStatus_ = new QLabel(QStringLiteral("Disconected"), this);
   lblStatus_->setObjectName("LblStatus");
+  lblStatus_->setTextFormat(Qt::PlainText);
   lblStatus_->setGeometry(kRightLabelX, 10, kRightEditX + kRightEditWidth - kRightLabelX, 20);
   styleStatusLabel(lblStatus_);
   lblHost_ = MakeLabel(this, "LblHost", QStringLiteral("Host:"), kRightLabelX, RowY(0), 70);
@@ -107,6 +109,8 @@ FrmVelmar::FrmVelmar(ControllerSettings settings, QWidget* parent)
   edtPassword_->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));  // "*"
   lblIPSVersion_ = new QLabel(QStringLiteral("LblIPSVersion"), this);
   lblIPSVersion_->setObjectName("LblIPSVersion");
+  // The version comes from the server: shown as text, never read as rich text.
+  lblIPSVersion_->setTextFormat(Qt::PlainText);
   lblIPSVersion_->setGeometry(kRightLabelX, RowY(4) + 4,
                               kRightEditX + kRightEditWidth - kRightLabelX, kLabelHeight);
   lblIPSVersion_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);

@@ -207,6 +207,9 @@ int Run(const Options& options) {
     port = demoServer->port();
   }
 
+  api::SetRequestLimits(
+      {.timeoutSeconds = options.requestTimeoutSeconds,
+       .maxReplyBytes = static_cast<std::size_t>(options.maxReplyMib) * api::kMebibyte});
   Controller controller(SettingsOf(options));
   controller.setObserver(PrintStates);
   controller.FormCreate();
