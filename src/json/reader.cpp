@@ -344,17 +344,36 @@ class Parser {
     const Ch rawQuote = static_cast<Ch>(quote);
     while (p_ < end_ && *p_ != rawQuote && *p_ != u'\\' && *p_ != 0) ++p_;
     AppendRange(text, start, p_);
+    if (p_ < end_ && *p_ == rawQuote) {
+      ++p_;
+      return true;
+    }
+    // Escapes follow. The rest of the string decodes to at most as many characters as it has:
+    // room for them is made once, so that a long string never doubles its way up (and, while
+    // it moves, briefly holds three times its size).
+    text.reserve(text.size() + RawLengthOfRest(rawQuote));
     for (;;) {
       char16_t c = Peek();
       if (c == 0) return false;
       ++p_;
-      if (c == quote) return true;
+      if (c == quote) break;
       if (c == u'\\') {
         if (!ReadEscape(text)) return false;
       } else {
         text.push_back(c);
       }
     }
+    // Escapes that made the text much shorter than its room leave no large slack behind.
+    if (text.capacity() > 4096 && text.size() < text.capacity() / 2) text.shrink_to_fit();
+    return true;
+  }
+
+  // The number of characters from the current position up to the closing `rawQuote` (or the
+  // end of the text), an escaped character counted with its backslash.
+  std::size_t RawLengthOfRest(Ch rawQuote) const {
+    const Ch* q = p_;
+    while (q < end_ && *q != rawQuote && *q != 0) q += (*q == u'\\' && q + 1 < end_) ? 2 : 1;
+    return static_cast<std::size_t>(q - p_);
   }
 
   JsonValue ParseNumber() {
