@@ -17,6 +17,7 @@
 #include "app/gui/frm_velmar.h"
 #include "core/error.h"
 #include "sim/simulator.h"
+#include "support/hostile_server.h"
 #include "support/telnet_client.h"
 #include "text/console_layout.h"
 
@@ -158,6 +159,22 @@ TEST_F(GuiTest, WindowShowsItsFieldsAndInitialStates) {
   EXPECT_FALSE(timer->isSingleShot());
 }
 
+TEST_F(GuiTest, ServerVersionIsShownAsPlainInertText) {
+  using velmar::testing::HostileReply;
+  velmar::testing::HostileServer server([](const std::string&, const std::string&) {
+    return HostileReply::Result(velmar::testing::JsonString("<b>6.4</b>\x1b]0;owned\x07<br>"));
+  });
+  auto window = Make();
+  Edit(*window, "EdtPort")->setText(QString::number(server.port()));
+  Edit(*window, "EdtTelnetPort")->setText(QStringLiteral("0"));
+  Button(*window)->click();
+  for (const char* name : {"LblIPSVersion", "LblStatus", "LblTelnet"})
+    EXPECT_EQ(Label(*window, name)->textFormat(), Qt::PlainText) << name;
+  EXPECT_EQ(
+      Label(*window, "LblIPSVersion")->text(),
+      QString::fromUtf8("IPS Version <b>6.4</b>\xEF\xBF\xBD]0;owned\xEF\xBF\xBD<br> detected."));
+}
+
 TEST_F(GuiTest, OnePressConnectsAndServesTelnet) {
   auto window = Make();
   Aim(*window);
@@ -222,6 +239,15 @@ TEST_F(GuiTest, EmptyNumberFieldsRaiseTheStandardErrorBox) {
   Button(*window)->click();
   EXPECT_EQ(shown, "'' is not a valid integer value.");
   EXPECT_EQ(Label(*window, "LblTelnet")->text(), "Online");
+  EXPECT_TRUE(Button(*window)->isEnabled());
+
+  // A width beyond any terminal is refused the same way, and the width in use stays.
+  shown.clear();
+  Edit(*window, "EdtConsoleChars")->setText(QStringLiteral("2147483647"));
+  closeBox();
+  Button(*window)->click();
+  EXPECT_EQ(shown, "'2147483647' is not a valid console width (at most 1000 characters).");
+  EXPECT_EQ(text::gConsoleChars.load(), 80);
   EXPECT_TRUE(Button(*window)->isEnabled());
 }
 

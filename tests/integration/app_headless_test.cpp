@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "core/error.h"
+#include "support/hostile_server.h"
 #include "support/ports.h"
 #include "support/telnet_client.h"
 
@@ -321,6 +322,9 @@ TEST(HeadlessTest, BadOptionValuesExitSixtyFourWithUsage) {
       {"--port", "abc"},
       {"--telnet-port", "70000"},
       {"--console-chars", "0"},
+      {"--console-chars", "2147483647"},
+      {"--request-timeout", "-1"},
+      {"--max-reply-mib", "0"},
       {"--shutdown-minutes", "-1"},
       {"--shutdown-minutes", "nan"},
       {"--shutdown-minutes", "1e12"},
@@ -393,6 +397,39 @@ TEST(HeadlessTest, ShutdownTimerEndsTheService) {
   EXPECT_EQ(velmar.StdoutLine(), "Disconected");
   EXPECT_EQ(velmar.Wait(), 0);
   EXPECT_TRUE(client.waitClosed());
+}
+
+// The states on stdout are one line each, whatever the server calls its version; what the
+// server says in an error reaches stderr without a control character.
+TEST(HeadlessTest, ServerTextReachesStdoutAndStderrInert) {
+  using velmar::testing::HostileReply;
+  const std::string R = "\xEF\xBF\xBD";
+  {
+    velmar::testing::HostileServer server([](const std::string&, const std::string&) {
+      return HostileReply::Result(
+          velmar::testing::JsonString("6.4\nOffline\nDisconected\n\x1b]0;owned\x07\x1b[2J"));
+    });
+    Process velmar(Velmar({"--port", std::to_string(server.port()), "--telnet-port", "0",
+                           "--listen", "127.0.0.1", "--shutdown-minutes", "0"}));
+    EXPECT_EQ(velmar.StdoutLine(), "IPS Version 6.4" + R + "Offline" + R + "Disconected" + R + R +
+                                       "]0;owned" + R + R + "[2J detected.");
+    EXPECT_EQ(velmar.StdoutLine(), "Connected");
+    EXPECT_EQ(velmar.StdoutLine(), "Online");
+    velmar.Signal(SIGTERM);
+    EXPECT_EQ(velmar.Wait(), 0);
+    EXPECT_EQ(velmar.RestOfStdout(), "Offline\nDisconected\n");
+  }
+  velmar::testing::HostileServer failing([](const std::string&, const std::string&) {
+    return HostileReply::Raw(
+        "HTTP/1.1 200 OK\r\nContent-Length: 71\r\n\r\n"
+        "{\"jsonrpc\":\"2.0\",\"error\":{\"code\":1,\"message\":\"\\u001b[2J\\nfake\"},\"id\":1}");
+  });
+  Process velmar(Velmar(
+      {"--port", std::to_string(failing.port()), "--telnet-port", "0", "--listen", "127.0.0.1"}));
+  EXPECT_EQ(velmar.Wait(), 1);
+  EXPECT_NE(velmar.Stderr().find(": " + R + "[2J" + R + "fake\n"), std::string::npos)
+      << velmar.Stderr();
+  EXPECT_EQ(velmar.Stderr().find('\x1b'), std::string::npos);
 }
 
 TEST(HeadlessTest, ListenLimitsTheAddressesAndWarnsWhenExposed) {

@@ -29,6 +29,8 @@ TEST(OptionsTest, NoOptionsGiveTheDefaults) {
   EXPECT_EQ(o.password, "");
   EXPECT_EQ(o.telnetPort, 23);
   EXPECT_EQ(o.consoleChars, 80);
+  EXPECT_EQ(o.requestTimeoutSeconds, 60);
+  EXPECT_EQ(o.maxReplyMib, 32);
   EXPECT_TRUE(o.listen.empty());
   EXPECT_DOUBLE_EQ(o.shutdownMinutes, 10);
   EXPECT_FALSE(o.tls);
@@ -57,7 +59,8 @@ TEST(OptionsTest, ValuesAreTakenAsGiven) {
                                     "0",          "--console-chars",    "132",
                                     "--listen",   "127.0.0.1",          "--listen",
                                     "[::1]",      "--shutdown-minutes", "0.05",
-                                    "--tls",      "--insecure"});
+                                    "--tls",      "--insecure",         "--request-timeout",
+                                    "0",          "--max-reply-mib",    "1"});
   ASSERT_TRUE(parsed.run) << parsed.err;
   const Options& o = parsed.options;
   EXPECT_EQ(o.host, "ips.example.com");
@@ -66,10 +69,33 @@ TEST(OptionsTest, ValuesAreTakenAsGiven) {
   EXPECT_EQ(o.password, "pässwort");
   EXPECT_EQ(o.telnetPort, 0);
   EXPECT_EQ(o.consoleChars, 132);
+  EXPECT_EQ(o.requestTimeoutSeconds, 0);
+  EXPECT_EQ(o.maxReplyMib, 1);
   EXPECT_EQ(o.listen, (std::vector<std::string>{"127.0.0.1", "[::1]"}));
   EXPECT_DOUBLE_EQ(o.shutdownMinutes, 0.05);
   EXPECT_TRUE(o.tls);
   EXPECT_TRUE(o.insecure);
+}
+
+TEST(OptionsTest, LimitsAreCheckedAtTheirEdges) {
+  struct Case {
+    std::vector<std::string> args;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {{"--console-chars", "1000"}, true},        {{"--console-chars", "1001"}, false},
+      {{"--console-chars", "2147483647"}, false}, {{"--request-timeout", "86400"}, true},
+      {{"--request-timeout", "-1"}, false},       {{"--request-timeout", "86401"}, false},
+      {{"--max-reply-mib", "4096"}, true},        {{"--max-reply-mib", "0"}, false},
+      {{"--max-reply-mib", "4097"}, false},
+  };
+  for (const Case& c : cases) {
+    const ParsedCommandLine parsed = Parse(c.args);
+    EXPECT_EQ(parsed.run, c.accepted) << c.args[0] << " " << c.args[1];
+    if (!c.accepted) {
+      EXPECT_EQ(parsed.exitCode, kExitUsage);
+    }
+  }
 }
 
 TEST(OptionsTest, PasswordFileGivesItsFirstLine) {

@@ -179,6 +179,21 @@ TEST(HelpTest, NarrowConsoleStillShowsEveryWordAndEnds) {
   }
 }
 
+TEST(HelpTest, WidestConsoleGivesPagesOfTwoSeparatorsAndTheirText) {
+  // At the widest console allowed a page is its two separators plus its own text: nothing else
+  // grows with the width.
+  constexpr int kWidest = 1000;
+  for (const auto* topic :
+       {u"help", u"help run", u"help ls", u"help cd", u"help show", u"help find", u"help set",
+        u"help exit", u"help uptime", u"help ping"}) {
+    const auto lines = WrapHelpLines(HelpPage(topic, kWidest), kWidest);
+    std::size_t total = 0;
+    for (const auto& line : lines) total += line.size();
+    EXPECT_EQ(lines.front(), separator(kWidest - 2)) << text::Utf16ToUtf8(topic);
+    EXPECT_LT(total, 2 * static_cast<std::size_t>(kWidest) + 2000) << text::Utf16ToUtf8(topic);
+  }
+}
+
 TEST(HelpTest, WritesAtTheCurrentConsoleWidth) {
   text::gConsoleChars = 40;
   const std::string out = helpOutput(u"help ping");
