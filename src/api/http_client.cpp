@@ -191,12 +191,13 @@ HttpReply HttpClient::PostWithCurl(const HttpPost& request) {
     throw Error(ReplyTooLargeMessage(request.maxReplyBytes));
   }
   if (result == CURLE_OPERATION_TIMEDOUT && request.timeoutSeconds > 0) {
-    // Connected but not done in time: the request's own limit. A connect that timed out keeps
-    // curl's message, which says so.
+    // The request's own limit ran out, after connecting or while connecting took all of it. A
+    // connect that ran into the connect limit keeps curl's message, which says so.
     curl_off_t connected = 0;
     curl_easy_getinfo(handle_, CURLINFO_CONNECT_TIME_T, &connected);
     CloseConnection();
-    if (connected > 0) throw Error(NoAnswerMessage(request.timeoutSeconds));
+    if (connected > 0 || request.timeoutSeconds <= kConnectTimeoutSeconds)
+      throw Error(NoAnswerMessage(request.timeoutSeconds));
   }
   if (result != CURLE_OK) {
     std::string message = errorText[0] != '\0' ? errorText : curl_easy_strerror(result);

@@ -2,6 +2,11 @@
 // terminal, a parent chain without end, replies that never come or never end, replies too
 // large. Nothing the server chose may reach the terminal as a control character, no session
 // may outlive the time limit, and every thread and descriptor comes back.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <chrono>
 #include <csignal>
@@ -372,6 +377,37 @@ TEST_P(TransportLimitsTest, ReplyThatDoesNotCompleteInTimeFailsWithTheConfigured
     return HostileReply::Of(HostileReply::Kind::Silent);
   });
   EXPECT_EQ(Call(silent, {.timeoutSeconds = 2}), "The server did not answer within 2 seconds.");
+}
+
+TEST_P(TransportLimitsTest, ConnectThatNeverCompletesGivesUpAtTheLimit) {
+  // A listening socket whose backlog is full and which never accepts: the kernel drops further
+  // connection attempts, so connecting waits until the client gives up.
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  std::vector<int> filling;
+  for (int i = 0; i < 2; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    (void)::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    filling.push_back(fd);
+  }
+  api::SetRequestLimits({.timeoutSeconds = 1});
+  api::InitializeRPC(GetParam(), ntohs(address.sin_port), false, "", "");
+  std::string message = "no failure";
+  try {
+    api::MakeRPCRequest("IPS_GetKernelVersion", {});
+  } catch (const Error& e) {
+    message = e.what();
+  }
+  // The request's limit is shorter than the connect limit, so it is the one that ran out.
+  EXPECT_EQ(message, "The server did not answer within 1 second.");
+  for (const int fd : filling) ::close(fd);
+  ::close(listener);
 }
 
 TEST_P(TransportLimitsTest, ReplyOverTheSizeLimitFailsAndOneAtTheLimitPasses) {
