@@ -371,7 +371,13 @@ TEST_P(TransportLimitsTest, ReplyThatDoesNotCompleteInTimeFailsWithTheConfigured
     SCOPED_TRACE(static_cast<int>(kind));
     HostileServer server(
         [kind](const std::string&, const std::string&) { return HostileReply::Of(kind); });
-    EXPECT_EQ(Call(server, {.timeoutSeconds = 1}), "The server did not answer within 1 second.");
+    const std::string message = Call(server, {.timeoutSeconds = 1});
+    // curl also stops endless interim heads or trailers at its own size limit for headers,
+    // whichever limit comes first.
+    if (kind != HostileReply::Kind::Silent && GetParam() == std::string("localhost") &&
+        message.starts_with("Too large response headers"))
+      continue;
+    EXPECT_EQ(message, "The server did not answer within 1 second.");
   }
   HostileServer silent([](const std::string&, const std::string&) {
     return HostileReply::Of(HostileReply::Kind::Silent);
