@@ -78,25 +78,28 @@ void Find(telnet::Session& session, const std::u16string& command) {
   session.Write(u"\r\n");
 
   std::int64_t n = 0;
+  std::size_t searched = 0;
   for (const std::uint16_t id : objectlist) {
     // The name reads as in the records, whether the server sends raw UTF-8 or escapes.
     const std::u16string objectName = api::IPS_GetNameUnicode(id);
     std::u16string output =
-        FindProgressLine(id, text::Inert(objectName), text::gConsoleChars.load());
+        FindProgressLine(id, text::Inert(objectName), session.ConsoleChars());
     if (NameMatches(objectName, pattern, options)) {
       ++n;
       output += u"\r\n";
     }
     session.Write(output);
+    ++searched;
     session.delay(kPauseMilliseconds);
+    if (session.Interrupted()) break;
   }
 
   const std::u16string separator =
       text::Utf8ToUtf16(platform::CurrentRegionalSettings().decimalSeparator);
-  const std::int32_t width = text::gConsoleChars.load();
+  const std::int32_t width = session.ConsoleChars();
   std::u16string output =
       u"\b\b\r" + std::u16string(width > 0 ? width : 0, u' ') + u"\r\n" +
-      text::IntToStr(static_cast<std::int64_t>(objectlist.size())) + u" objects searched in " +
+      text::IntToStr(static_cast<std::int64_t>(searched)) + u" objects searched in " +
       FormatSeconds(platform::GetTickCount() - time, separator) + u" seconds.\r\n";
   if (n == 0) {
     output = u"\b\b" + output + u"Nothing found on pattern \"" + pattern + u"\"\r\n";

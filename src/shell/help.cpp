@@ -218,7 +218,7 @@ std::vector<std::u16string> WrapHelpLines(const std::vector<std::u16string>& lin
 }
 
 void help(telnet::Session& session, const std::u16string& command) {
-  const std::int32_t width = text::gConsoleChars.load();
+  const std::int32_t width = session.ConsoleChars();
   for (const auto& line : WrapHelpLines(HelpPage(command, width), width)) session.WriteLn(line);
 }
 

@@ -59,6 +59,7 @@ void Ping(telnet::Session& session, const std::u16string& commandline) {
       session.delay(kPauseMilliseconds);
       // Switched off or hung up during the pause: nobody is left to answer to.
       if (!session.connection().Connected()) return;
+      if (session.Interrupted()) return;
       const std::uint32_t tick = platform::GetTickCount();
       // The echo resolves the host text anew, as typed; `ip` is only what the lines show.
       if (icmp::Ping(hostBytes, kEchoTimeOutMilliseconds)) {

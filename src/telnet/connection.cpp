@@ -1,12 +1,14 @@
 #include "telnet/connection.h"
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 #include "core/error.h"
 #include "platform/socket_address.h"
@@ -69,7 +71,7 @@ void Connection::WriteLn(std::u16string_view text) {
 }
 
 void Connection::WriteFormated(std::u16string_view line) {
-  WriteBytes(text::WriteFormatedBytes(line));
+  WriteBytes(text::WriteFormatedBytes(line, ConsoleChars()));
 }
 
 void Connection::WriteFormated(const std::vector<std::u16string>& lines) {
@@ -77,33 +79,69 @@ void Connection::WriteFormated(const std::vector<std::u16string>& lines) {
   for (const auto& line : lines) WriteFormated(line);
 }
 
-std::u16string Connection::InputLn() {
-  std::u16string decoded;
+bool Connection::receive(bool wait) {
+  buffer_.resize(kReadChunk);
   for (;;) {
-    while (bufferPos_ < buffer_.size()) {
-      decoded.clear();
-      decoder_.feed(static_cast<unsigned char>(buffer_[bufferPos_++]), decoded);
-      for (const char16_t c : decoded) {
-        if (assembler_.put(c)) return assembler_.take();
-      }
+    const ssize_t got = ::recv(fd_.get(), buffer_.data(), buffer_.size(), wait ? 0 : MSG_DONTWAIT);
+    if (got > 0) {
+      answers_.clear();
+      input_.feed(std::string_view(buffer_.data(), static_cast<std::size_t>(got)), answers_);
+      // Everything written before the client's request is sent by now, as a TIMING-MARK
+      // answer requires.
+      if (!answers_.empty()) WriteBytes(answers_);
+      return true;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && !wait && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (got < 0) endReason_ = std::strerror(errno);
+    inputEnded_ = true;
+    return false;
+  }
+}
+
+InputLine Connection::ReadLine() {
+  input_.commandDone();
+  for (;;) {
+    if (auto line = input_.next()) {
+      commandWidth_ = input_.windowWidth();
+      return std::move(*line);
     }
     if (closed_.load()) failClosed("the connection was closed");
-    buffer_.resize(kReadChunk);
-    bufferPos_ = 0;
-    const ssize_t got = ::recv(fd_.get(), buffer_.data(), buffer_.size(), 0);
-    if (got <= 0) {
-      buffer_.clear();
-      if (got < 0 && errno == EINTR) continue;
-      failClosed(got == 0 ? "the client ended the connection" : std::strerror(errno));
-    }
-    buffer_.resize(static_cast<std::size_t>(got));
+    if (inputEnded_ || !receive(true)) failClosed(endReason_.c_str());
   }
+}
+
+std::u16string Connection::InputLn() {
+  for (;;) {
+    InputLine line = ReadLine();
+    if (line.status != InputLine::Status::kInterrupted) return std::move(line.text);
+  }
+}
+
+std::int32_t Connection::ConsoleChars() const {
+  return commandWidth_ > 0 ? commandWidth_ : text::gConsoleChars.load();
 }
 
 void Connection::delay(std::int32_t msec) {
   if (msec <= 0) return;
-  std::unique_lock lock(mutex_);
-  wake_.wait_for(lock, std::chrono::milliseconds(msec), [this] { return closed_.load(); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(msec);
+  for (;;) {
+    if (closed_.load() || input_.interrupted()) return;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return;
+    if (inputEnded_ || !input_.acceptsMore()) {
+      // Nothing more to read for now: a plain wait that switch-off cuts short.
+      std::unique_lock lock(mutex_);
+      wake_.wait_until(lock, deadline, [this] { return closed_.load(); });
+      return;
+    }
+    pollfd waitFor{fd_.get(), POLLIN, 0};
+    const int ready = ::poll(&waitFor, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno != EINTR) return;
+    // Disconnect() shuts the socket down, which wakes the poll with the end of input.
+    if (ready > 0) receive(false);
+  }
 }
 
 void Connection::Disconnect() {

@@ -9,14 +9,15 @@
 #include <vector>
 
 #include "platform/unique_fd.h"
-#include "telnet/line_input.h"
-#include "telnet/utf8_stream.h"
+#include "telnet/client_input.h"
 
 namespace velmar::telnet {
 
 // One accepted Telnet connection and its I/O: everything a session writes or reads goes
 // through here. The wire speaks UTF-8 in both directions. Reads and writes block; a failed
-// or closed connection raises velmar::Error.
+// or closed connection raises velmar::Error. Input passes through the Telnet protocol layer
+// (ClientInput); output is sent as it is made, so a client that never negotiates receives
+// exactly the text written and never an IAC byte.
 //
 // Disconnect() may be called from any thread: it shuts the socket down, so that a read or
 // write blocked on it fails at once, and wakes a delay() in progress. The descriptor itself
@@ -33,21 +34,35 @@ class Connection {
   void Write(std::u16string_view text);
   // Sends `text` and CR LF in one write.
   void WriteLn(std::u16string_view text = {});
-  // Sends one output line laid out for the console: lead word dropped, cut to the console
-  // width, line ends as CR LF, followed by CR LF.
+  // Sends one output line laid out for the console: lead word dropped, cut to ConsoleChars(),
+  // line ends as CR LF, followed by CR LF.
   void WriteFormated(std::u16string_view line);
   // The same for every line of `lines`, in order.
   void WriteFormated(const std::vector<std::u16string>& lines);
   // Sends bytes as they are.
   void WriteBytes(std::string_view bytes);
 
-  // Reads one command line (see LineAssembler); blocks until the client sends LF. Raises
-  // velmar::Error when the connection closes first.
+  // Reads the next line, too-long line or interrupt the client typed (see ClientInput);
+  // blocks until there is one. Ends the previous command: interrupts seen from here on
+  // belong to the command of the line returned. Raises velmar::Error when the connection
+  // closes first.
+  InputLine ReadLine();
+  // Reads the next command line, skipping interrupts; a too-long line comes back cut.
   std::u16string InputLn();
 
   // Waits `msec` milliseconds, or less when the connection is closed meanwhile (also by
-  // the listener's switch-off). Zero and negative values return at once.
+  // the listener's switch-off) or the client interrupts the running command. Meanwhile the
+  // client's input is read, so that an interrupt is noticed; lines typed ahead are kept.
+  // Zero and negative values return at once.
   void delay(std::int32_t msec);
+
+  // Whether the client interrupted the running command (Ctrl+C); a command that works in
+  // steps checks it after each delay() and stops.
+  bool Interrupted() const { return input_.interrupted(); }
+
+  // The console width for the running command: the client's window width when it has
+  // reported one (taken when the command's line was read), else the configured width.
+  std::int32_t ConsoleChars() const;
 
   // Closes the connection without a farewell; see above.
   void Disconnect();
@@ -59,6 +74,9 @@ class Connection {
 
  private:
   [[noreturn]] void failClosed(const char* what);
+  // Reads what the socket holds (waiting for it when `wait`) into the input; false at the
+  // end of input.
+  bool receive(bool wait);
 
   platform::UniqueFd fd_;
   std::string peer_;
@@ -68,9 +86,11 @@ class Connection {
 
   // Input side, used by the connection's own thread only.
   std::string buffer_;
-  std::size_t bufferPos_ = 0;
-  Utf8StreamDecoder decoder_;
-  LineAssembler assembler_;
+  std::string answers_;
+  ClientInput input_;
+  bool inputEnded_ = false;
+  std::string endReason_ = "the client ended the connection";
+  std::int32_t commandWidth_ = 0;  // the client's window width when the line was read
 };
 
 }  // namespace velmar::telnet

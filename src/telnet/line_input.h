@@ -12,22 +12,44 @@ inline constexpr std::size_t kMaxLineLength = 16384;
 inline constexpr std::size_t kTabWidth = 8;
 
 // Assembles one command line from decoded characters the way the shell reads input: no
-// echo, backspace removes the last character, a tab becomes spaces up to the next multiple
-// of kTabWidth, CR and ESC are dropped, LF ends the line, anything else is kept as it is
-// (NUL, DEL and other control characters included; cleanup removes them later). Once the
-// line holds more than kMaxLineLength characters, further characters are dropped.
+// echo, backspace and DEL remove the last character, a tab becomes spaces up to the next
+// multiple of kTabWidth, anything else is kept as it is (NUL and other control characters
+// included; cleanup removes them later).
+//
+// Line ends follow RFC 854 and 1123: CR LF, CR NUL, a bare CR and a bare LF each end a line;
+// an LF, NUL or NUL LF right after a CR belongs to that line end, also when it arrives later.
+// The escape sequences that cursor and function keys send (ESC "[" parameters and a final
+// byte, ESC "O" and one character) are dropped whole; a lone ESC is dropped.
+//
+// Once the line holds more than kMaxLineLength characters, further characters are dropped
+// up to the line end, and the line counts as too long.
 class LineAssembler {
  public:
-  // Takes one UTF-16 code unit; returns true when it was the LF that completes the line.
+  // Takes one UTF-16 code unit; returns true when it completed the line.
   bool put(char16_t c);
+
+  // Whether the completed line went over kMaxLineLength; ask before take().
+  bool tooLong() const { return tooLong_ || line_.size() > kMaxLineLength; }
 
   // The completed line (never holding CR or LF); the assembler starts a new, empty one.
   std::u16string take();
 
+  // Erases the last character (Telnet EC), or the whole line being typed (EL, and an
+  // interrupt). A line end or escape sequence in progress is not affected.
+  void eraseChar();
+  void eraseLine();
+
   const std::u16string& line() const { return line_; }
 
  private:
+  enum class After : unsigned char { kNothing, kCr, kCrNul, kEsc, kCsi, kSs3 };
+
+  // Skips what belongs to a line end or escape sequence in progress; true when `c` is used up.
+  bool skipped(char16_t c);
+
   std::u16string line_;
+  bool tooLong_ = false;
+  After after_ = After::kNothing;
 };
 
 // Removes what cannot be part of a command: control characters, the tilde, DEL, the C1

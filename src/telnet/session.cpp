@@ -50,9 +50,17 @@ void Session::TelnetExecute() {
   const std::u16string colored = text::Colorize(PromptText(), text::ConsoleColor::ccCyan);
   Write(startup ? colored : u"\r\n" + colored);
 
-  const std::u16string line = InputLn();
-  const std::u16string commandline = text::Trim(cleanup(line, startup));
+  const InputLine input = connection_.ReadLine();
+  const bool firstLine = startup;
   startup = false;
+  // An interrupted line is dropped; the next cycle shows a new prompt.
+  if (input.status == InputLine::Status::kInterrupted) return;
+  if (input.status == InputLine::Status::kTooLong) {
+    // Part of the line is lost: running what is left could store a cut value.
+    WriteLn(u"Line too long: more than " + text::IntToStr(kMaxLineLength) + u" characters.");
+    return;
+  }
+  const std::u16string commandline = text::Trim(cleanup(input.text, firstLine));
 
   const auto space = commandline.find(u' ');
   const std::u16string command = text::UpperCase(text::Trim(commandline.substr(0, space)));

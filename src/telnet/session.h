@@ -69,6 +69,10 @@ class Session : public ConnectionHandler {
   void WriteFormated(const std::vector<std::u16string>& lines) { connection_.WriteFormated(lines); }
   std::u16string InputLn() { return connection_.InputLn(); }
   void delay(std::int32_t msec) { connection_.delay(msec); }
+  // Whether the user interrupted the running command; see Connection::Interrupted.
+  bool Interrupted() const { return connection_.Interrupted(); }
+  // The console width the running command lays its output out for.
+  std::int32_t ConsoleChars() const { return connection_.ConsoleChars(); }
 
   // The prompt text as shown, before colouring (prefix by user level, name, ">").
   std::u16string PromptText() const;

@@ -86,8 +86,9 @@ TEST_F(SessionTest, AssemblesAndCleansLinesAsTyped) {
       {"echo\ta\r\n", "echo    a"},
       {"echo ab\bc\r\n", "echo ac"},
       {"\b\becho a\r\n", "echo a"},
-      {"echo a\x7f\r\n", "echo a"},  // DEL does not erase; cleanup drops it
-      {"echo \x1b[A\x1b[D\r\n", "echo [A[D"},
+      {"echo ab\x7f\r\n", "echo a"},  // DEL erases as backspace does
+      {"echo a\x1b[A\x1b[Db\r\n", "echo ab"},
+      {"echo a\r", "echo a"},  // a bare CR ends the line
       {"echo a~b\r\n", "echo ab"},
       {"echo 21 \xb0"
        "C\r\n",
@@ -101,21 +102,32 @@ TEST_F(SessionTest, AssemblesAndCleansLinesAsTyped) {
   for (const auto& c : cases) EXPECT_EQ(exchange(*client, c.sent), c.reply + "\r\n") << c.sent;
 }
 
-TEST_F(SessionTest, CrAloneNeverCompletesALine) {
+TEST_F(SessionTest, EachLineEndEndsOneLineAlsoWhenSplit) {
   auto client = connectGreeted();
   client->send("ls\r");
-  client->send(std::string("\r\0", 2));
-  EXPECT_EQ(client->readFor(100ms), "");
+  EXPECT_EQ(client->readUntil(kPrompt), "ls: ls\r\n\r\n" + kPrompt);
+  // NUL and LF after the CR belong to its line end, though they arrive later.
+  client->send(std::string("\0", 1));
   client->send("\n");
-  EXPECT_EQ(client->readUntil(kPrompt), std::string("ls: ls\r\n\r\n") + kPrompt);
+  EXPECT_EQ(client->readFor(100ms), "");
+  client->send(std::string("ls 1\r\0ls 2\nls 3\r\n", 19));
+  std::string replies;
+  for (int i = 0; i < 3; ++i) replies += client->readUntil(kPrompt);
+  EXPECT_EQ(replies, "ls: ls 1\r\n\r\n" + kPrompt + "ls: ls 2\r\n\r\n" + kPrompt +
+                         "ls: ls 3\r\n\r\n" + kPrompt);
+  EXPECT_EQ(client->readFor(100ms), "");
 }
 
-TEST_F(SessionTest, FirstLineLosesTheClientsNegotiation) {
+TEST_F(SessionTest, NegotiationIsAnsweredAndNeverReachesALine) {
   const std::string negotiation = "\xff\xfd\x01\xff\xfb\x27";  // IAC DO ECHO, IAC WILL NEW-ENVIRON
   auto client = connectGreeted();
-  EXPECT_EQ(exchange(*client, negotiation + "ls\r\n"), "ls: ls\r\n");
-  // On a later line the option code 39 stays as an apostrophe in the command word.
-  EXPECT_EQ(exchange(*client, negotiation + "ls\r\n"), "Command unknown\r\n");
+  // The first command brings the offer of BINARY both ways, then the refusals.
+  EXPECT_EQ(exchange(*client, negotiation + "ls\r\n"),
+            std::string("\xff\xfb\x00\xff\xfd\x00\xff\xfc\x01\xff\xfe\x27", 12) + "ls: ls\r\n");
+  // On a later line the same: each request is refused once, the line stays clean.
+  EXPECT_EQ(exchange(*client, negotiation + "ls\r\n"),
+            "\xff\xfc\x01\xff\xfe\x27"
+            "ls: ls\r\n");
 }
 
 TEST_F(SessionTest, ExitWordsEndTheConnectionAfterAPause) {

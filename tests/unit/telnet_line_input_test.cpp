@@ -67,16 +67,20 @@ TEST(LineAssemblerTest, EditsTheLineAsTheClientTypesIt) {
     std::u16string expected;
   } const cases[] = {
       {"LF ends", u"ls\n", u"ls"},
-      {"CR dropped", u"ls\r\n", u"ls"},
-      {"CR NUL kept NUL", std::u16string(u"ls\r\0\n", 5), std::u16string(u"ls\0", 3)},
+      {"CR LF ends", u"ls\r\n", u"ls"},
+      {"CR alone ends", u"ls\rx", u"ls"},
+      {"CR NUL ends", std::u16string(u"ls\r\0x", 5), u"ls"},
       {"tab first", u"\tx\n", u"        x"},
       {"tab after three", u"abc\tx\n", u"abc     x"},
       {"tab after eight", u"12345678\tx\n", u"12345678        x"},
       {"backspace on empty", u"\b\bab\n", u"ab"},
       {"backspace after tab removes one space", u"a\t\b\n", u"a      "},
       {"backspace removes a whole surrogate pair", u"a\U0001F600\b\n", u"a"},
-      {"DEL is stored", u"ab\x7f\n", u"ab\x7f"},
-      {"ESC dropped, rest of cursor key kept", u"\x1b[A\n", u"[A"},
+      {"DEL erases", u"ab\x7f\n", u"a"},
+      {"cursor keys dropped whole", u"ls\x1b[D\x1b[A\x1bOB\n", u"ls"},
+      {"function keys with parameters", u"a\x1b[15~\x1b[1;5Cb\x1bOPc\n", u"abc"},
+      {"lone ESC dropped, next character kept", u"a\x1bxb\n", u"axb"},
+      {"Enter ends an unfinished sequence", u"a\x1b[1\n", u"a"},
       {"other controls kept", u"a\x01\x02\n", u"a\x01\x02"},
   };
   for (const auto& c : cases) EXPECT_EQ(assemble(c.input), c.expected) << c.name;
