@@ -13,7 +13,7 @@ void ClientInput::feed(std::string_view bytes, std::string& answers) {
         for (const char16_t c : decoded_) character(c);
         break;
       case ProtocolEvent::Kind::kInterrupt:
-        assembler_.eraseLine();
+        dropLine();
         if (commandRunning_) {
           interrupted_ = true;
         } else {
@@ -24,7 +24,7 @@ void ClientInput::feed(std::string_view bytes, std::string& answers) {
         assembler_.eraseChar();
         break;
       case ProtocolEvent::Kind::kEraseLine:
-        assembler_.eraseLine();
+        dropLine();
         break;
       case ProtocolEvent::Kind::kAbortOutput:
         // Output is written straight to the socket as it is made; nothing waits here that
@@ -32,6 +32,13 @@ void ClientInput::feed(std::string_view bytes, std::string& answers) {
         break;
     }
   }
+}
+
+void ClientInput::dropLine() {
+  // The bytes of a character not yet complete belong to the line too.
+  decoded_.clear();
+  decoder_.flush(decoded_);
+  assembler_.eraseLine();
 }
 
 void ClientInput::character(char16_t c) {

@@ -60,6 +60,7 @@ class ClientInput {
 
  private:
   void character(char16_t c);
+  void dropLine();
 
   TelnetProtocol protocol_;
   Utf8StreamDecoder decoder_;
