@@ -10,6 +10,7 @@ VELMAR_DEBIAN_PACKAGES=(
   clang libclang-rt-14-dev clang-format
   inetutils-telnet iputils-ping procps python3
   locales lintian
+  busybox putty-tools netcat-openbsd socat
 )
 
 velmar_install_deps() {

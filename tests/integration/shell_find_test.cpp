@@ -64,6 +64,33 @@ class FindCommandTest : public CommandSocketTest {
   }
 };
 
+TEST_F(FindCommandTest, CtrlCStopsTheSearchBeforeItsNextObject) {
+  std::string tree = R"({"objects":[)";
+  for (int id = 10000; id < 10400; ++id) {
+    tree += (id > 10000 ? "," : "") + std::string(R"({"id":)") + std::to_string(id) +
+            R"(,"parent":0,"name":"Lamp"})";
+  }
+  Start(tree + "]}");
+  client_->send("find Lamp\r\n");
+  client_->readUntil("10002\tLamp");
+  client_->send("\xff\xf4\xff\xfd\x06");  // IAC IP, IAC DO TIMING-MARK, as inetutils sends
+  const std::string output = client_->readUntil(std::string("\r\n") + kPromptStart);
+  client_->readUntil(kPromptEnd);
+  // The offer of BINARY and the timing mark come back; the summary says how far it got.
+  EXPECT_NE(output.find(std::string("\xff\xfb\x00\xff\xfd\x00\xff\xfb\x06", 9)), std::string::npos);
+  const std::size_t searched = output.find(" objects searched in ");
+  ASSERT_NE(searched, std::string::npos) << output;
+  const std::size_t count = std::stoul(output.substr(output.rfind('\n', searched) + 1));
+  EXPECT_GE(count, 3u);
+  EXPECT_LT(count, 401u);
+  // The root is searched first and is no lamp.
+  EXPECT_NE(output.find(std::to_string(count - 1) + " objects matched pattern \"Lamp\"\r\n"),
+            std::string::npos)
+      << output;
+  // No prompt of its own for the interrupt: the next command runs as usual.
+  EXPECT_EQ(Run("find"), "Search pattern not specified.\r\n");
+}
+
 TEST_F(FindCommandTest, WritesProgressLinesMatchesAndSummary) {
   Start(R"({"objects":[{"id":12345,"parent":0,"name":"Ceiling light"},
                        {"id":23456,"parent":0,"name":"Fan"}]})");

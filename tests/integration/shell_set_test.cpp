@@ -120,6 +120,18 @@ TEST_F(SetTest, ObjectsThatAreNoVariables) {
   }
 }
 
+TEST_F(SetTest, AnOverLongLineIsRefusedAndNothingStored) {
+  Start();
+  const std::string value(20000, 'x');
+  EXPECT_EQ(Run("set 30001 " + value).output, "Line too long: more than 16384 characters.\r\n");
+  EXPECT_EQ(server_->variableValueJson(30001), "\"hello\"");
+  EXPECT_EQ(TakeRequests(), Requests{});
+  // The session goes on; a line of the full length still works.
+  const std::string longest(16384 - 10, 'y');
+  EXPECT_EQ(Run("set 30001 " + longest).output, "");
+  EXPECT_EQ(server_->variableValueJson(30001), "\"" + longest + "\"");
+}
+
 TEST_F(SetTest, ServerRefusingTheValueIsReported) {
   Start();
   server_->setFault("SetValueInteger", sim::Fault{sim::FaultKind::ErrorReply});
