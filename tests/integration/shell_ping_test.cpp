@@ -50,6 +50,18 @@ TEST_F(PingCommandTest, LoopbackAnswersFourTimesByAddressAndByName) {
   EXPECT_TRUE(TakeRequests().empty());
 }
 
+TEST_F(PingCommandTest, CtrlCStopsBeforeTheNextEcho) {
+  client_->send("ping 127.0.0.1\r\n");
+  client_->readUntil("  Answer from 127.0.0.1 in ", kPingTimeout);
+  client_->readUntil("ms.\r\n");
+  client_->send("\xff\xf4");  // IAC IP
+  std::string rest = client_->readUntil(std::string("\r\n") + kPromptStart, kPingTimeout);
+  // The offer of BINARY that a client's first command brings, then no further echo.
+  EXPECT_EQ(rest, std::string("\xff\xfb\x00\xff\xfd\x00\r\n", 8) + kPromptStart);
+  client_->readUntil(kPromptEnd);
+  EXPECT_EQ(Run("ping"), "Exception: invalid hostname or not reachable\r\n");
+}
+
 TEST_F(PingCommandTest, UnresolvableHostGivesOneExceptionLine) {
   // .invalid is reserved and never resolves; the empty host of a bare PING neither.
   for (const char* line : {"ping no-such-host.invalid", "PING", "ping \"no such host\""}) {

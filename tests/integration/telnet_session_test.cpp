@@ -21,6 +21,10 @@ CommandTable testTable() {
       echoCommand({u"DUP"}, u"first: "),
       echoCommand({u"DUP"}, u"second: "),
       echoCommand({u"HELP"}, u"help: "),
+      {{u"WIDE"},
+       [](Session& session, const std::u16string&) {
+         session.WriteFormated(u"1 " + std::u16string(1200, u'w'));
+       }},
   };
 }
 
@@ -128,6 +132,30 @@ TEST_F(SessionTest, NegotiationIsAnsweredAndNeverReachesALine) {
   EXPECT_EQ(exchange(*client, negotiation + "ls\r\n"),
             "\xff\xfc\x01\xff\xfe\x27"
             "ls: ls\r\n");
+}
+
+TEST_F(SessionTest, EachSessionLaysOutForTheWidthItsClientReports) {
+  auto naws = [](int width) {
+    return std::string("\xff\xfa\x1f", 3) + static_cast<char>(width >> 8) +
+           static_cast<char>(width & 0xff) + std::string("\0\x18\xff\xf0", 4);
+  };
+  auto wide = [](TelnetClient& client) {
+    const std::string reply = exchange(client, "wide\r\n");
+    return reply.size() - reply.find_first_of('w') - 2;  // the w's before CR LF
+  };
+  auto reporting = connectGreeted();
+  auto silent = connectGreeted();
+  reporting->send(std::string("\xff\xfb\x1f", 3) + naws(40));  // WILL NAWS and a report
+  EXPECT_EQ(wide(*reporting), 40u);
+  EXPECT_EQ(wide(*silent), 80u);  // the configured width
+  const struct {
+    int reported;
+    std::size_t used;
+  } cases[] = {{132, 132}, {5, 20}, {5000, 1000}};
+  for (const auto& c : cases) {
+    reporting->send(naws(c.reported));
+    EXPECT_EQ(wide(*reporting), c.used) << c.reported;
+  }
 }
 
 TEST_F(SessionTest, ExitWordsEndTheConnectionAfterAPause) {
