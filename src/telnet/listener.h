@@ -33,8 +33,9 @@ class ConnectionHandler {
 using HandlerFactory = std::function<std::unique_ptr<ConnectionHandler>(Connection&)>;
 
 // A multi-threaded Telnet listener: one accepting thread per listening socket, one thread
-// per connection, no connection limit, no option negotiation, no login. After a handler's
-// OnConnect it writes the login message and an empty line.
+// per connection, no connection limit, no login; the server opens no option negotiation (each
+// Connection answers the client's). After a handler's OnConnect it writes the login message and an
+// empty line.
 //
 // The settings are written while the listener is off. Switching on and off is done by the
 // owner's thread; switch-off closes every connection, wakes every delay and joins every
