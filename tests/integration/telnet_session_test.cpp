@@ -114,7 +114,7 @@ TEST_F(SessionTest, EachLineEndEndsOneLineAlsoWhenSplit) {
   client->send(std::string("\0", 1));
   client->send("\n");
   EXPECT_EQ(client->readFor(100ms), "");
-  client->send(std::string("ls 1\r\0ls 2\nls 3\r\n", 19));
+  client->send(std::string("ls 1\r\0ls 2\nls 3\r\n", 17));
   std::string replies;
   for (int i = 0; i < 3; ++i) replies += client->readUntil(kPrompt);
   EXPECT_EQ(replies, "ls: ls 1\r\n\r\n" + kPrompt + "ls: ls 2\r\n\r\n" + kPrompt +
