@@ -5,6 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <string.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -116,6 +119,25 @@ std::u16string Connection::InputLn() {
     InputLine line = ReadLine();
     if (line.status != InputLine::Status::kInterrupted) return std::move(line.text);
   }
+}
+
+std::size_t Connection::InputSecretLn(char16_t* out, std::size_t capacity) {
+  InputLine line = ReadLine();
+  std::size_t length = 0;
+  if (line.status != InputLine::Status::kInterrupted) {
+    length = std::min(capacity, line.text.size());
+    std::copy_n(line.text.data(), length, out);
+  }
+  explicit_bzero(line.text.data(), line.text.capacity() * sizeof(char16_t));
+  explicit_bzero(buffer_.data(), buffer_.size());
+  return length;
+}
+
+void Connection::SetClientEcho(bool on) {
+  if (!PeerSpeaksTelnet()) return;
+  answers_.clear();
+  input_.offerEcho(!on, answers_);
+  if (!answers_.empty()) WriteBytes(answers_);
 }
 
 std::int32_t Connection::ConsoleChars() const {

@@ -50,6 +50,20 @@ class Connection {
   // Reads the next command line, skipping interrupts; a too-long line comes back cut.
   std::u16string InputLn();
 
+  // Reads one line that holds a secret (a password) into `out`, at most `capacity` code
+  // units (more are dropped), and returns its length; an interrupt gives an empty line. The
+  // line goes through the same protocol layer as every other line; the copies the input
+  // side made of it are wiped, and the caller wipes `out`. Raises velmar::Error like InputLn.
+  std::size_t InputSecretLn(char16_t* out, std::size_t capacity);
+
+  // Whether the client has sent any Telnet command so far: only such a client is sent
+  // Telnet commands in return.
+  bool PeerSpeaksTelnet() const { return input_.protocol().negotiating(); }
+  // Asks a Telnet-speaking client to stop (false) or resume (true) its local echo: the
+  // server offers to echo (IAC WILL ECHO) and withdraws the offer (IAC WONT ECHO), so that
+  // a typed password does not show. A raw client is sent nothing.
+  void SetClientEcho(bool on);
+
   // Waits `msec` milliseconds, or less when the connection is closed meanwhile (also by
   // the listener's switch-off) or the client interrupts the running command. Meanwhile the
   // client's input is read, so that an interrupt is noticed; lines typed ahead are kept.

@@ -32,6 +32,7 @@ struct Listener::Settings {
 
 struct Listener::Entry {
   Listener* owner = nullptr;
+  std::string address;  // the client's address, without the port
   std::unique_ptr<Connection> connection;
   std::shared_ptr<const Settings> settings;
   ThreadStack stack;  // the entry goes only after its thread has been joined
@@ -40,6 +41,14 @@ struct Listener::Entry {
 };
 
 namespace {
+
+// The client's address as text, without the port ("127.0.0.1", "[::1]").
+std::string clientAddress(int fd) {
+  const auto peer = platform::PeerAddress(fd);
+  if (!peer) return {};
+  const std::string endpoint = platform::FormatEndpoint(*peer);
+  return endpoint.substr(0, endpoint.rfind(':'));
+}
 
 [[noreturn]] void failListen(const std::string& address, std::uint16_t port, int error) {
   throw Error("Cannot listen for Telnet connections on " + address + " port " +
@@ -210,16 +219,35 @@ void Listener::acceptLoop(int listenFd) {
   }
 }
 
+bool Listener::overLimit(const std::string& address) const {
+  if (maxConnections_ != 0 && entries_.size() >= maxConnections_) return true;
+  if (maxPerAddress_ == 0) return false;
+  const auto it = perAddress_.find(address);
+  return it != perAddress_.end() && it->second >= maxPerAddress_;
+}
+
 void Listener::startConnection(int fd) {
   platform::UniqueFd owned(fd);
   const int on = 1;
   // Prompts and short lines should leave at once, not wait for the previous ACK.
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  std::string address = clientAddress(fd);
 
   std::lock_guard lock(mutex_);
   if (stopping_) return;
+  if (overLimit(address)) {
+    // A fresh socket's send buffer takes the line whole; never wait for a client that
+    // does not read.
+    static constexpr char kRefusal[] = "Too many connections.\r\n";
+    [[maybe_unused]] const ssize_t sent =
+        ::send(fd, kRefusal, sizeof kRefusal - 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+    ::shutdown(fd, SHUT_WR);
+    return;
+  }
   Entry& entry = entries_.emplace_back();
   entry.owner = this;
+  entry.address = std::move(address);
+  ++perAddress_[entry.address];
   entry.connection = std::make_unique<Connection>(owned.release());
   entry.settings = settings_;
   entry.self = std::prev(entries_.end());
@@ -232,7 +260,15 @@ void Listener::startConnection(int fd) {
     rc = pthread_create(&entry.thread, &attr, &Listener::connectionMain, &entry);
     pthread_attr_destroy(&attr);
   }
-  if (rc != 0) entries_.erase(entry.self);  // no thread for it: drop the client
+  if (rc != 0) {  // no thread for it: drop the client
+    forgetAddress(entry.address);
+    entries_.erase(entry.self);
+  }
+}
+
+void Listener::forgetAddress(const std::string& address) {
+  const auto it = perAddress_.find(address);
+  if (it != perAddress_.end() && --it->second == 0) perAddress_.erase(it);
 }
 
 void* Listener::connectionMain(void* arg) {
@@ -241,6 +277,7 @@ void* Listener::connectionMain(void* arg) {
   Listener& owner = *entry.owner;
   {
     std::lock_guard lock(owner.mutex_);
+    owner.forgetAddress(entry.address);
     owner.finished_.splice(owner.finished_.end(), owner.entries_, entry.self);
   }
   owner.changed_.notify_all();

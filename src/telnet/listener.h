@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,9 +34,9 @@ class ConnectionHandler {
 using HandlerFactory = std::function<std::unique_ptr<ConnectionHandler>(Connection&)>;
 
 // A multi-threaded Telnet listener: one accepting thread per listening socket, one thread
-// per connection, no connection limit, no login; the server opens no option negotiation (each
-// Connection answers the client's). After a handler's OnConnect it writes the login message and an
-// empty line.
+// per connection, optional connection limits, no login; the server opens no option negotiation
+// (each Connection answers the client's). After a handler's OnConnect it writes the login message
+// and an empty line.
 //
 // The settings are written while the listener is off. Switching on and off is done by the
 // owner's thread; switch-off closes every connection, wakes every delay and joins every
@@ -71,6 +72,14 @@ class Listener {
   // (HTTP transfers in flight).
   void setSwitchOffHook(std::function<void()> hook) { switchOffHook_ = std::move(hook); }
 
+  // At most `total` connections at once, and at most `perAddress` from one client address
+  // (0: no limit, the default). A connection over either is sent "Too many connections."
+  // and closed at once by the accepting thread, before any thread is started for it.
+  void setConnectionLimits(std::size_t total, std::size_t perAddress) {
+    maxConnections_ = total;
+    maxPerAddress_ = perAddress;
+  }
+
   // Stack size of the connection threads; kept small so that many idle connections stay
   // cheap.
   void setThreadStackSize(std::size_t bytes) { stackSize_ = bytes; }
@@ -100,6 +109,8 @@ class Listener {
   void switchOff();
   void acceptLoop(int listenFd);
   void startConnection(int fd);
+  bool overLimit(const std::string& address) const;
+  void forgetAddress(const std::string& address);
   void reapLoop();
   static void* connectionMain(void* arg);
   static void serve(Entry& entry, const Settings& settings);
@@ -110,6 +121,8 @@ class Listener {
   HandlerFactory factory_;
   std::function<void()> switchOffHook_;
   std::size_t stackSize_ = kDefaultStackSize;
+  std::size_t maxConnections_ = 0;
+  std::size_t maxPerAddress_ = 0;
 
   bool active_ = false;
   std::uint16_t boundPort_ = 0;
@@ -120,8 +133,9 @@ class Listener {
 
   mutable std::mutex mutex_;  // guards entries_ and stopping_
   mutable std::condition_variable changed_;
-  std::list<Entry> entries_;   // connections whose threads run
-  std::list<Entry> finished_;  // threads done, waiting to be joined
+  std::list<Entry> entries_;                       // connections whose threads run
+  std::list<Entry> finished_;                      // threads done, waiting to be joined
+  std::map<std::string, std::size_t> perAddress_;  // running connections by client address
   bool stopping_ = false;
   std::thread reaper_;
 };

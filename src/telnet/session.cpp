@@ -6,6 +6,7 @@
 #include "telnet/line_input.h"
 #include "text/arguments.h"
 #include "text/colors.h"
+#include "text/encoding.h"
 
 namespace velmar::telnet {
 
@@ -31,13 +32,25 @@ void Session::TelnetConnect() {
   startup = true;
   currentDir = 0;
   prompt = kInitialPrompt;
+  user.clear();
+  AccessPolicy* access = config_->access.get();
+  if (access && !access->Opened(*this)) {
+    connection_.Disconnect();
+    return;
+  }
   WriteLn(u"Welcome to the IPS Terminal Server powered by Velmar v" + ProgramVersionText());
-  WriteLn(u"You are logged in as guest. Type \"help\" if you need assistance.");
+  if (access && !access->Login(*this)) {
+    connection_.Disconnect();
+    return;
+  }
+  WriteLn(u"You are logged in as " + (user.empty() ? u"guest" : text::Utf8ToUtf16(user)) +
+          u". Type \"help\" if you need assistance.");
   if (config_->onConnect) config_->onConnect(*this);
 }
 
 void Session::TelnetDisconnect() {
   if (config_->onDisconnect) config_->onDisconnect(*this);
+  if (config_->access) config_->access->Closed(*this);
 }
 
 std::u16string Session::PromptText() const {
@@ -74,12 +87,33 @@ void Session::dispatch(const std::u16string& commandline, const std::u16string& 
     return;
   }
   for (const auto& row : config_->commands) {
+    if (row.needsLogin && user.empty()) continue;
     if (contains(row.words, command)) {
-      row.handler(*this, commandline);
+      run(row, commandline);
       return;
     }
   }
   WriteLn(u"Command unknown");
+}
+
+void Session::run(const Command& row, const std::u16string& commandline) {
+  AccessPolicy* access = config_->access.get();
+  if (!access) {
+    row.handler(*this, commandline);
+    return;
+  }
+  if (!access->Permit(*this, row, commandline)) {
+    WriteLn(u"Permission denied.");
+    return;
+  }
+  commandOutcome.clear();
+  try {
+    row.handler(*this, commandline);
+  } catch (const std::exception& e) {
+    access->Ran(*this, row, commandline, std::string("failed: ") + e.what());
+    throw;
+  }
+  access->Ran(*this, row, commandline, commandOutcome.empty() ? "done" : commandOutcome);
 }
 
 void Session::closeOnRequest() {

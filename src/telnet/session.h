@@ -19,10 +19,15 @@ class Session;
 using CommandHandler = std::function<void(Session& session, const std::u16string& commandline)>;
 
 // One row of the dispatch table: the upper-case words that select the command, each named
-// once, and its handler.
+// once, its handler, the lowest user level that may run it, and whether it changes the
+// home (such commands are refused in read-only mode and leave an audit line).
 struct Command {
   std::vector<std::u16string> words;
   CommandHandler handler;
+  std::uint8_t level = 1;
+  bool changesHome = false;
+  // Only for users who logged in: the guest of a shell without login never sees the row.
+  bool needsLogin = false;
 };
 
 // The commands in the order they are tried; the first row with a matching word wins.
@@ -31,9 +36,31 @@ using CommandTable = std::vector<Command>;
 // The words that end a connection. The session tries them before any row of the table.
 inline const std::vector<std::u16string> kExitWords = {u"EXIT", u"LOGOUT", u"BYE"};
 
+// Who gets in and what each may run, decided in one place. Without a policy every client is
+// admitted at once as the guest and may run every command.
+class AccessPolicy {
+ public:
+  virtual ~AccessPolicy() = default;
+  // First, before the greeting: false shuts the client out (the policy has told it why).
+  virtual bool Opened(Session& session) = 0;
+  // After the greeting's first line: the login, if the policy asks for one. Sets the
+  // session's user and level on success; false ends the connection.
+  virtual bool Login(Session& session) = 0;
+  // Whether the session may run `command` now; a refusal is answered "Permission denied.".
+  virtual bool Permit(Session& session, const Command& command,
+                      const std::u16string& commandline) = 0;
+  // After a permitted command: `outcome` is what it reported ("done" when nothing special).
+  virtual void Ran(Session& session, const Command& command, const std::u16string& commandline,
+                   const std::string& outcome) = 0;
+  // Once, when the connection ends.
+  virtual void Closed(Session& session) = 0;
+};
+
 // What every session of a listener shares; read-only once the listener is on.
 struct SessionConfig {
   CommandTable commands;
+  // Login, levels and audit; none: every client is the guest with every command.
+  std::shared_ptr<AccessPolicy> access;
   // Run on the connection's thread at the end of the connect stage (after the greeting) and
   // once when the connection ends: the place for per-thread resources such as the API
   // client. A failure raised by onConnect is shown to the client and ends the connection.
@@ -74,6 +101,9 @@ class Session : public ConnectionHandler {
   // The console width the running command lays its output out for.
   std::int32_t ConsoleChars() const { return connection_.ConsoleChars(); }
 
+  // The client's address and port as text.
+  const std::string& peer() const { return connection_.peer(); }
+
   // The prompt text as shown, before colouring (prefix by user level, name, ">").
   std::u16string PromptText() const;
 
@@ -82,9 +112,15 @@ class Session : public ConnectionHandler {
   bool startup = true;           // until the first command line has been read
   std::uint16_t currentDir = 0;  // object ID of the current category; 0 is the root
   std::u16string prompt{kInitialPrompt};
+  // The user logged in (as the users file names it); empty for the guest of a shell
+  // without login.
+  std::string user;
+  // What a command that changes the home reports for the audit trail; empty means "done".
+  std::string commandOutcome;
 
  private:
   void dispatch(const std::u16string& commandline, const std::u16string& command);
+  void run(const Command& row, const std::u16string& commandline);
   void closeOnRequest();
 
   Connection& connection_;

@@ -124,11 +124,13 @@ void TelnetProtocol::command(unsigned char byte, std::vector<ProtocolEvent>& eve
 
 void TelnetProtocol::negotiate(unsigned char verb, unsigned char option, std::string& answers) {
   // The state of the option on the side the verb is about, or null when unsupported.
-  Q* us = option == code::kBinary ? &usBinary_ : nullptr;
+  Q* us = option == code::kBinary ? &usBinary_ : option == code::kEcho ? &usEcho_ : nullptr;
   Q* him = option == code::kBinary ? &himBinary_ : option == code::kNaws ? &himNaws_ : nullptr;
   switch (verb) {
     case code::kDO:
-      if (us == nullptr) {
+      if (us == &usEcho_ && usEcho_ == Q::kNo) {
+        send(answers, code::kWONT, option);  // the server echoes only to hide a password
+      } else if (us == nullptr) {
         // TIMING-MARK is a one-shot: answered every time, it never becomes "enabled".
         send(answers, option == code::kTimingMark ? code::kWILL : code::kWONT, option);
       } else if (*us == Q::kNo) {
@@ -160,6 +162,16 @@ void TelnetProtocol::negotiate(unsigned char verb, unsigned char option, std::st
       break;
     default:
       break;
+  }
+}
+
+void TelnetProtocol::offerEcho(bool on, std::string& answers) {
+  if (on && (usEcho_ == Q::kNo || usEcho_ == Q::kWantNo)) {
+    usEcho_ = Q::kWantYes;
+    send(answers, code::kWILL, code::kEcho);
+  } else if (!on && (usEcho_ == Q::kYes || usEcho_ == Q::kWantYes)) {
+    usEcho_ = Q::kWantNo;
+    send(answers, code::kWONT, code::kEcho);
   }
 }
 

@@ -58,13 +58,17 @@ class TelnetProtocol {
   std::int32_t windowWidth() const { return windowWidth_; }
   // Whether the client has sent any Telnet command.
   bool negotiating() const { return negotiating_; }
+  // Offers (true) or withdraws (false) the server's ECHO, the way a server asks a client to
+  // stop its local echo while a password is typed; the server itself echoes nothing. A
+  // client's own DO ECHO is refused while no offer stands.
+  void offerEcho(bool on, std::string& answers);
   // Bytes held of the subnegotiation being read (never more than kMaxSubnegotiation).
   std::size_t pendingSubnegotiation() const { return sb_.size(); }
 
  private:
   enum class State : std::uint8_t { kData, kIac, kOption, kSbOption, kSb, kSbIac };
-  // RFC 1143 option states; the queue states are never needed, since the server never
-  // changes its mind about an option.
+  // RFC 1143 option states; the queue states are not kept: the server changes its mind
+  // only about ECHO, and then sends the new request at once.
   enum class Q : std::uint8_t { kNo, kYes, kWantNo, kWantYes };
 
   void command(unsigned char byte, std::vector<ProtocolEvent>& events, std::string& answers);
@@ -79,6 +83,7 @@ class TelnetProtocol {
   std::string sb_;
   bool negotiating_ = false;
   Q usBinary_ = Q::kNo;
+  Q usEcho_ = Q::kNo;
   Q himBinary_ = Q::kNo;
   Q himNaws_ = Q::kNo;
   std::int32_t windowWidth_ = 0;

@@ -1,0 +1,70 @@
+// The listener's connection limits: over either limit a client is told so and closed at once.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "telnet_fixture.h"
+
+namespace velmar::telnet::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+using LimitsTest = TelnetFixture;
+
+const std::string kRefusal = "Too many connections.\r\n";
+
+bool hostHasIpv6Loopback() {
+  const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  sockaddr_in6 addr{};
+  addr.sin6_family = AF_INET6;
+  addr.sin6_addr = in6addr_loopback;
+  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::close(fd);
+  return ok;
+}
+
+TEST_F(LimitsTest, AClientOverThePerAddressLimitIsRefusedUntilOneLeaves) {
+  if (!hostHasIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback: a second address is needed";
+  listener_.setConnectionLimits(0, 2);
+  start({}, {"127.0.0.1", "::1"});
+  auto first = connectGreeted();
+  auto second = connectGreeted();
+  EXPECT_EQ(connect()->readToEnd(), kRefusal);
+  EXPECT_EQ(connects_.load(), 2);  // no session was started for the refused one
+
+  // Another address has its own count.
+  TelnetClient other("::1", listener_.boundPort());
+  EXPECT_EQ(other.readUntil(kPrompt), kGreeting + kPrompt);
+
+  first.reset();
+  // The slot is free once the session has ended.
+  for (int i = 0; i < 200 && listener_.connectionCount() > 2; ++i) {
+    listener_.waitUntilNoConnections(10ms);
+  }
+  ASSERT_EQ(listener_.connectionCount(), 2u);
+  connectGreeted();
+}
+
+TEST_F(LimitsTest, AClientOverTheTotalLimitIsRefused) {
+  if (!hostHasIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback: a second address is needed";
+  listener_.setConnectionLimits(3, 0);
+  start({}, {"127.0.0.1", "::1"});
+  std::vector<std::unique_ptr<TelnetClient>> clients;
+  for (int i = 0; i < 2; ++i) clients.push_back(connectGreeted());
+  clients.push_back(std::make_unique<TelnetClient>("::1", listener_.boundPort()));
+  clients.back()->readUntil(kPrompt);
+  EXPECT_EQ(connect()->readToEnd(), kRefusal);
+  EXPECT_EQ(TelnetClient("::1", listener_.boundPort()).readToEnd(), kRefusal);
+  EXPECT_EQ(connects_.load(), 3);
+}
+
+}  // namespace
+}  // namespace velmar::telnet::testing
