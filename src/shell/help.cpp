@@ -120,12 +120,41 @@ std::vector<std::u16string> pingPage(std::int32_t width) {
               {u"classic ping function for debugging purposes."});
 }
 
-std::vector<std::u16string> overview(std::int32_t width) {
+std::vector<std::u16string> whoPage(std::int32_t width) {
+  return page(header(u"Command ", u"WHO", u"WHO", u"-", width),
+              {u"Lists the open sessions: the user, the address the session comes from, since "
+               u"when it is open and the category it is in. Only users of level 10 may use it.",
+               u"", u"Example: who"});
+}
+
+// The command names of the overview with the lowest level that may use each.
+struct OverviewEntry {
+  std::u16string_view name;
+  int level;
+};
+constexpr OverviewEntry kOverviewCommands[] = {
+    {u"run", 5},  {u"list", 1},   {u"cd", 1},   {u"show", 1}, {u"set", 5},
+    {u"find", 1}, {u"uptime", 1}, {u"ping", 5}, {u"who", 10}, {u"exit", 1},
+};
+
+// Without a login every command but who; with one, those of the user's level.
+std::u16string commandList(int level) {
+  std::u16string list;
+  for (const auto& entry : kOverviewCommands) {
+    const bool shown = level == 0 ? entry.name != u"who" : entry.level <= level;
+    if (!shown) continue;
+    if (!list.empty()) list += u", ";
+    list += entry.name;
+  }
+  return list;
+}
+
+std::vector<std::u16string> overview(std::int32_t width, int level) {
   return {separator(width),
           u"  Velmar help overview:",
           separator(width),
           u"Your commands are: ",
-          u"run, list, cd, show, set, find, uptime, ping, exit",
+          commandList(level),
           u"",
           u"type \"help exit\" for example to get further information on this command. Visit "
           u"" VELMAR_HOMEPAGE_URL u" for details and the newest version of Velmar."};
@@ -146,6 +175,7 @@ const Topic kTopics[] = {
     {{u"EXIT"}, exitPage},
     {{u"UPTIME"}, uptimePage},
     {{u"PING"}, pingPage},
+    {{u"WHO"}, whoPage},
 };
 
 // Removes blanks and control characters from both ends but keeps an ESC: a word that
@@ -164,7 +194,7 @@ std::int32_t visibleLength(std::u16string_view line) {
 
 }  // namespace
 
-std::vector<std::u16string> HelpPage(std::u16string_view command, std::int32_t width) {
+std::vector<std::u16string> HelpPage(std::u16string_view command, std::int32_t width, int level) {
   const auto space = command.find(u' ');
   std::u16string topic(space == std::u16string_view::npos ? command : command.substr(space + 1));
   for (auto& c : topic) {
@@ -172,11 +202,12 @@ std::vector<std::u16string> HelpPage(std::u16string_view command, std::int32_t w
   }
   topic = text::Trim(topic);
   for (const auto& entry : kTopics) {
+    if (entry.page == whoPage && level == 0) continue;  // no who without a login
     if (std::find(entry.words.begin(), entry.words.end(), topic) != entry.words.end()) {
       return entry.page(width);
     }
   }
-  return overview(width);
+  return overview(width, level);
 }
 
 std::vector<std::u16string> WrapHelpLines(const std::vector<std::u16string>& lines,
@@ -219,7 +250,10 @@ std::vector<std::u16string> WrapHelpLines(const std::vector<std::u16string>& lin
 
 void help(telnet::Session& session, const std::u16string& command) {
   const std::int32_t width = session.ConsoleChars();
-  for (const auto& line : WrapHelpLines(HelpPage(command, width), width)) session.WriteLn(line);
+  const int level = session.user.empty() ? 0 : session.userlevel;
+  for (const auto& line : WrapHelpLines(HelpPage(command, width, level), width)) {
+    session.WriteLn(line);
+  }
 }
 
 telnet::Command HelpCommand() {

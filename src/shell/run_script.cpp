@@ -60,6 +60,7 @@ void RunScript(telnet::Session& session, const std::u16string& command) {
       ResolveObjectArgument(scriptName, session.currentDir, &api::IPS_GetScriptIDByName);
   if (!id || !api::IPS_ScriptExists(*id)) {
     session.WriteLn(u"Script not found: " + scriptName);
+    session.commandOutcome = "script not found";
     return;
   }
 
@@ -72,11 +73,13 @@ void RunScript(telnet::Session& session, const std::u16string& command) {
     // terminal as such.
     session.WriteLn(text::Inert(text::Html2Txt(BreakTagsToLineEnds(scriptResult)),
                                 text::InertLayout::KeepLines));
+    session.commandOutcome = "ran, output shown";
     return;
   }
 
-  session.WriteLn(api::IPS_RunScript(*id) ? u"Script started successfully"
-                                          : u"Script returned an error");
+  const bool started = api::IPS_RunScript(*id);
+  session.WriteLn(started ? u"Script started successfully" : u"Script returned an error");
+  session.commandOutcome = started ? "started" : "script returned an error";
 }
 
 }  // namespace velmar::shell

@@ -127,6 +127,7 @@ void SetValue(telnet::Session& session, const std::u16string& command) {
       ResolveObjectArgument(variableName, session.currentDir, api::IPS_GetVariableIDByName);
   if (!id || !api::IPS_VariableExists(*id)) {
     session.WriteLn(u"Variable not found: " + variableName);
+    session.commandOutcome = "variable not found";
     return;
   }
   const api::IPSVariable variable(api::IPS_GetVariable(*id));
@@ -139,7 +140,12 @@ void SetValue(telnet::Session& session, const std::u16string& command) {
   }
   // A setter that answers false did not store the value either; saying nothing would report
   // it as done.
-  if (stored == false) session.WriteLn(u"Operation failed.");
+  if (stored == false) {
+    session.WriteLn(u"Operation failed.");
+    session.commandOutcome = "failed";
+  } else if (!stored) {
+    session.commandOutcome = "nothing set: variable type not supported";
+  }
 }
 
 }  // namespace velmar::shell
