@@ -1,6 +1,6 @@
 # What `cmake --install` puts where, in two components that become the two Debian packages:
-#   velmar  the headless service, the simulated server, their man pages, the systemd unit and
-#           the demo home;
+#   velmar  the headless service, velmar-passwd, the simulated server, their man pages, the
+#           systemd unit and the demo home;
 #   gui     the control window and its man page (package velmar-gui, which needs velmar).
 # Each package carries its own copyright file and changelog; man pages and changelogs are
 # installed compressed (gzip -9n: no name, no time stamp, so the bytes do not depend on when
@@ -30,9 +30,9 @@ endfunction()
 
 set(mandir ${CMAKE_INSTALL_MANDIR}/man1)
 
-install(TARGETS velmar_headless velmar-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+install(TARGETS velmar_headless velmar-passwd velmar-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         COMPONENT velmar)
-foreach(page IN ITEMS velmar velmar-sim)
+foreach(page IN ITEMS velmar velmar-passwd velmar-sim)
   velmar_install_gzipped(${PROJECT_SOURCE_DIR}/docs/${page}.1 ${mandir} ${page}.1.gz velmar)
 endforeach()
 # The unit names the program by its installed path, which is known only at install time

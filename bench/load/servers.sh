@@ -48,7 +48,9 @@ load_start_servers() {
   local url
   url=$(load_wait_for "$LOAD_TMP/sim.out" 'http://127\.0\.0\.1:[0-9]+')
   SIM_PORT=${url##*:}
+  # All sessions come from one address: the per-address limit is raised above their count.
   "$LOAD_BIN/velmar" --host 127.0.0.1 --port "$SIM_PORT" --telnet-port 0 --listen 127.0.0.1 \
+    --max-connections 4096 --max-per-address 4096 \
     --shutdown-minutes 0 >"$LOAD_TMP/velmar.out" 2>"$LOAD_TMP/velmar.err" &
   VELMAR_PID=$!
   local listening

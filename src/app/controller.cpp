@@ -20,10 +20,12 @@ Rgb ToRgb(StatusColor color) {
 }
 
 Controller::Controller(ControllerSettings settings) : settings_(std::move(settings)) {
+  if (!settings_.access) settings_.access = std::make_shared<access::AccessControl>();
   listener_.setLoginMessage(kLoginMessage);
   listener_.setBindings(settings_.listenAddresses);
+  listener_.setConnectionLimits(settings_.maxConnections, settings_.maxPerAddress);
   listener_.setHandlerFactory(settings_.handlerFactory ? settings_.handlerFactory
-                                                       : StandardShellFactory());
+                                                       : StandardShellFactory(settings_.access));
   // A closed socket does not wake a connection thread that waits for the server; aborting
   // the transfers in flight does, so switch-off never hangs on a slow server.
   listener_.setSwitchOffHook([] { api::AbortAllTransfers(); });

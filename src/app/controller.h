@@ -5,11 +5,13 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "access/access_control.h"
 #include "telnet/listener.h"
 
 namespace velmar::app {
@@ -94,6 +96,12 @@ struct ControllerSettings {
   std::vector<std::string> listenAddresses;
   // Creates the shell of each Telnet connection; empty means the standard shell.
   telnet::HandlerFactory handlerFactory;
+  // Login, levels, read-only mode and the audit trail of the standard shell; none means a
+  // shell without login whose audit lines go to stderr.
+  std::shared_ptr<access::AccessControl> access;
+  // Telnet connections at most at once and from one address (0: no limit).
+  std::size_t maxConnections = 1000;
+  std::size_t maxPerAddress = 64;
 };
 
 // How a press of Connect ended.
@@ -150,6 +158,10 @@ class Controller {
   // TimerFired(), which runs the action and schedules the next firing.
   std::optional<std::chrono::steady_clock::time_point> nextShutdown() const { return next_; }
   void TimerFired();
+
+  // Who may log in and what each may run; users set here apply to connections opened
+  // afterwards.
+  access::AccessControl& access() { return *settings_.access; }
 
   // The listener, for the endpoints it bound and its connection count.
   const telnet::Listener& listener() const { return listener_; }

@@ -26,9 +26,10 @@ constexpr int kMaxReplyMib = 4096;
 constexpr const char* kDescription =
     "Velmar puts a Telnet shell on an IP-Symcon home-automation server. It checks the\n"
     "server through its JSON-RPC API (http://HOST:PORT/api/), then listens for Telnet\n"
-    "clients; every client gets the \"IPS Terminal Server\" shell at once (there is no\n"
-    "login) and can browse the object tree (ls, cd, show), set variables, run scripts,\n"
-    "search names, see uptimes and ping hosts. Type help in the shell for the commands.\n"
+    "clients; every client gets the \"IPS Terminal Server\" shell (at once, or after a\n"
+    "login with --users) and can browse the object tree (ls, cd, show), set variables, run\n"
+    "scripts, search names, see uptimes and ping hosts. Type help in the shell for the\n"
+    "commands.\n"
     "\n"
     "stdout carries only the service's states, one line each as they change:\n"
     "\"IPS Version <v> detected.\", \"Connected\", \"Online\", and at the end \"Offline\",\n"
@@ -50,14 +51,19 @@ constexpr const char* kFooter =
     "example 82, or 443 with --tls) with the licence user name (an e-mail address) and the\n"
     "remote-access password.\n"
     "\n"
-    "Security: the Telnet shell has no login. Anyone who can reach the Telnet port controls\n"
-    "the IP-Symcon server; use --listen 127.0.0.1 unless the network is trusted.\n"
+    "Security: without --users there is no login. Anyone who can reach the Telnet port then\n"
+    "controls the IP-Symcon server; use --listen 127.0.0.1 unless the network is trusted.\n"
+    "With --users FILE (made with velmar-passwd) every client logs in; level 1 may look\n"
+    "around (help, ls, cd, show, find, uptime), level 5 also set, run and ping, level 10 also\n"
+    "who. Telnet itself is not encrypted: passwords cross the network in clear text.\n"
+    "Audit lines (connections, logins, refusals, set and run) go to stderr as\n"
+    "\"velmar: audit: ...\". SIGHUP reloads the users file and reopens the audit log.\n"
     "\n"
     "Stopping: Ctrl+C, SIGTERM or the shutdown timer switch the service off in order (every\n"
     "Telnet connection is closed) and end the program with status 0.\n"
     "\n"
     "Exit status: 0 after an orderly stop, 1 when the server check fails, 2 when the Telnet\n"
-    "port cannot be bound, 64 for bad options.\n";
+    "port cannot be bound, 64 for bad options or a bad users file.\n";
 
 std::string ReadPasswordFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -149,6 +155,28 @@ void AddDemoOptions(CLI::App& app, Options& o) {
       ->needs(demo);
 }
 
+// Login, levels, read-only mode, audit trail and connection limits of the Telnet shell.
+void AddAccessOptions(CLI::App& app, Options& o) {
+  app.add_option("--users", o.users,
+                 "users file (NAME:LEVEL:HASH lines, made with velmar-passwd): clients must log "
+                 "in; SIGHUP reloads it")
+      ->type_name("FILE");
+  app.add_option("--audit-log", o.auditLog,
+                 "append the audit lines to FILE as well as stderr (reopened on SIGHUP)")
+      ->type_name("FILE");
+  app.add_flag("--read-only", o.readOnly, "refuse set and run for everyone");
+  app.add_option("--max-connections", o.maxConnections,
+                 "Telnet connections at most at once (0 = no limit)")
+      ->capture_default_str()
+      ->type_name("N")
+      ->check(CLI::Range(0, std::numeric_limits<int>::max()).description(""));
+  app.add_option("--max-per-address", o.maxPerAddress,
+                 "Telnet connections at most from one address (0 = no limit)")
+      ->capture_default_str()
+      ->type_name("N")
+      ->check(CLI::Range(0, std::numeric_limits<int>::max()).description(""));
+}
+
 // What the options say together, after parsing: checks across options, the password file,
 // and the defaults that --demo changes. Raises CLI::ValidationError.
 void CompleteOptions(const CLI::App& app, Options& o, const ParseState& later) {
@@ -174,7 +202,8 @@ ParsedCommandLine UsageError(const CLI::ParseError& e) {
                "--password-file FILE] [--request-timeout SECONDS] [--max-reply-mib N] "
                "[--telnet-port N] [--console-chars N] [--listen "
                "ADDR]... [--shutdown-minutes X] [--tls [--insecure]] [--demo [--demo-port "
-               "N]]\n"
+               "N]] [--users FILE] [--audit-log FILE] [--read-only] [--max-connections N] "
+               "[--max-per-address N]\n"
                "Run 'velmar --help' for what each option does.\n";
   return result;
 }
@@ -220,6 +249,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   AddShutdownOption(app, result.options);
   AddTlsOptions(app, result.options);
   AddDemoOptions(app, result.options);
+  AddAccessOptions(app, result.options);
 
   try {
     app.parse(argc, argv);

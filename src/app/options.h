@@ -27,7 +27,12 @@ struct Options {
   bool tls = false;
   bool insecure = false;
   bool demo = false;
-  int demoPort = 3777;  // 0: any free port
+  int demoPort = 3777;   // 0: any free port
+  std::string users;     // the users file; empty: no login
+  std::string auditLog;  // the audit lines are appended here too; empty: stderr only
+  bool readOnly = false;
+  int maxConnections = 1000;  // 0: no limit
+  int maxPerAddress = 64;     // 0: no limit
 };
 
 // What the command line asks for: run with `options`, or end at once with `exitCode` after

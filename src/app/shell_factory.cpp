@@ -9,9 +9,11 @@
 
 namespace velmar::app {
 
-telnet::HandlerFactory StandardShellFactory() {
+telnet::HandlerFactory StandardShellFactory(std::shared_ptr<access::AccessControl> access) {
   auto config = std::make_shared<telnet::SessionConfig>();
   config->commands = shell::CommandTable();
+  config->commands.push_back(access::WhoCommand(access));
+  config->access = std::move(access);
   // Each connection thread talks to the server through its own HTTP client, from connect to
   // disconnect.
   config->onConnect = [](telnet::Session&) { api::InitializeRPCForThread(); };

@@ -8,11 +8,17 @@
 #include <QTimer>
 #include <QValidator>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <functional>
 
 #include <gtest/gtest.h>
 
+#include "access/password.h"
 #include "api/json_rpc.h"
 #include "app/gui/frm_velmar.h"
 #include "core/error.h"
@@ -109,7 +115,7 @@ TEST_F(GuiTest, WindowShowsItsFieldsAndInitialStates) {
   ASSERT_NE(checkBox, nullptr);
   EXPECT_EQ(checkBox->text(), "  Disabled");
   EXPECT_FALSE(checkBox->isChecked());
-  EXPECT_FALSE(checkBox->isEnabled());
+  EXPECT_TRUE(checkBox->isEnabled());
 
   for (const char* name : {"LblStatus", "LblTelnet"}) {
     QLabel* label = Label(*window, name);
@@ -173,6 +179,62 @@ TEST_F(GuiTest, ServerVersionIsShownAsPlainInertText) {
   EXPECT_EQ(
       Label(*window, "LblIPSVersion")->text(),
       QString::fromUtf8("IPS Version <b>6.4</b>\xEF\xBF\xBD]0;owned\xEF\xBF\xBD<br> detected."));
+}
+
+TEST_F(GuiTest, UsermanagementBoxSwitchesTheLoginForNewConnections) {
+  char dir[] = "/tmp/velmar-gui-users-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string good = std::string(dir) + "/users", bad = std::string(dir) + "/bad";
+  {
+    std::ofstream(good) << "admin:10:" << access::HashPassword("pw", access::HashCost::Minimal)
+                        << "\n";
+    std::ofstream(bad) << "admin:10\n";
+  }
+  ::chmod(good.c_str(), 0600);
+  ::chmod(bad.c_str(), 0600);
+
+  auto window = Make();
+  Aim(*window);
+  Button(*window)->click();
+  auto* checkBox = window->findChild<QCheckBox*>("CheckBox1");
+  const std::uint16_t port = window->controller().listener().boundPort();
+  QString chosen = QString::fromStdString(bad);
+  window->setUsersFileChooser([&] { return chosen; });
+
+  // A bad file: the error box, and the box stays unchecked.
+  checkBox->click();
+  EXPECT_FALSE(checkBox->isChecked());
+  EXPECT_EQ(checkBox->text(), "  Disabled");
+  ASSERT_EQ(errors_.size(), 1);
+  EXPECT_TRUE(errors_[0].startsWith(QString::fromStdString(bad + ":1: expected NAME:LEVEL:HASH")))
+      << errors_[0].toStdString();
+
+  testing::TelnetClient before(port);  // opened while the box is off: stays the guest's
+  before.readUntil("\x1b[36;1mIP-Symcon>\x1b[0m");
+
+  chosen = QString::fromStdString(good);
+  checkBox->click();
+  EXPECT_TRUE(checkBox->isChecked());
+  EXPECT_EQ(checkBox->text(), "  Enabled");
+  testing::TelnetClient during(port);
+  EXPECT_EQ(during.readUntil("Login: "),
+            "Welcome to the IPS Terminal Server powered by Velmar v2.0.7\r\nLogin: ");
+  during.send("admin\r\npw\r\n");
+  EXPECT_NE(during.readUntil("\x1b[36;1m@IP-Symcon>\x1b[0m").find("You are logged in as admin."),
+            std::string::npos);
+
+  checkBox->click();
+  EXPECT_FALSE(checkBox->isChecked());
+  EXPECT_EQ(checkBox->text(), "  Disabled");
+  testing::TelnetClient after(port);
+  EXPECT_NE(after.readUntil("\x1b[36;1mIP-Symcon>\x1b[0m").find("You are logged in as guest."),
+            std::string::npos);
+  EXPECT_EQ(errors_.size(), 1);
+
+  window.reset();
+  std::remove(good.c_str());
+  std::remove(bad.c_str());
+  ::rmdir(dir);
 }
 
 TEST_F(GuiTest, OnePressConnectsAndServesTelnet) {

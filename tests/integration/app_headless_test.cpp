@@ -7,13 +7,16 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -458,6 +461,147 @@ TEST(HeadlessTest, ListenLimitsTheAddressesAndWarnsWhenExposed) {
     const std::string err = velmar.Stderr();
     EXPECT_EQ(err.find("warning"), err.rfind("warning")) << "one warning only: " << err;
   }
+}
+
+// A users file kept with velmar-passwd in a temporary folder.
+class UsersFolder {
+ public:
+  UsersFolder() {
+    char dir[] = "/tmp/velmar-access-XXXXXX";
+    if (::mkdtemp(dir) == nullptr) throw velmar::Error("mkdtemp");
+    dir_ = dir;
+  }
+  ~UsersFolder() {
+    const std::string command = "rm -rf '" + dir_ + "'";
+    [[maybe_unused]] const int ignored = std::system(command.c_str());
+  }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  // Runs velmar-passwd with `password` on stdin; its exit code.
+  std::optional<int> Passwd(const std::string& password, const std::string& args,
+                            std::string* err = nullptr) {
+    Process passwd({"/bin/sh", "-c",
+                    "printf '%s\\n' '" + password + "' | '" + kBin + "/velmar-passwd' " + args});
+    auto code = passwd.Wait(60s);
+    if (err) *err = passwd.Stderr();
+    return code;
+  }
+
+ private:
+  std::string dir_;
+};
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Logs in; returns the line that answers the password, and after a success what follows up
+// to the prompt.
+std::string TryLogin(int port, const std::string& name, const std::string& password) {
+  TelnetClient client(static_cast<std::uint16_t>(port));
+  client.readUntil("Login: ", 20s);
+  client.send(name + "\r\n");
+  client.readUntil("Password: ", 20s);
+  client.send(password + "\r\n");
+  client.readUntil("\r\n", 20s);
+  std::string reply = client.readUntil("\r\n", 20s);
+  if (reply.rfind("You are logged in", 0) == 0) reply += client.readUntil(">\x1b[0m", 20s);
+  return reply;
+}
+
+TEST(HeadlessAccessTest, PasswdAddsUpdatesListsAndDeletesUsers) {
+  UsersFolder folder;
+  const std::string users = folder.Path("users");
+  EXPECT_EQ(folder.Passwd("s3cret", "--stdin -c " + users + " admin --level 10"), 0);
+  EXPECT_EQ(folder.Passwd("op-pw", "--stdin " + users + " op --level 5"), 0);
+  EXPECT_EQ(folder.Passwd("new-pw", "--stdin " + users + " admin"), 0);  // keeps level 10
+
+  struct stat info {};
+  ASSERT_EQ(::stat(users.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  const std::string text = ReadText(users);
+  EXPECT_EQ(text.rfind("admin:10:$argon2id$", 0), 0u) << text;
+  EXPECT_NE(text.find("\nop:5:$argon2id$"), std::string::npos) << text;
+  EXPECT_EQ(text.find("s3cret"), std::string::npos);
+
+  Process list({kBin + "/velmar-passwd", "--list", users});
+  EXPECT_EQ(list.Wait(), 0);
+  EXPECT_EQ(list.RestOfStdout(), "admin 10\nop 5\n");
+
+  Process remove({kBin + "/velmar-passwd", "-D", users, "op"});
+  EXPECT_EQ(remove.Wait(), 0);
+  Process after({kBin + "/velmar-passwd", "--list", users});
+  EXPECT_EQ(after.Wait(), 0);
+  EXPECT_EQ(after.RestOfStdout(), "admin 10\n");
+
+  // Bad input changes nothing.
+  std::string err;
+  EXPECT_EQ(folder.Passwd("", "--stdin " + users + " empty", &err), 1);
+  EXPECT_NE(err.find("the password is empty"), std::string::npos) << err;
+  EXPECT_EQ(folder.Passwd("x", "--stdin " + users + " 'a:b'", &err), 1);
+  EXPECT_EQ(folder.Passwd("x", "--stdin " + users + " admin --level 7", &err), 64);
+  EXPECT_EQ(ReadText(users).find("empty"), std::string::npos);
+}
+
+TEST(HeadlessAccessTest, LoginAgainstTheUsersFileAndReloadOnSighup) {
+  UsersFolder folder;
+  const std::string users = folder.Path("users");
+  const std::string log = folder.Path("audit.log");
+  ASSERT_EQ(folder.Passwd("admin-pw", "--stdin -c " + users + " admin --level 10"), 0);
+
+  Process velmar(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--users", users,
+                         "--audit-log", log, "--shutdown-minutes", "0"}));
+  const int port = TelnetPort(velmar);
+  ASSERT_GT(port, 0);
+  EXPECT_NE(TryLogin(port, "admin", "admin-pw").find("You are logged in as admin."),
+            std::string::npos);
+  EXPECT_NE(TryLogin(port, "kitchen", "k-pw").find("Login incorrect"), std::string::npos);
+
+  // A good file is taken on SIGHUP; the log moved away by logrotate is opened anew.
+  ASSERT_EQ(folder.Passwd("k-pw", "--stdin " + users + " kitchen --level 5"), 0);
+  ASSERT_EQ(::rename(log.c_str(), (log + ".1").c_str()), 0);
+  velmar.Signal(SIGHUP);
+  EXPECT_TRUE(velmar.StderrLineWith("users file reloaded: 2 users"));
+  EXPECT_NE(TryLogin(port, "kitchen", "k-pw").find("+IP-Symcon>"), std::string::npos);
+
+  // A bad file is refused, and the users loaded before stay.
+  { std::ofstream(users, std::ios::app) << "broken line\n"; }
+  velmar.Signal(SIGHUP);
+  auto refused = velmar.StderrLineWith("was not reloaded");
+  ASSERT_TRUE(refused);
+  EXPECT_NE(refused->find(users + ":3: expected NAME:LEVEL:HASH"), std::string::npos) << *refused;
+  EXPECT_NE(TryLogin(port, "kitchen", "k-pw").find("+IP-Symcon>"), std::string::npos);
+
+  velmar.Signal(SIGTERM);
+  EXPECT_EQ(velmar.Wait(), 0);
+  const std::string err = velmar.Stderr();
+  EXPECT_NE(err.find("velmar: audit: login ok user=\"admin\""), std::string::npos) << err;
+  EXPECT_NE(err.find("velmar: audit: login failed user=\"kitchen\""), std::string::npos) << err;
+  EXPECT_EQ(err.find("admin-pw"), std::string::npos);
+  EXPECT_EQ(err.find("k-pw"), std::string::npos);
+  const std::string before = ReadText(log + ".1"), after = ReadText(log);
+  EXPECT_NE(before.find("login ok user=\"admin\""), std::string::npos) << before;
+  EXPECT_NE(after.find("login ok user=\"kitchen\""), std::string::npos) << after;
+  EXPECT_EQ(after.find("user=\"admin\""), std::string::npos) << after;
+}
+
+TEST(HeadlessAccessTest, ABadUsersFileStopsTheStart) {
+  UsersFolder folder;
+  const std::string users = folder.Path("users");
+  { std::ofstream(users) << "# users\nadmin:11:x\n"; }
+  ::chmod(users.c_str(), 0600);
+  Process velmar(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--users", users}));
+  EXPECT_EQ(velmar.Wait(), 64);
+  EXPECT_NE(velmar.Stderr().find(users + ":2: the level of 'admin' must be 1, 5 or 10"),
+            std::string::npos)
+      << velmar.Stderr();
+  EXPECT_EQ(velmar.RestOfStdout(), "");
+
+  ::chmod(users.c_str(), 0666);
+  Process writable(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--users", users}));
+  EXPECT_EQ(writable.Wait(), 64);
+  EXPECT_NE(writable.Stderr().find("others may write"), std::string::npos) << writable.Stderr();
 }
 
 }  // namespace

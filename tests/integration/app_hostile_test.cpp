@@ -309,6 +309,7 @@ class HostileClientTest : public ::testing::Test {
     ControllerSettings settings;
     settings.shutdownInterval = 0ms;
     settings.listenAddresses = {"127.0.0.1"};
+    settings.maxPerAddress = 0;  // the crowds here all come from one address
     controller_ = std::make_unique<Controller>(settings);
     controller_->FormCreate();
     controller_->fields().port = ToU16(std::to_string(sim_.port()));

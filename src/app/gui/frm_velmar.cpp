@@ -1,6 +1,7 @@
 #include "app/gui/frm_velmar.h"
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
@@ -80,7 +81,7 @@ FrmVelmar::FrmVelmar(ControllerSettings settings, QWidget* parent)
   checkBox1_->setObjectName("CheckBox1");
   checkBox1_->setGeometry(kLeftEditX, RowY(1), kLeftEditWidth, kEditHeight);
   checkBox1_->setChecked(false);
-  checkBox1_->setEnabled(false);  // display only: there is no user management
+  connect(checkBox1_, &QCheckBox::clicked, this, &FrmVelmar::CheckBox1Click);
   label3_ =
       MakeLabel(this, "Label3", QStringLiteral("Console charcount:"), kLeftLabelX, RowY(2), 112);
   edtConsoleChars_ =
@@ -136,6 +137,9 @@ FrmVelmar::FrmVelmar(ControllerSettings settings, QWidget* parent)
   reportError_ = [this](const QString& message) {
     QMessageBox::critical(this, QStringLiteral("Velmar"), message);
   };
+  chooseUsersFile_ = [this] {
+    return QFileDialog::getOpenFileName(this, QStringLiteral("Users file"));
+  };
   controller_->setObserver(
       [this](DisplayItem item, const DisplayState& state) { showState(item, state); });
   FormCreate();
@@ -176,6 +180,37 @@ void FrmVelmar::BtnConnectClick() {
 
 void FrmVelmar::TimerShutdownTimer() {
   controller_->TimerShutdownTimer();
+}
+
+void FrmVelmar::CheckBox1Click(bool checked) {
+  if (!checked) {
+    controller_->access().SetUsers(nullptr);
+    showUsermanagement(false);
+    return;
+  }
+  const QString path = usersFile_.isEmpty() && chooseUsersFile_ ? chooseUsersFile_() : usersFile_;
+  if (path.isEmpty()) {
+    showUsermanagement(false);
+    return;
+  }
+  EnableUsers(path);
+}
+
+bool FrmVelmar::EnableUsers(const QString& path) {
+  const std::string error = access::ReloadUsers(controller_->access(), path.toStdString());
+  if (!error.empty()) {
+    showUsermanagement(false);
+    if (reportError_) reportError_(QString::fromStdString(error));
+    return false;
+  }
+  usersFile_ = path;
+  showUsermanagement(true);
+  return true;
+}
+
+void FrmVelmar::showUsermanagement(bool enabled) {
+  checkBox1_->setChecked(enabled);
+  checkBox1_->setText(enabled ? QStringLiteral("  Enabled") : QStringLiteral("  Disabled"));
 }
 
 void FrmVelmar::showState(DisplayItem item, const DisplayState& state) {

@@ -30,23 +30,40 @@ class FrmVelmar : public QWidget {
 
   Controller& controller() { return *controller_; }
 
-  // How a failed number conversion is reported; the toolkit's standard error box by default.
+  // How a failed number conversion or a bad users file is reported; the toolkit's standard
+  // error box by default.
   void setErrorReporter(std::function<void(const QString&)> reporter) {
     reportError_ = std::move(reporter);
   }
 
+  // How the users file is asked for when the "Usermanagement" box is checked and none was
+  // given (a file dialog by default); an empty answer leaves the box unchecked.
+  void setUsersFileChooser(std::function<QString()> chooser) {
+    chooseUsersFile_ = std::move(chooser);
+  }
+
+  // Switches user management on with the users file at `path` (as --users does), or shows
+  // the error box and leaves it off; true when it is on.
+  bool EnableUsers(const QString& path);
+
  public slots:
   void BtnConnectClick();
   void TimerShutdownTimer();
+  // The "Usermanagement" box: checked asks for the users file (or takes the one given
+  // before) and switches the login on for connections opened afterwards; unchecked off.
+  void CheckBox1Click(bool checked);
 
  private:
   void FormCreate();
   void showState(DisplayItem item, const DisplayState& state);
+  void showUsermanagement(bool enabled);
   static void styleStatusLabel(QLabel* label);
   static void setColor(QLabel* label, StatusColor color);
 
   std::unique_ptr<Controller> controller_;
   std::function<void(const QString&)> reportError_;
+  std::function<QString()> chooseUsersFile_;
+  QString usersFile_;
 
   QLabel* lblStatus_;
   QLabel* lblHost_;

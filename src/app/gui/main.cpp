@@ -1,6 +1,7 @@
 // velmar-gui: the control window. Closing it ends the program; the listener is switched off
 // on the way out, which closes every Telnet connection.
 #include <QApplication>
+#include <QStringList>
 
 #include "api/json_rpc.h"
 #include "app/gui/frm_velmar.h"
@@ -14,6 +15,10 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmar"));
     velmar::app::FrmVelmar frmVelmar;
+    // --users FILE: user management on from the start (a bad file shows the error box).
+    const QStringList arguments = QApplication::arguments();
+    const qsizetype users = arguments.indexOf(QStringLiteral("--users"));
+    if (users > 0 && users + 1 < arguments.size()) frmVelmar.EnableUsers(arguments[users + 1]);
     frmVelmar.show();
     status = QApplication::exec();
   }

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -17,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "access/access_control.h"
 #include "api/http_client.h"
 #include "api/json_rpc.h"
 #include "app/controller.h"
@@ -27,15 +29,17 @@
 namespace velmar::app {
 namespace {
 
-// Turns SIGINT and SIGTERM into a stop request. The signals are blocked in every thread and
-// taken by one thread of their own, so that no other thread is ever interrupted; a stop
-// request also aborts an HTTP request in flight, such as a server check that hangs.
+// Turns SIGINT and SIGTERM into a stop request, and SIGHUP into a call of the hang-up
+// action (reload the users file, reopen the audit log). The signals are blocked in every
+// thread and taken by one thread of their own, so that no other thread is ever interrupted;
+// a stop request also aborts an HTTP request in flight, such as a server check that hangs.
 class StopSignals {
  public:
   StopSignals() {
     sigemptyset(&set_);
     sigaddset(&set_, SIGINT);
     sigaddset(&set_, SIGTERM);
+    sigaddset(&set_, SIGHUP);
     // Before any other thread exists, so that all of them inherit the mask.
     pthread_sigmask(SIG_BLOCK, &set_, nullptr);
     thread_ = std::thread([this] { Run(); });
@@ -60,12 +64,27 @@ class StopSignals {
     return requested_;
   }
 
+  // Run on the signal thread for each SIGHUP; set once, before the service starts.
+  void setHangupAction(std::function<void()> action) {
+    std::lock_guard lock(mutex_);
+    hangup_ = std::move(action);
+  }
+
  private:
   void Run() {
     for (;;) {
       int signal = 0;
       if (sigwait(&set_, &signal) != 0) continue;
       if (exiting_.load()) return;
+      if (signal == SIGHUP) {
+        std::function<void()> action;
+        {
+          std::lock_guard lock(mutex_);
+          action = hangup_;
+        }
+        if (action) action();
+        continue;
+      }
       {
         std::lock_guard lock(mutex_);
         requested_ = true;
@@ -80,8 +99,50 @@ class StopSignals {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool requested_ = false;
+  std::function<void()> hangup_;
   std::thread thread_;
 };
+
+// The access settings from the options: users file, audit log, read-only mode. Prints why
+// and returns null when the users file or the audit log cannot be used.
+std::shared_ptr<access::AccessControl> MakeAccessControl(const Options& options) {
+  access::AccessSettings settings;
+  settings.readOnly = options.readOnly;
+  auto control = std::make_shared<access::AccessControl>(settings);
+  try {
+    if (!options.auditLog.empty()) control->audit().setFile(options.auditLog);
+    if (!options.users.empty()) {
+      std::vector<std::string> warnings;
+      auto users =
+          std::make_shared<const access::Users>(access::LoadUsersFile(options.users, &warnings));
+      for (const auto& warning : warnings) std::cerr << "velmar: warning: " << warning << std::endl;
+      control->SetUsers(std::move(users));
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "velmar: " << e.what() << std::endl;
+    return nullptr;
+  }
+  return control;
+}
+
+// SIGHUP: the users file is read again (a bad one keeps the users loaded before) and the
+// audit log is opened again by its name (after logrotate has moved it away).
+void Reload(access::AccessControl& control, const Options& options) {
+  if (!options.users.empty()) {
+    std::vector<std::string> warnings;
+    const std::string error = access::ReloadUsers(control, options.users, &warnings);
+    for (const auto& warning : warnings) std::cerr << "velmar: warning: " << warning << std::endl;
+    if (error.empty()) {
+      std::cerr << "velmar: users file reloaded: " << control.users()->size() << " users"
+                << std::endl;
+    } else {
+      std::cerr << "velmar: the users file was not reloaded, the users loaded before stay: "
+                << error << std::endl;
+    }
+  }
+  const std::string error = control.audit().Reopen();
+  if (!error.empty()) std::cerr << "velmar: " << error << std::endl;
+}
 
 std::u16string ToField(const std::string& utf8) {
   return text::Utf8ToUtf16(utf8);
@@ -126,13 +187,17 @@ std::unique_ptr<sim::Simulator> StartDemoServer(int port) {
   return server;
 }
 
-ControllerSettings SettingsOf(const Options& options) {
+ControllerSettings SettingsOf(const Options& options,
+                              std::shared_ptr<access::AccessControl> accessControl) {
   ControllerSettings settings;
   settings.shutdownInterval = std::chrono::milliseconds(
       static_cast<long long>(std::llround(options.shutdownMinutes * 60000.0)));
   settings.useTls = options.tls;
   settings.verifyTls = !options.insecure;
   settings.listenAddresses = options.listen;
+  settings.access = std::move(accessControl);
+  settings.maxConnections = static_cast<std::size_t>(options.maxConnections);
+  settings.maxPerAddress = static_cast<std::size_t>(options.maxPerAddress);
   return settings;
 }
 
@@ -182,7 +247,10 @@ void AnnounceListening(const Controller& controller, const Options& options) {
   std::cerr << "velmar: Telnet listening on " << JoinEndpoints(endpoints) << std::endl;
   bool exposed = options.listen.empty();
   for (const std::string& address : options.listen) exposed |= !IsLoopbackAddress(address);
-  if (exposed) {
+  if (!options.users.empty()) {
+    std::cerr << "velmar: Telnet clients log in: " << controller.settings().access->users()->size()
+              << " users in " << options.users << std::endl;
+  } else if (exposed) {
     std::cerr << "velmar: warning: the Telnet shell has no login; anyone who can reach this "
                  "port controls the IP-Symcon server (use --listen 127.0.0.1 to keep it local)"
               << std::endl;
@@ -195,6 +263,9 @@ void AnnounceListening(const Controller& controller, const Options& options) {
 
 int Run(const Options& options) {
   StopSignals stop;
+  std::shared_ptr<access::AccessControl> accessControl = MakeAccessControl(options);
+  if (!accessControl) return kExitUsage;
+  stop.setHangupAction([accessControl, &options] { Reload(*accessControl, options); });
   api::InitializeRPCModule();
 
   std::unique_ptr<sim::Simulator> demoServer;
@@ -210,7 +281,7 @@ int Run(const Options& options) {
   api::SetRequestLimits(
       {.timeoutSeconds = options.requestTimeoutSeconds,
        .maxReplyBytes = static_cast<std::size_t>(options.maxReplyMib) * api::kMebibyte});
-  Controller controller(SettingsOf(options));
+  Controller controller(SettingsOf(options, accessControl));
   controller.setObserver(PrintStates);
   controller.FormCreate();
   const ConnectResult result =
