@@ -36,6 +36,7 @@ deb=$(echo $deb)
 [ -f "$deb" ] || { echo "no velmar package built: $(ls "$scratch")" >&2; exit 1; }
 expect_paths "$deb" ./usr/bin/velmar ./usr/bin/velmar-sim ./usr/share/man/man1/velmar.1.gz \
   ./usr/share/man/man1/velmar-sim.1.gz ./usr/lib/systemd/system/velmar.service \
+  ./usr/bin/velmar-passwd ./usr/share/man/man1/velmar-passwd.1.gz \
   ./usr/share/velmar/demo_home.json ./usr/share/doc/velmar/copyright \
   ./usr/share/doc/velmar/changelog.gz
 if dpkg-deb -c "$deb" | grep -q 'velmar-gui'; then fail "velmar holds the window"; fi
@@ -45,6 +46,8 @@ unit=$scratch/root/usr/lib/systemd/system/velmar.service
 grep -qx 'ExecStart=/usr/bin/velmar --shutdown-minutes 0 $VELMAR_OPTIONS' "$unit" ||
   fail "velmar.service does not start /usr/bin/velmar --shutdown-minutes 0"
 grep -qx 'Restart=on-failure' "$unit" || fail "velmar.service does not restart on failure"
+grep -qx 'ExecReload=/bin/kill -HUP $MAINPID' "$unit" ||
+  fail "velmar.service does not reload on systemctl reload"
 debs=("$deb")
 
 if [ "$with_gui" = "with-gui" ]; then
