@@ -124,6 +124,29 @@ TEST(HelpTest, SelectsThePageByTheWordAfterHelp) {
   }
 }
 
+TEST(HelpTest, WithALoginTheOverviewNamesTheCommandsOfTheUsersLevel) {
+  struct Case {
+    int level;
+    std::u16string commands;
+  };
+  const Case cases[] = {
+      {0, u"run, list, cd, show, set, find, uptime, ping, exit"},  // no login: as always
+      {1, u"list, cd, show, find, uptime, exit"},
+      {5, u"run, list, cd, show, set, find, uptime, ping, exit"},
+      {10, u"run, list, cd, show, set, find, uptime, ping, who, exit"},
+  };
+  for (const Case& c : cases) {
+    const auto overview = HelpPage(u"help", 80, c.level);
+    ASSERT_GT(overview.size(), 4u);
+    EXPECT_EQ(overview[4], c.commands) << c.level;
+  }
+  // who has its page only where there is a login.
+  EXPECT_EQ(HelpPage(u"help who", 80, 0), HelpPage(u"help", 80, 0));
+  const auto who = HelpPage(u"help who", 80, 10);
+  ASSERT_GT(who.size(), 3u);
+  EXPECT_EQ(who[2], u"Syntax: WHO");
+}
+
 TEST(HelpTest, SeparatorsFollowTheWidth) {
   EXPECT_EQ(HelpPage(u"help exit", 80)[0], separator(78));
   EXPECT_EQ(HelpPage(u"help exit", 10)[0], separator(8));
