@@ -24,6 +24,9 @@ Controller::Controller(ControllerSettings settings) : settings_(std::move(settin
   listener_.setLoginMessage(kLoginMessage);
   listener_.setBindings(settings_.listenAddresses);
   listener_.setConnectionLimits(settings_.maxConnections, settings_.maxPerAddress);
+  listener_.setRefusalHook([access = settings_.access](const std::string& address) {
+    access->audit().Log("connection refused peer=" + address + " reason=\"too many connections\"");
+  });
   listener_.setHandlerFactory(settings_.handlerFactory ? settings_.handlerFactory
                                                        : StandardShellFactory(settings_.access));
   // A closed socket does not wake a connection thread that waits for the server; aborting

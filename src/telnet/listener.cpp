@@ -233,9 +233,11 @@ void Listener::startConnection(int fd) {
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   std::string address = clientAddress(fd);
 
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   if (stopping_) return;
   if (overLimit(address)) {
+    lock.unlock();
+    if (refusalHook_) refusalHook_(address);
     // A fresh socket's send buffer takes the line whole; never wait for a client that
     // does not read.
     static constexpr char kRefusal[] = "Too many connections.\r\n";

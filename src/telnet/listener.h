@@ -80,6 +80,11 @@ class Listener {
     maxPerAddress_ = perAddress;
   }
 
+  // Run on the accepting thread for each client refused by a limit, with its address.
+  void setRefusalHook(std::function<void(const std::string& address)> hook) {
+    refusalHook_ = std::move(hook);
+  }
+
   // Stack size of the connection threads; kept small so that many idle connections stay
   // cheap.
   void setThreadStackSize(std::size_t bytes) { stackSize_ = bytes; }
@@ -120,6 +125,7 @@ class Listener {
   std::vector<std::string> bindings_;
   HandlerFactory factory_;
   std::function<void()> switchOffHook_;
+  std::function<void(const std::string&)> refusalHook_;
   std::size_t stackSize_ = kDefaultStackSize;
   std::size_t maxConnections_ = 0;
   std::size_t maxPerAddress_ = 0;

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,12 @@ TEST_F(LimitsTest, AClientOverThePerAddressLimitIsRefusedUntilOneLeaves) {
 TEST_F(LimitsTest, AClientOverTheTotalLimitIsRefused) {
   if (!hostHasIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback: a second address is needed";
   listener_.setConnectionLimits(3, 0);
+  std::mutex mutex;
+  std::vector<std::string> refused;
+  listener_.setRefusalHook([&](const std::string& address) {
+    std::lock_guard lock(mutex);
+    refused.push_back(address);
+  });
   start({}, {"127.0.0.1", "::1"});
   std::vector<std::unique_ptr<TelnetClient>> clients;
   for (int i = 0; i < 2; ++i) clients.push_back(connectGreeted());
@@ -64,6 +71,8 @@ TEST_F(LimitsTest, AClientOverTheTotalLimitIsRefused) {
   EXPECT_EQ(connect()->readToEnd(), kRefusal);
   EXPECT_EQ(TelnetClient("::1", listener_.boundPort()).readToEnd(), kRefusal);
   EXPECT_EQ(connects_.load(), 3);
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(refused, (std::vector<std::string>{"127.0.0.1", "[::1]"}));
 }
 
 }  // namespace
