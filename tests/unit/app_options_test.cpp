@@ -107,6 +107,31 @@ TEST(OptionsTest, PasswordFileGivesItsFirstLine) {
   EXPECT_EQ(parsed.options.password, "geheim mit Leerzeichen");
 }
 
+TEST(OptionsTest, AccessOptionsAndTheirDefaults) {
+  const Options defaults = Parse({}).options;
+  EXPECT_EQ(defaults.users, "");
+  EXPECT_EQ(defaults.auditLog, "");
+  EXPECT_FALSE(defaults.readOnly);
+  EXPECT_EQ(defaults.maxConnections, 1000);
+  EXPECT_EQ(defaults.maxPerAddress, 64);
+
+  ParsedCommandLine parsed =
+      Parse({"--users", "/etc/velmar/users", "--audit-log", "/var/log/velmar-audit.log",
+             "--read-only", "--max-connections", "0", "--max-per-address", "8"});
+  ASSERT_TRUE(parsed.run) << parsed.err;
+  EXPECT_EQ(parsed.options.users, "/etc/velmar/users");
+  EXPECT_EQ(parsed.options.auditLog, "/var/log/velmar-audit.log");
+  EXPECT_TRUE(parsed.options.readOnly);
+  EXPECT_EQ(parsed.options.maxConnections, 0);
+  EXPECT_EQ(parsed.options.maxPerAddress, 8);
+
+  for (const char* bad : {"-1", "many"}) {
+    ParsedCommandLine refused = Parse({"--max-per-address", bad});
+    EXPECT_FALSE(refused.run) << bad;
+    EXPECT_EQ(refused.exitCode, kExitUsage) << bad;
+  }
+}
+
 TEST(OptionsTest, HelpAndVersionEndWithoutRunning) {
   ParsedCommandLine help = Parse({"--help"});
   EXPECT_FALSE(help.run);
