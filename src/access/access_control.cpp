@@ -276,7 +276,7 @@ AccessControl::Attempt AccessControl::attempt(telnet::Session& session, const Us
   return Attempt::Failed;
 }
 
-const std::string& AccessControl::hashForUnknownUser(const Users& users) {
+std::string AccessControl::hashForUnknownUser(const Users& users) {
   if (!users.empty()) return users.front().hash;
   std::lock_guard lock(mutex_);
   if (dummyHash_.empty()) dummyHash_ = HashPassword("velmar: no such user");

@@ -81,7 +81,7 @@ class AccessControl : public telnet::AccessPolicy {
   enum class Attempt { LoggedIn, Failed, ShutOut };
 
   Attempt attempt(telnet::Session& session, const Users& users, bool first);
-  const std::string& hashForUnknownUser(const Users& users);
+  std::string hashForUnknownUser(const Users& users);
   std::string who(const telnet::Session& session) const;
 
   AccessSettings settings_;
