@@ -258,7 +258,10 @@ TEST_F(LoginTest, OnlyATelnetClientIsAskedToStopItsEcho) {
   auto telnet = Connect();
   telnet->readUntil(kLogin);
   telnet->send("\xff\xfd\x03op\r\n");
-  EXPECT_EQ(telnet->readUntil(kPassword), kPassword);
+  // The answers to its first command (BINARY offered both ways, SUPPRESS-GO-AHEAD refused),
+  // then the prompt.
+  EXPECT_EQ(telnet->readUntil(kPassword),
+            std::string("\xff\xfb\x00\xff\xfd\x00\xff\xfc\x03", 9) + kPassword);
   EXPECT_EQ(telnet->readExactly(3), "\xff\xfb\x01");
   telnet->send("\xff\xfd\x01op-x\x7fpw\r\n");  // its DO ECHO answer, and a typo erased
   EXPECT_EQ(telnet->readUntil(Prompt("+")), "\xff\xfc\x01" + LoggedIn("op") + Prompt("+"));
@@ -431,6 +434,9 @@ TEST_F(LoginTest, InetutilsTelnetDoesNotShowThePasswordOnTheScreen) {
   ASSERT_TRUE(telnet.WaitFor("+IP-Symcon>")) << telnet.screen();
   EXPECT_EQ(telnet.screen().find("op-pw"), std::string::npos) << telnet.screen();
   EXPECT_NE(telnet.screen().find("Login: op"), std::string::npos) << telnet.screen();
+  // The client now ends lines with CR NUL: the first command after the login still runs.
+  telnet.Type("nosuchcommand\r");
+  EXPECT_TRUE(telnet.WaitFor("Command unknown")) << telnet.screen();
 }
 
 }  // namespace

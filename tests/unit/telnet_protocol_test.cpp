@@ -122,6 +122,24 @@ TEST(TelnetProtocolTest, NegotiatesByRfc1143WithoutLoops) {
             bytes({255, 251, 6, 255, 251, 6, 255, 254, 6}));
 }
 
+TEST(TelnetProtocolTest, EchoIsOfferedOnlyByTheServerAndWithdrawnOnce) {
+  ClientInput input;
+  run(input, bytes({255, 253, 3}), false);  // the client negotiates
+  std::string answers;
+  input.offerEcho(true, answers);
+  input.offerEcho(true, answers);  // a standing offer is not repeated
+  EXPECT_EQ(answers, bytes({255, 251, 1}));
+  // The client's agreement is not answered; the withdrawal is sent once.
+  EXPECT_EQ(run(input, bytes({255, 253, 1}), false).answers, "");
+  answers.clear();
+  input.offerEcho(false, answers);
+  input.offerEcho(false, answers);
+  EXPECT_EQ(answers, bytes({255, 252, 1}));
+  EXPECT_EQ(run(input, bytes({255, 254, 1}), false).answers, "");
+  // With no offer standing, the client's DO ECHO is refused again.
+  EXPECT_EQ(run(input, bytes({255, 253, 1}), false).answers, bytes({255, 252, 1}));
+}
+
 TEST(TelnetProtocolTest, CommandsActOnTheLineBeingTyped) {
   const struct {
     const char* name;
