@@ -5,6 +5,7 @@ VELMAR_DEBIAN_PACKAGES=(
   cmake g++ make pkg-config git ca-certificates dpkg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libcli11-dev libicu-dev libsodium-dev
+  libssh-dev openssh-client
   nlohmann-json3-dev libcpp-httplib-dev rapidjson-dev
   qt6-base-dev
   clang libclang-rt-14-dev clang-format

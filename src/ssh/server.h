@@ -1,0 +1,82 @@
+#pragma once
+
+#include <libssh/libssh.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velmar::ssh {
+
+class Channel;
+
+// What every SSH connection of a server shares; read-only once serving.
+struct ServerConfig {
+  // Private host key in OpenSSH format (see LoadOrCreateHostKey).
+  std::string hostKeyPath;
+  // Checks a user's password; gets the client's address too. Empty: no password logins.
+  std::function<bool(const std::string& user, const std::string& password,
+                     const std::string& address)>
+      checkPassword;
+  // Folder of authorized_keys files, one per user name. Empty: no key logins.
+  std::string authorizedKeysDir;
+  // Failed passwords and refused keys allowed per connection before it is closed.
+  int maxAttempts = 3;
+  // Time from the connection to a started shell or command; then the connection is closed.
+  std::chrono::milliseconds loginTime{60000};
+  // Runs the shell or command of a channel, on the connection's thread. The channel is
+  // closed when it returns.
+  std::function<void(Channel&)> onSession;
+};
+
+// The session channel of one SSH connection once its shell or command has started.
+class Channel {
+ public:
+  Channel(ssh_session session, ssh_channel channel, std::string user, std::string address);
+  Channel(const Channel&) = delete;
+  Channel& operator=(const Channel&) = delete;
+
+  const std::string& user() const { return user_; }
+  const std::string& address() const { return address_; }
+  // The command of an exec request; nothing for a shell.
+  const std::optional<std::string>& command() const { return command_; }
+  // Whether the client asked for a pseudo-terminal (it leaves echo and editing to us).
+  bool pty() const { return pty_; }
+  // The terminal's width in columns (pty and window-change requests); 0 when unknown.
+  int width() const { return width_.load(); }
+
+  // Called on the connection's thread, inside read(), when the window changes.
+  std::function<void(int width)> onResize;
+
+  // Waits up to `timeout` for client bytes and appends them to `out`. False once the
+  // client has closed the channel or the connection is gone.
+  bool read(std::string& out, std::chrono::milliseconds timeout);
+  // Sends bytes to the client; false when the connection is gone.
+  bool write(std::string_view bytes);
+  // The status the command ends with (sent when the channel closes).
+  void setExitStatus(int status) { exitStatus_ = status; }
+  int exitStatus() const { return exitStatus_; }
+
+ private:
+  friend class Connection;
+  ssh_session session_;
+  ssh_channel channel_;
+  std::string user_;
+  std::string address_;
+  std::optional<std::string> command_;
+  bool pty_ = false;
+  std::atomic<int> width_{0};
+  int exitStatus_ = 0;
+};
+
+// Serves one accepted TCP connection on the calling thread until it ends: key exchange,
+// login (password and public key), one session channel with optional pty, a shell or one
+// command. Never throws; failures end the connection. The connection's socket is closed
+// when it returns.
+void Serve(int fd, const std::string& address, const ServerConfig& config);
+
+}  // namespace velmar::ssh

@@ -1,0 +1,389 @@
+// The SSH server against the real OpenSSH client: host key, key and password logins, the
+// attempt and time limits, commands and their exit statuses, and a pty session with the line
+// editor and window changes.
+#include "ssh/server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/error.h"
+#include "ssh/keys.h"
+#include "ssh/line_editor.h"
+#include "text/encoding.h"
+
+namespace velmar::ssh {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& text, fs::perms mode) {
+  std::ofstream(path) << text;
+  fs::permissions(path, mode);
+}
+
+// Runs a shell command line; gives its exit status and standard output.
+struct Outcome {
+  int status;
+  std::string out;
+};
+
+Outcome Shell(const std::string& command, const std::string& input = "/dev/null") {
+  Outcome run{-1, {}};
+  FILE* pipe = ::popen(("timeout 30 " + command + " <" + input + " 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return run;
+  std::array<char, 4096> buffer{};
+  std::size_t count = 0;
+  while ((count = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+    run.out.append(buffer.data(), count);
+  }
+  const int status = ::pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+// Plays the shell: over a pty, the line editor with the prompt "> " and "got: LINE" for
+// each line until "exit" or Ctrl+D; without one, plain lines; a command is answered
+// with "ran COMMAND as USER" and status 1 when the command is "fail".
+void Session(Channel& channel) {
+  if (channel.command()) {
+    channel.write("ran " + *channel.command() + " as " + channel.user() + "\n");
+    channel.setExitStatus(*channel.command() == "fail" ? 1 : 0);
+    return;
+  }
+  LineEditor editor(channel.width() > 0 ? channel.width() : 80);
+  std::string pending;
+  channel.onResize = [&](int width) {
+    editor.resize(width, pending);
+    pending += "[width " + std::to_string(width) + "]";
+  };
+  const auto prompt = [&] {
+    channel.write("> ");
+    editor.begin(u"> ");
+  };
+  prompt();
+  std::string input;
+  std::string plain;
+  while (channel.read(input, 200ms)) {
+    std::string screen;
+    for (const char c : input) {
+      if (!channel.pty()) {
+        if (c != '\n') {
+          plain += c;
+          continue;
+        }
+        if (plain == "exit") return;
+        channel.write("got: " + plain + "\n");
+        plain.clear();
+        continue;
+      }
+      const auto event = editor.feed(static_cast<unsigned char>(c), screen);
+      if (event == LineEditor::Event::EndOfInput) {
+        channel.write(screen);
+        return;
+      }
+      if (event == LineEditor::Event::Line) {
+        const std::string line = text::Utf16ToUtf8(editor.take());
+        channel.write(screen);
+        screen.clear();
+        if (line == "exit") return;
+        channel.write("got: " + line + "\r\n");
+        prompt();
+      }
+    }
+    input.clear();
+    channel.write(pending + screen);
+    pending.clear();
+  }
+}
+
+class SshServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/velmar-ssh-XXXXXX";
+    ASSERT_NE(::mkdtemp(name), nullptr);
+    dir_ = name;
+    fs::create_directory(dir_ / "keys");
+    for (const char* user : {"alice", "bob"}) {
+      ASSERT_EQ(Shell("ssh-keygen -q -t ed25519 -N '' -C " + std::string(user) + " -f " +
+                      (dir_ / user).string())
+                    .status,
+                0);
+    }
+    WriteFile(dir_ / "keys" / "alice", "# alice's laptop\n\n" + ReadFile(dir_ / "alice.pub"),
+              fs::perms::owner_read | fs::perms::owner_write);
+    WriteFile(dir_ / "askpass",
+              "#!/bin/sh\necho x >> \"$ASKPASS_LOG\"\nprintf '%s\\n' \"$TEST_PASSWORD\"\n",
+              fs::perms::owner_all);
+
+    config_.hostKeyPath = (dir_ / "state" / "velmar" / "ssh_host_ed25519_key").string();
+    hostKey_ = LoadOrCreateHostKey(config_.hostKeyPath);
+    config_.authorizedKeysDir = (dir_ / "keys").string();
+    config_.checkPassword = [this](const std::string& user, const std::string& password,
+                                   const std::string& address) {
+      ++passwordChecks_;
+      return user == "bob" && password == "Geheim 1" && address == "127.0.0.1";
+    };
+    config_.onSession = Session;
+    start();
+  }
+
+  void TearDown() override {
+    ::shutdown(listener_, SHUT_RDWR);
+    ::close(listener_);
+    if (acceptor_.joinable()) acceptor_.join();
+    for (auto& thread : connections_) thread.join();
+    fs::remove_all(dir_);
+  }
+
+  void start() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener_, 8), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    acceptor_ = std::thread([this] {
+      while (true) {
+        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) return;
+        connections_.emplace_back([this, fd] { Serve(fd, "127.0.0.1", config_); });
+      }
+    });
+  }
+
+  std::string ssh(const std::string& options) const {
+    return "ssh -F /dev/null -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null "
+           "-o LogLevel=ERROR -o IdentitiesOnly=yes -o IdentityAgent=none "
+           "-o ConnectTimeout=10 -p " +
+           std::to_string(port_) + " " + options;
+  }
+
+  std::string withKey(const std::string& key) const {
+    return ssh("-o BatchMode=yes -o PreferredAuthentications=publickey -i " +
+               (dir_ / key).string());
+  }
+
+  std::string withPassword(const std::string& password) const {
+    return "env SSH_ASKPASS=" + (dir_ / "askpass").string() +
+           " SSH_ASKPASS_REQUIRE=force DISPLAY=none ASKPASS_LOG=" +
+           (dir_ / "askpass.log").string() + " TEST_PASSWORD='" + password + "' " +
+           ssh("-o PreferredAuthentications=password -o PubkeyAuthentication=no "
+               "-o NumberOfPasswordPrompts=5");
+  }
+
+  int askpassCalls() const {
+    const std::string log = ReadFile(dir_ / "askpass.log");
+    return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
+  }
+
+  fs::path dir_;
+  std::atomic<int> passwordChecks_{0};
+  ServerConfig config_;
+  Key hostKey_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread acceptor_;
+  std::vector<std::thread> connections_;
+};
+
+TEST_F(SshServerTest, HostKeyIsMadeOnceKeptPrivateAndShownByItsFingerprint) {
+  const fs::path key = config_.hostKeyPath;
+  EXPECT_EQ(fs::status(key).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(key.parent_path()).permissions(), fs::perms::owner_all);
+  const std::string contents = ReadFile(key);
+  const std::string fingerprint = Fingerprint(hostKey_.get());
+  EXPECT_EQ(fingerprint.rfind("SHA256:", 0), 0u);
+  // Loaded again, the same key; ssh-keygen and a client see the same fingerprint.
+  EXPECT_EQ(Fingerprint(LoadOrCreateHostKey(key).get()), fingerprint);
+  EXPECT_EQ(ReadFile(key), contents);
+  EXPECT_NE(Shell("ssh-keygen -lf " + key.string()).out.find(fingerprint + " "), std::string::npos);
+  WriteFile(dir_ / "scanned",
+            Shell("ssh-keyscan -t ed25519 -p " + std::to_string(port_) + " 127.0.0.1").out,
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_NE(Shell("ssh-keygen -lf " + (dir_ / "scanned").string()).out.find(fingerprint),
+            std::string::npos);
+}
+
+TEST_F(SshServerTest, HostKeyThatCannotBeReadIsAnError) {
+  WriteFile(dir_ / "broken_key", "not a key\n", fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_THROW(LoadOrCreateHostKey((dir_ / "broken_key").string()), Error);
+  WriteFile(dir_ / "file", "", fs::perms::owner_read);
+  EXPECT_THROW(LoadOrCreateHostKey((dir_ / "file" / "key").string()), Error);
+}
+
+TEST_F(SshServerTest, LoginsByKeyAndPassword) {
+  const struct {
+    const char* name;
+    std::string command;
+    int status;
+    std::string out;
+  } cases[] = {
+      {"own key", withKey("alice") + " alice@127.0.0.1 'ls -v'", 0, "ran ls -v as alice\n"},
+      {"status of the command", withKey("alice") + " alice@127.0.0.1 fail", 1,
+       "ran fail as alice\n"},
+      {"someone else's key", withKey("bob") + " alice@127.0.0.1 ls", 255, ""},
+      {"user without a keys file", withKey("bob") + " bob@127.0.0.1 ls", 255, ""},
+      {"name that is a path", withKey("alice") + " ../keys/alice@127.0.0.1 ls", 255, ""},
+      {"right password", withPassword("Geheim 1") + " bob@127.0.0.1 who", 0, "ran who as bob\n"},
+      {"password of another user", withPassword("Geheim 1") + " alice@127.0.0.1 who", 255, ""},
+  };
+  for (const auto& c : cases) {
+    const Outcome run = Shell(c.command);
+    EXPECT_EQ(run.status, c.status) << c.name;
+    EXPECT_EQ(run.out, c.out) << c.name;
+  }
+}
+
+TEST_F(SshServerTest, ThreeWrongPasswordsEndTheConnection) {
+  EXPECT_EQ(Shell(withPassword("wrong") + " bob@127.0.0.1 ls").status, 255);
+  EXPECT_EQ(passwordChecks_, 3);
+  EXPECT_LE(askpassCalls(), 4);  // it would have asked five times (the last may cross the close)
+}
+
+TEST_F(SshServerTest, LoginTimeEndsASilentConnection) {
+  config_.loginTime = 300ms;
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port_));
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  // The server's version line comes, then nothing until the connection is closed.
+  std::string received;
+  pollfd wait{fd, POLLIN, 0};
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  bool closed = false;
+  while (!closed && std::chrono::steady_clock::now() < deadline) {
+    if (::poll(&wait, 1, 100) <= 0) continue;
+    char buffer[256];
+    const ssize_t count = ::recv(fd, buffer, sizeof buffer, 0);
+    if (count <= 0) closed = true;
+    if (count > 0) received.append(buffer, static_cast<std::size_t>(count));
+  }
+  ::close(fd);
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(received.rfind("SSH-2.0-", 0), 0u);
+}
+
+// The client in a pseudo-terminal of a given size, as a person would run it.
+class PtyClient {
+ public:
+  PtyClient(const std::string& command, int width) {
+    winsize size{};
+    size.ws_col = static_cast<unsigned short>(width);
+    size.ws_row = 24;
+    pid_ = ::forkpty(&master_, nullptr, nullptr, &size);
+    if (pid_ == 0) {
+      ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+  }
+  ~PtyClient() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    ::close(master_);
+  }
+
+  void type(const std::string& keys) { (void)!::write(master_, keys.data(), keys.size()); }
+
+  void resize(int width) {
+    winsize size{};
+    size.ws_col = static_cast<unsigned short>(width);
+    size.ws_row = 24;
+    ::ioctl(master_, TIOCSWINSZ, &size);
+  }
+
+  // Reads until `text` has come (true) or 10 seconds have passed.
+  bool waitFor(const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (output_.find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      pollfd wait{master_, POLLIN, 0};
+      if (::poll(&wait, 1, 100) <= 0) continue;
+      char buffer[1024];
+      const ssize_t count = ::read(master_, buffer, sizeof buffer);
+      if (count <= 0) return false;
+      output_.append(buffer, static_cast<std::size_t>(count));
+    }
+    return true;
+  }
+
+  int exitStatus() {
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (::waitpid(pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) return -1;
+      char buffer[1024];
+      (void)!::read(master_, buffer, sizeof buffer);  // keep the pty drained
+      std::this_thread::sleep_for(10ms);
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  const std::string& output() const { return output_; }
+
+ private:
+  int master_ = -1;
+  pid_t pid_ = -1;
+  std::string output_;
+};
+
+TEST_F(SshServerTest, PtySessionEditsLinesAndFollowsTheWindow) {
+  PtyClient client(withKey("alice") + " -tt alice@127.0.0.1", 50);
+  ASSERT_TRUE(client.waitFor("> ")) << client.output();
+  client.type("ls\x1b[D\x1b[D-v \r");  // cursor keys reach the server as they are
+  EXPECT_TRUE(client.waitFor("got: -v ls")) << client.output();
+  client.type("\x1b[A\x01X\r");  // history, then Home
+  EXPECT_TRUE(client.waitFor("got: X-v ls")) << client.output();
+  client.resize(33);
+  client.type("w");
+  EXPECT_TRUE(client.waitFor("[width 33]")) << client.output();
+  client.type("\x15\x04");  // Ctrl+U, then Ctrl+D on the empty line
+  EXPECT_EQ(client.exitStatus(), 0);
+}
+
+TEST_F(SshServerTest, WithoutPtyLinesArePlain) {
+  WriteFile(dir_ / "input", "one\ntwo\nexit\n", fs::perms::owner_read);
+  const Outcome piped = Shell(withKey("alice") + " -T alice@127.0.0.1", (dir_ / "input").string());
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.out, "> got: one\ngot: two\n");
+}
+
+}  // namespace
+}  // namespace velmar::ssh
