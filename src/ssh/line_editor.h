@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "telnet/utf8_stream.h"
+#include "text/completion.h"
 
 namespace velmar::ssh {
 
@@ -21,13 +22,7 @@ int DisplayWidth(char32_t c);
 // Columns a text takes on a terminal; colour sequences (ESC up to the next "m") take none.
 int DisplayWidth(std::u16string_view text);
 
-// What Tab may put in place of the word before the cursor.
-struct Completion {
-  // Where the word being completed starts, in UTF-16 code units of the text before the cursor.
-  std::size_t start = 0;
-  // Complete replacements for that word (quoted where they hold blanks), in the order listed.
-  std::vector<std::u16string> candidates;
-};
+using text::Completion;
 
 // Gets the text before the cursor; gives the word to replace and its candidates.
 using Completer = std::function<Completion(std::u16string_view beforeCursor)>;

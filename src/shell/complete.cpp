@@ -1,0 +1,105 @@
+#include "shell/complete.h"
+
+#include <algorithm>
+
+#include "api/ips_objects.h"
+#include "api/server_calls.h"
+#include "core/error.h"
+#include "shell/command_table.h"
+#include "text/case_fold.h"
+
+namespace velmar::shell {
+
+namespace {
+
+bool StartsWithFolded(std::u16string_view text, const std::u16string& foldedPrefix) {
+  return text.size() >= foldedPrefix.size() &&
+         text::FoldCase(text.substr(0, foldedPrefix.size())) == foldedPrefix;
+}
+
+bool IsUpperCase(std::u16string_view word) {
+  bool letters = false;
+  for (const char16_t c : word) {
+    if (c >= u'a' && c <= u'z') return false;
+    letters = letters || (c >= u'A' && c <= u'Z');
+  }
+  return letters;
+}
+
+std::u16string Lower(std::u16string word) {
+  for (char16_t& c : word) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return word;
+}
+
+// The command words a person types: letters only ("CD.." and "CD\" are reached from "cd").
+std::vector<std::u16string> CommandWords() {
+  std::vector<std::u16string> words(telnet::kExitWords.begin(), telnet::kExitWords.end());
+  for (const auto& command : CommandTable()) {
+    for (const auto& word : command.words) {
+      if (std::all_of(word.begin(), word.end(),
+                      [](char16_t c) { return c >= u'A' && c <= u'Z'; })) {
+        words.push_back(word);
+      }
+    }
+  }
+  std::sort(words.begin(), words.end());
+  return words;
+}
+
+}  // namespace
+
+text::Completion CompleteCommandLine(
+    std::u16string_view beforeCursor,
+    const std::function<std::vector<std::u16string>()>& childNames) {
+  text::Completion result;
+  // The command word is the first word; blanks in front of it stay.
+  const std::size_t first = beforeCursor.find_first_not_of(u' ');
+  if (first == std::u16string_view::npos ||
+      beforeCursor.find(u' ', first) == std::u16string_view::npos) {
+    result.start = first == std::u16string_view::npos ? beforeCursor.size() : first;
+    const std::u16string_view typed = beforeCursor.substr(result.start);
+    const std::u16string folded = text::FoldCase(typed);
+    const bool upper = IsUpperCase(typed);
+    for (const auto& word : CommandWords()) {
+      if (StartsWithFolded(word, folded)) result.candidates.push_back(upper ? word : Lower(word));
+    }
+    return result;
+  }
+  // A name: from an opening quote that is not closed, else from the last blank.
+  const std::size_t quotes = std::count(beforeCursor.begin(), beforeCursor.end(), u'"');
+  if (quotes % 2 == 1) {
+    result.start = beforeCursor.rfind(u'"');
+  } else {
+    result.start = beforeCursor.rfind(u' ') + 1;
+  }
+  std::u16string_view typed = beforeCursor.substr(result.start);
+  if (!typed.empty() && typed.front() == u'"') typed.remove_prefix(1);
+  const std::u16string folded = text::FoldCase(typed);
+  for (const auto& name : childNames()) {
+    if (name.empty() || !StartsWithFolded(name, folded)) continue;
+    const bool blank = name.find(u' ') != std::u16string::npos;
+    if (blank && name.find(u'"') != std::u16string::npos) continue;  // cannot be typed
+    result.candidates.push_back(blank ? u"\"" + name + u"\"" : name);
+  }
+  return result;
+}
+
+std::vector<std::u16string> ChildNames(std::int32_t category) {
+  std::vector<std::u16string> names;
+  try {
+    for (const std::uint16_t id : api::MakeList(api::IPS_GetChildrenIDs(category))) {
+      if (id == 0) continue;
+      const api::IPSObject object(api::IPS_GetObject(id));
+      if (object.Parent() == category) names.push_back(object.Name());
+    }
+  } catch (const Error&) {
+    return {};
+  }
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  return names;
+}
+
+}  // namespace velmar::shell
