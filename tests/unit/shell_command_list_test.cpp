@@ -1,0 +1,21 @@
+#include "shell/command_list.h"
+
+#include <gtest/gtest.h>
+
+namespace velmar::shell {
+namespace {
+
+TEST(SplitCommandList, SplitsAtSemicolonsOutsideQuotes) {
+  using Parts = std::vector<std::u16string>;
+  EXPECT_EQ(SplitCommandList(u"ls -v"), Parts{u"ls -v"});
+  EXPECT_EQ(SplitCommandList(u"cd 12345; ls -v;set 12345 21"),
+            (Parts{u"cd 12345", u"ls -v", u"set 12345 21"}));
+  EXPECT_EQ(SplitCommandList(u"cd \"Bad; Keller\";ls"), (Parts{u"cd \"Bad; Keller\"", u"ls"}));
+  EXPECT_EQ(SplitCommandList(u" ; ;\tuptime ;"), Parts{u"uptime"});
+  EXPECT_EQ(SplitCommandList(u""), Parts{});
+  // An unclosed quote keeps the rest in one part, as the shell reads the argument.
+  EXPECT_EQ(SplitCommandList(u"cd \"a;b"), Parts{u"cd \"a;b"});
+}
+
+}  // namespace
+}  // namespace velmar::shell
