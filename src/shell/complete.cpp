@@ -7,6 +7,7 @@
 #include "core/error.h"
 #include "shell/command_table.h"
 #include "text/case_fold.h"
+#include "text/inert.h"
 
 namespace velmar::shell {
 
@@ -92,7 +93,10 @@ std::vector<std::u16string> ChildNames(std::int32_t category) {
     for (const std::uint16_t id : api::MakeList(api::IPS_GetChildrenIDs(category))) {
       if (id == 0) continue;
       const api::IPSObject object(api::IPS_GetObject(id));
-      if (object.Parent() == category) names.push_back(object.Name());
+      // A name with a control character could not be typed; it is not offered.
+      if (object.Parent() == category && text::Inert(object.Name()) == object.Name()) {
+        names.push_back(object.Name());
+      }
     }
   } catch (const Error&) {
     return {};

@@ -19,8 +19,8 @@ text::Completion CompleteCommandLine(
     std::u16string_view beforeCursor,
     const std::function<std::vector<std::u16string>()>& childNames);
 
-// The names of the children of `category`, sorted, each once; empty when the server cannot
-// be asked.
+// The names of the children of `category`, sorted, each once, except names with characters
+// that could not be typed (see text::Inert); empty when the server cannot be asked.
 std::vector<std::u16string> ChildNames(std::int32_t category);
 
 }  // namespace velmar::shell
