@@ -76,7 +76,8 @@ class Channel {
 // Serves one accepted TCP connection on the calling thread until it ends: key exchange,
 // login (password and public key), one session channel with optional pty, a shell or one
 // command. Never throws; failures end the connection. The connection's socket is closed
-// when it returns.
+// when it returns. Another thread ends a connection at any stage by shutting its socket down
+// (shutdown(2)); Serve then returns soon.
 void Serve(int fd, const std::string& address, const ServerConfig& config);
 
 }  // namespace velmar::ssh

@@ -179,6 +179,10 @@ class SshServerTest : public ::testing::Test {
       while (true) {
         const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) return;
+        {
+          std::lock_guard lock(fdsMutex_);
+          fds_.push_back(fd);
+        }
         connections_.emplace_back([this, fd] { Serve(fd, "127.0.0.1", config_); });
       }
     });
@@ -217,6 +221,8 @@ class SshServerTest : public ::testing::Test {
   int port_ = 0;
   std::thread acceptor_;
   std::vector<std::thread> connections_;
+  std::mutex fdsMutex_;
+  std::vector<int> fds_;
 };
 
 TEST_F(SshServerTest, HostKeyIsMadeOnceKeptPrivateAndShownByItsFingerprint) {
@@ -376,6 +382,18 @@ TEST_F(SshServerTest, PtySessionEditsLinesAndFollowsTheWindow) {
   EXPECT_TRUE(client.waitFor("[width 33]")) << client.output();
   client.type("\x15\x04");  // Ctrl+U, then Ctrl+D on the empty line
   EXPECT_EQ(client.exitStatus(), 0);
+}
+
+TEST_F(SshServerTest, ShuttingTheSocketDownEndsALiveSession) {
+  PtyClient client(withKey("alice") + " -tt alice@127.0.0.1", 50);
+  ASSERT_TRUE(client.waitFor("> ")) << client.output();
+  {
+    std::lock_guard lock(fdsMutex_);
+    ASSERT_EQ(fds_.size(), 1u);
+    ::shutdown(fds_.front(), SHUT_RDWR);  // as the service's switch-off does
+  }
+  EXPECT_EQ(client.exitStatus(), 255);
+  // TearDown joins the connection's thread: Serve has returned.
 }
 
 TEST_F(SshServerTest, WithoutPtyLinesArePlain) {
