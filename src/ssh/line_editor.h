@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "telnet/line_input.h"
 #include "telnet/utf8_stream.h"
 #include "text/completion.h"
 
@@ -48,8 +49,9 @@ class LineEditor {
     EndOfInput,  // Ctrl+D on an empty line
   };
 
-  // The longest line kept, in UTF-16 code units; further characters are refused.
-  static constexpr std::size_t kMaxLine = 16384;
+  // The longest line kept, in UTF-16 code units (as over Telnet); further characters are
+  // refused.
+  static constexpr std::size_t kMaxLine = telnet::kMaxLineLength;
 
   explicit LineEditor(int width = 80);
 
