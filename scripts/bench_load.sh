@@ -4,9 +4,12 @@
 # prints one table: N = 1, 50, 200, 1000 concurrent Telnet sessions running the mix
 # (cd "Energie Tageswerte", ls, show, cd ..), every reply checked against a single session's,
 # with commands per second, latency, CPU per command and resident memory per idle connection;
-# then the time of one `ls` against the same HTTP requests sent by a minimal client.
+# then the time of one `ls` against the same HTTP requests sent by a minimal client; then `cd`,
+# `ls` and `show` over a latency proxy (round trips of 0, 1 and 5 ms) against that minimal client
+# over the same proxy.
 #
 #   scripts/bench_load.sh [--sessions 1,50,200,1000] [--rounds 20,4,2,1] [--ls-repeats 15]
+#                         [--round-trips 0,1,5|none] [--latency-repeats 3]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/load/servers.sh

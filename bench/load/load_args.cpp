@@ -43,6 +43,10 @@ Args parseArgs(int argc, char** argv) {
       a.rounds = parseList(value);
     else if (key == "--ls-repeats")
       a.lsRepeats = std::atol(value.c_str());
+    else if (key == "--round-trips")
+      a.roundTrips = value == "none" ? std::vector<long>{} : parseList(value);
+    else if (key == "--latency-repeats")
+      a.latencyRepeats = std::atol(value.c_str());
     else if (key == "--seconds")
       a.soakSeconds = std::atol(value.c_str());
     else
@@ -52,7 +56,7 @@ Args parseArgs(int argc, char** argv) {
     fail(
         "usage: velmar-load --telnet-port N --velmar-pid P --sim-pid P [--sim-port N "
         "--velmar PATH] [--mode bench|soak] [--sessions 1,50,...] [--rounds 20,4,...] "
-        "[--ls-repeats N] [--seconds N]");
+        "[--ls-repeats N] [--round-trips 0,1,5|none] [--latency-repeats N] [--seconds N]");
   }
   if (a.rounds.size() < a.sessions.size()) a.rounds.resize(a.sessions.size(), 1);
   return a;

@@ -16,6 +16,8 @@ struct Args {
   std::vector<long> sessions = {1, 50, 200, 1000};
   std::vector<long> rounds = {20, 4, 2, 1};
   long lsRepeats = 15;
+  std::vector<long> roundTrips = {0, 1, 5};  // ms, for the rows over the latency proxy
+  long latencyRepeats = 3;
   long soakSeconds = 600;
 };
 

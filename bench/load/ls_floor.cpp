@@ -21,67 +21,88 @@ extern char** environ;
 
 namespace velmar::load {
 
-std::vector<velmar::sim::RecordedRequest> recordLs(const std::string& velmarPath,
-                                                   std::string& lsReply) {
-  velmar::sim::SimulatorOptions options;
-  options.port = 0;
-  velmar::sim::Simulator sim(options);
-  sim.start();
-
+SpawnedVelmar spawnVelmar(const std::string& velmarPath, int serverPort,
+                          const std::vector<std::string>& extraArgs) {
   int errPipe[2];
   if (pipe2(errPipe, O_CLOEXEC) != 0) fail("pipe");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  const std::string port = std::to_string(sim.port());
+  const std::string port = std::to_string(serverPort);
   std::vector<std::string> args = {
       velmarPath, "--host",    "127.0.0.1",          "--port", port, "--telnet-port", "0",
       "--listen", "127.0.0.1", "--shutdown-minutes", "0"};
+  args.insert(args.end(), extraArgs.begin(), extraArgs.end());
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, velmarPath.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+  SpawnedVelmar velmar;
+  if (posix_spawn(&velmar.pid, velmarPath.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
     fail("cannot start " + velmarPath);
   }
   posix_spawn_file_actions_destroy(&actions);
   close(errPipe[1]);
+  velmar.errFd = errPipe[0];
 
   // "velmar: Telnet listening on 127.0.0.1:PORT"
   std::string err;
-  int telnetPort = 0;
   const auto deadline = Clock::now() + std::chrono::seconds(20);
-  while (telnetPort == 0) {
-    if (Clock::now() > deadline) fail("the recording velmar did not start: " + err);
-    pollfd p{errPipe[0], POLLIN, 0};
+  while (velmar.telnetPort == 0) {
+    if (Clock::now() > deadline) fail("the started velmar did not start: " + err);
+    pollfd p{velmar.errFd, POLLIN, 0};
     if (poll(&p, 1, 500) <= 0) continue;
     char chunk[512];
-    const ssize_t n = read(errPipe[0], chunk, sizeof chunk);
-    if (n <= 0) fail("the recording velmar ended: " + err);
+    const ssize_t n = read(velmar.errFd, chunk, sizeof chunk);
+    if (n <= 0) fail("the started velmar ended: " + err);
     err.append(chunk, static_cast<std::size_t>(n));
     const std::string marker = "Telnet listening on 127.0.0.1:";
     const auto at = err.find(marker);
     if (at != std::string::npos && err.find('\n', at) != std::string::npos) {
-      telnetPort = std::atoi(err.c_str() + at + marker.size());
+      velmar.telnetPort = std::atoi(err.c_str() + at + marker.size());
     }
   }
+  return velmar;
+}
 
-  const int fd = connectLoopback(telnetPort, true);
-  readUntilPrompt(fd);
-  writeAll(fd, kMix[0] + "\r\n");
-  readUntilPrompt(fd);
-  sim.clearRequests();
-  writeAll(fd, "ls\r\n");
-  lsReply = readUntilPrompt(fd);
-  auto requests = sim.requests();
-  close(fd);
-  kill(pid, SIGTERM);
+void stopVelmar(SpawnedVelmar& velmar) {
+  kill(velmar.pid, SIGTERM);
   int status = 0;
-  waitpid(pid, &status, 0);
-  close(errPipe[0]);
+  waitpid(velmar.pid, &status, 0);
+  close(velmar.errFd);
+  velmar = SpawnedVelmar{};
+}
+
+std::vector<std::vector<velmar::sim::RecordedRequest>> recordMix(
+    const std::string& velmarPath, std::vector<std::string>& replies) {
+  velmar::sim::SimulatorOptions options;
+  options.port = 0;
+  velmar::sim::Simulator sim(options);
+  sim.start();
+  SpawnedVelmar velmar = spawnVelmar(velmarPath, sim.port(), {});
+
+  const int fd = connectLoopback(velmar.telnetPort, true);
+  readUntilPrompt(fd);
+  std::vector<std::vector<velmar::sim::RecordedRequest>> requests;
+  replies.clear();
+  for (const auto& command : kMix) {
+    sim.clearRequests();
+    writeAll(fd, command + "\r\n");
+    replies.push_back(readUntilPrompt(fd));
+    requests.push_back(sim.requests());
+  }
+  close(fd);
+  stopVelmar(velmar);
   sim.stop();
   return requests;
+}
+
+std::vector<velmar::sim::RecordedRequest> recordLs(const std::string& velmarPath,
+                                                   std::string& lsReply) {
+  std::vector<std::string> replies;
+  auto requests = recordMix(velmarPath, replies);
+  lsReply = replies[kLsIndex];
+  return requests[kLsIndex];
 }
 
 std::vector<HttpRequest> buildReplay(const std::vector<velmar::sim::RecordedRequest>& recorded,

@@ -1,6 +1,8 @@
 // The floor of `ls`: its HTTP requests, recorded once, replayed by a minimal client.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -12,6 +14,24 @@ struct HttpRequest {
   std::string head;  // request line and headers up to the host
   std::string tail;  // the other headers, the blank line and the body
 };
+
+// A velmar process started by the driver, with its stderr on a pipe.
+struct SpawnedVelmar {
+  pid_t pid = 0;
+  int telnetPort = 0;
+  int errFd = -1;
+};
+
+// Starts velmar against the server on 127.0.0.1:serverPort with `extraArgs` and waits for its
+// Telnet port; stopVelmar ends it.
+SpawnedVelmar spawnVelmar(const std::string& velmarPath, int serverPort,
+                          const std::vector<std::string>& extraArgs);
+void stopVelmar(SpawnedVelmar& velmar);
+
+// Starts velmar against an in-process simulator, runs the mix once and returns, per command of
+// the mix, the requests that it sent, in order; `replies` gets the replies.
+std::vector<std::vector<velmar::sim::RecordedRequest>> recordMix(const std::string& velmarPath,
+                                                                 std::vector<std::string>& replies);
 
 // Starts velmar against an in-process simulator, runs one `ls` in the category and returns the
 // requests that `ls` sent, in order.

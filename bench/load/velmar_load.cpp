@@ -7,7 +7,9 @@
 // Modes:
 //   bench  the table for N = 1, 50, 200, 1000 sessions, and the `ls` time against the floor of
 //          the protocol: the same HTTP requests sent one after the other by a minimal client,
-//          a new TCP connection each.
+//          a new TCP connection each; then `cd`, `ls` and `show` over a latency proxy
+//          (latency_proxy.h) at the given round trips against that minimal client over the
+//          same proxy.
 //   soak   N sessions cycling the mix for a fixed time; memory and descriptors over time.
 //
 // Every loop is bounded by a count and by a deadline.
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "driver.h"
+#include "latency_rows.h"
 #include "load_args.h"
 #include "load_common.h"
 #include "ls_floor.h"
@@ -129,7 +132,10 @@ int bench(const Args& args, const Reference& ref) {
     if (r.wrong != 0 || r.failed != 0 || r.commands != expected) allGood = false;
   }
   waitForThreads(args.velmarPid, baseThreads, std::chrono::seconds(30));
-  if (!args.velmarPath.empty() && args.simPort != 0) lsAgainstFloor(args, ref);
+  if (!args.velmarPath.empty() && args.simPort != 0) {
+    lsAgainstFloor(args, ref);
+    if (!args.roundTrips.empty()) latencyRows(args, ref);
+  }
   return allGood ? 0 : 2;
 }
 
