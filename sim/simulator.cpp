@@ -257,6 +257,8 @@ class HttpServer : public httplib::Server {
   // retries. Listening again on the bound socket only raises the backlog.
   void widenBacklog() { ::listen(svr_sock_, SOMAXCONN); }
 
+  std::atomic<std::size_t>* repliesPerConnection = nullptr;
+
  private:
   bool process_and_close_socket(socket_t sock) override {
     // Each reply leaves in one send; Nagle's algorithm could only hold it back behind the
@@ -267,6 +269,8 @@ class HttpServer : public httplib::Server {
     tDropped = false;
     {
       ConnectionStream stream(sock, stopping_, stopFd_);
+      const std::size_t limit = repliesPerConnection ? repliesPerConnection->load() : 0;
+      std::size_t served = 0;
       for (size_t remaining = keep_alive_max_count_; remaining > 0 && !stopping_; --remaining) {
         if (!stream.hasBuffered() &&
             !stream.waitFor(POLLIN, static_cast<int>(keep_alive_timeout_sec_ * 1000)))
@@ -275,6 +279,7 @@ class HttpServer : public httplib::Server {
         bool ok =
             process_request(stream, remaining == 1 || stopping_, closed, [](httplib::Request&) {});
         if (tDropped || !stream.flush() || !ok || closed) break;
+        if (limit != 0 && ++served >= limit) break;
       }
     }
     tConnection = -1;
@@ -302,6 +307,7 @@ struct Simulator::Impl {
   std::atomic<bool> stopping{false};
   int stopFd = -1;  // an eventfd made readable at stop, which wakes every connection's wait
   std::atomic<std::size_t> accepted{0};
+  std::atomic<std::size_t> repliesPerConnection{0};
 
   mutable std::mutex mutex;  // guards everything below
   std::condition_variable wake;
@@ -316,7 +322,8 @@ struct Simulator::Impl {
   bool authorised(const httplib::Request& req) const;
   // The fault set for `method` (or for every method), after waiting out a delay fault; and
   // whether answers escape non-ASCII characters.
-  std::optional<Fault> faultFor(const std::string& method, bool& escape);
+  std::optional<Fault> faultFor(const std::string& method, std::optional<std::int64_t> firstParam,
+                                bool& escape);
 };
 
 bool Simulator::Impl::authorised(const httplib::Request& req) const {
@@ -355,6 +362,7 @@ bool refuseOutsideTheApi(const httplib::Request& req, bool allowed, httplib::Res
 // and id it names, so that a body that is not JSON still meets the faults set for every method.
 struct ParsedBody {
   std::optional<Json> request;
+  std::optional<std::int64_t> firstParam;  // when the first parameter is an integer
   std::string method;
   Json id = nullptr;
 };
@@ -377,6 +385,10 @@ ParsedBody parseBody(const std::string& body) {
     if (m != parsed.request->end() && m->is_string()) parsed.method = m->get<std::string>();
     auto i = parsed.request->find("id");
     if (i != parsed.request->end()) parsed.id = *i;
+    auto p = parsed.request->find("params");
+    if (p != parsed.request->end() && p->is_array() && !p->empty() &&
+        p->front().is_number_integer())
+      parsed.firstParam = p->front().get<std::int64_t>();
   }
   return parsed;
 }
@@ -404,6 +416,10 @@ void answerWithFault(const Fault& fault, const std::string& errorJson, httplib::
       tDropped = true;
       return;
     }
+    case FaultKind::CloseWithoutReply:
+      ::shutdown(tConnection, SHUT_RDWR);
+      tDropped = true;
+      return;
     case FaultKind::Delay:
       return;
   }
@@ -415,7 +431,7 @@ void Simulator::Impl::handle(const httplib::Request& req, httplib::Response& res
   if (refuseOutsideTheApi(req, recordAndAuthorise(req), res)) return;
   const ParsedBody body = parseBody(req.body);
   bool escape = false;
-  const std::optional<Fault> fault = faultFor(body.method, escape);
+  const std::optional<Fault> fault = faultFor(body.method, body.firstParam, escape);
   auto json = [escape](const Json& answer) {
     return answer.dump(-1, ' ', escape, Json::error_handler_t::replace);
   };
@@ -437,12 +453,17 @@ bool Simulator::Impl::recordAndAuthorise(const httplib::Request& req) {
   return authorised(req);
 }
 
-std::optional<Fault> Simulator::Impl::faultFor(const std::string& method, bool& escape) {
+std::optional<Fault> Simulator::Impl::faultFor(const std::string& method,
+                                               std::optional<std::int64_t> firstParam,
+                                               bool& escape) {
   std::unique_lock lock(mutex);
   std::optional<Fault> fault;
   auto it = faults.find(method);
   if (it == faults.end()) it = faults.find("");
-  if (it != faults.end()) fault = it->second;
+  if (it != faults.end() && (!it->second.firstParam || it->second.firstParam == firstParam)) {
+    fault = it->second;
+    if (fault->once) faults.erase(it);
+  }
   if (fault && fault->kind == FaultKind::Delay) {
     // Waits for the delay or for stop(), whichever comes first, then answers normally.
     wake.wait_for(lock, fault->delay, [this] { return stopping.load(); });
@@ -485,6 +506,7 @@ void Simulator::start() {
                              std::strerror(errno));
   }
   auto server = std::make_unique<HttpServer>(d.stopping, d.stopFd);
+  server->repliesPerConnection = &d.repliesPerConnection;
   const auto threads = static_cast<std::size_t>(std::max(1, o.threads));
   server->new_task_queue = [threads, &d] { return new ConnectionPool(threads, d.accepted); };
   server->set_socket_options([](socket_t sock) {
@@ -561,6 +583,10 @@ std::size_t Simulator::connectionsAccepted() const {
 void Simulator::setFault(const std::string& method, Fault fault) {
   std::lock_guard lock(impl_->mutex);
   impl_->faults.insert_or_assign(method, std::move(fault));
+}
+
+void Simulator::setRepliesPerConnection(std::size_t replies) {
+  impl_->repliesPerConnection = replies;
 }
 
 void Simulator::clearFaults() {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,12 +23,13 @@ struct RecordedRequest {
 };
 
 enum class FaultKind {
-  ErrorReply,      // HTTP 200 with a JSON-RPC error carrying `message`
-  HttpStatus,      // the HTTP status `status` with a short text body
-  EmptyBody,       // HTTP 200 with an empty body
-  NonJsonBody,     // HTTP 200 with a body that is not JSON
-  DropConnection,  // part of the status line and headers, then the connection is closed
-  Delay,           // wait `delay`, then answer normally
+  ErrorReply,         // HTTP 200 with a JSON-RPC error carrying `message`
+  HttpStatus,         // the HTTP status `status` with a short text body
+  EmptyBody,          // HTTP 200 with an empty body
+  NonJsonBody,        // HTTP 200 with a body that is not JSON
+  DropConnection,     // part of the status line and headers, then the connection is closed
+  CloseWithoutReply,  // the connection is closed without a byte of reply
+  Delay,              // wait `delay`, then answer normally
 };
 
 struct Fault {
@@ -35,6 +37,8 @@ struct Fault {
   int status = 500;
   std::string message = "Simulated failure";
   std::chrono::milliseconds delay{0};
+  bool once = false;                         // only the next matching request meets the fault
+  std::optional<std::int64_t> firstParam{};  // only requests whose first parameter is this number
 };
 
 struct SimulatorOptions {
@@ -68,6 +72,9 @@ class Simulator {
 
   void setFault(const std::string& method, Fault fault);  // method "" = every method
   void clearFaults();
+  // Every connection is closed after this many replies, without saying so in the last one
+  // (0 = kept as long as the client likes).
+  void setRepliesPerConnection(std::size_t replies);
   void setCredentials(std::string username, std::string password);  // both empty = none required
   void setEscapeUnicode(bool on);
 

@@ -1,6 +1,7 @@
 #include "api/http_client.h"
 
 #include <curl/curl.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <mutex>
@@ -83,6 +84,7 @@ HttpClient::HttpClient() : sockets_(std::make_unique<SocketRegistration>()), pla
 
 HttpClient::~HttpClient() {
   CloseConnection();
+  if (share_ != nullptr) curl_share_cleanup(share_);
 }
 
 void HttpClient::CloseConnection() {
@@ -94,15 +96,34 @@ void HttpClient::CloseConnection() {
   }
 }
 
+bool HttpClient::ConnectionClosedByServer(int waitMilliseconds) {
+  int fd = plain_.fd();
+  curl_socket_t curlSocket = CURL_SOCKET_BAD;
+  if (fd < 0 && handle_ != nullptr &&
+      curl_easy_getinfo(handle_, CURLINFO_ACTIVESOCKET, &curlSocket) == CURLE_OK)
+    fd = curlSocket;
+  if (fd < 0) return true;
+  pollfd ready{fd, POLLIN, 0};
+  return ::poll(&ready, 1, waitMilliseconds) != 0;
+}
+
 void HttpClient::EnsureHandle() {
   if (handle_ != nullptr) return;
+  if (share_ == nullptr) {
+    share_ = curl_share_init();
+    if (share_ == nullptr) throw Error("The HTTP client could not be created.");
+    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+  }
   handle_ = curl_easy_init();
   if (handle_ == nullptr) throw Error("The HTTP client could not be created.");
+  curl_easy_setopt(handle_, CURLOPT_SHARE, share_);
   curl_easy_setopt(handle_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, 0L);
   // One connection at a time: a fresh connection pushes the previous one out of the cache.
   curl_easy_setopt(handle_, CURLOPT_MAXCONNECTS, 1L);
+  // A connection unused this long is not tried again (the idle closer has ended it anyway).
+  curl_easy_setopt(handle_, CURLOPT_MAXAGE_CONN, 30L);
   // The server is addressed directly, whatever proxy the environment names.
   curl_easy_setopt(handle_, CURLOPT_PROXY, "");
   curl_easy_setopt(handle_, CURLOPT_USERAGENT, "Velmar");
@@ -132,6 +153,12 @@ struct HeaderList {
 
 HttpReply HttpClient::Post(const HttpPost& request) {
   if (TransfersAborted()) throw Error(kAbortedMessage);
+  // Connections left idle too long have been shut down meanwhile: start afresh.
+  if (!sockets_->BeginUse()) CloseConnection();
+  struct EndUse {
+    SocketRegistration& sockets;
+    ~EndUse() { sockets.EndUse(); }
+  } endUse{*sockets_};
   if (std::optional<PlainTarget> target = PlainTargetOf(request.url)) {
     // A connection that curl holds open would otherwise stay until the client ends.
     if (handle_ != nullptr) CloseConnection();
@@ -142,6 +169,9 @@ HttpReply HttpClient::Post(const HttpPost& request) {
 }
 
 HttpReply HttpClient::PostWithCurl(const HttpPost& request) {
+  // A request that wants a connection of its own with keep-alive on: the kept one is closed
+  // first, so that a server serving one connection at a time is not left waiting on it.
+  if (request.keepAlive && request.freshConnection) CloseConnection();
   EnsureHandle();
 
   HeaderList headers;

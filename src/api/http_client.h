@@ -8,6 +8,7 @@
 #include "api/transfer_abort.h"
 
 typedef void CURL;
+typedef void CURLSH;
 
 namespace velmar::api {
 
@@ -32,6 +33,10 @@ class HttpClient {
   // fresh connection.
   void CloseConnection();
 
+  // After a request: whether the server has closed the connection that the request left open
+  // (or said it would), waiting up to `wait` for it to do so.
+  bool ConnectionClosedByServer(int waitMilliseconds);
+
  private:
   HttpReply PostWithCurl(const HttpPost& request);
   void EnsureHandle();
@@ -40,6 +45,9 @@ class HttpClient {
   std::unique_ptr<SocketRegistration> sockets_;
   PlainHttpConnection plain_;
   CURL* handle_ = nullptr;
+  // The TLS sessions of the client's connections, kept across handles: a new connection
+  // resumes the session instead of negotiating a new one.
+  CURLSH* share_ = nullptr;
 };
 
 // Makes curl ready for use in this process; called once at program start, safe to call again

@@ -12,6 +12,9 @@ struct HttpReply {
   long status = 0;
   std::string statusLine;
   std::string body;
+  // The connection cannot carry another request: the server said "Connection: close", spoke
+  // HTTP/1.0 without keep-alive, or ended the body by closing.
+  bool connectionEnds = false;
 };
 
 // A reply body far beyond any real one (a list of 50000 object IDs is about 0.3 MB) fails:
@@ -48,6 +51,13 @@ struct HttpPost {
   std::int32_t timeoutSeconds = 0;
   // A reply body larger than this fails the request.
   std::size_t maxReplyBytes = kDefaultMaxReplyBytes;
+  // Keep the connection open for the next request and send this one on the connection that
+  // the last request left open, when the server still holds it (plain path; curl keeps its
+  // connections by itself unless freshConnection is set).
+  bool keepAlive = false;
+  // The request only reads: on a kept connection that turns out to be gone before any byte
+  // of the reply came, it may be sent once more on a new connection.
+  bool retryable = false;
 };
 
 }  // namespace velmar::api

@@ -97,6 +97,9 @@ void HttpReplyReader::StartBody(std::string_view head) {
 
   bool chunked = false;
   bool otherCoding = false;
+  // HTTP/1.1 keeps the connection unless told otherwise; HTTP/1.0 only when told to.
+  const bool http10 = statusLine.starts_with("HTTP/1.0");
+  bool keepAlive = !http10;
   std::optional<std::size_t> length;
   while (!head.empty()) {
     std::string_view line = NextLine(head);
@@ -116,6 +119,9 @@ void HttpReplyReader::StartBody(std::string_view head) {
           TrimSpaces(comma == std::string_view::npos ? value : value.substr(comma + 1));
       chunked = EqualsNoCase(last, "chunked");
       otherCoding = !chunked;
+    } else if (EqualsNoCase(name, "Connection")) {
+      if (EqualsNoCase(value, "close")) keepAlive = false;
+      if (http10 && EqualsNoCase(value, "keep-alive")) keepAlive = true;
     }
   }
 
@@ -125,6 +131,7 @@ void HttpReplyReader::StartBody(std::string_view head) {
     phase_ = Phase::ChunkSize;
   } else if (otherCoding || !length) {
     phase_ = Phase::UntilEnd;
+    keepAlive = false;
   } else {
     remaining_ = *length;
     // The body's size is known (and within the limit): one allocation instead of a string that
@@ -132,6 +139,7 @@ void HttpReplyReader::StartBody(std::string_view head) {
     reply_.body.reserve(remaining_);
     phase_ = remaining_ == 0 ? Phase::Done : Phase::Body;
   }
+  reply_.connectionEnds = !keepAlive;
 }
 
 bool HttpReplyReader::Feed(std::string_view bytes) {

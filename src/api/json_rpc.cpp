@@ -1,9 +1,13 @@
 #include "api/json_rpc.h"
 
+#include <algorithm>
 #include <atomic>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
+#include <vector>
 
 #include "api/http_client.h"
 #include "core/error.h"
@@ -47,16 +51,29 @@ void StoreSettings(Settings settings) {
 std::atomic<std::int32_t> gRequestTimeoutSeconds{kDefaultRequestTimeoutSeconds};
 std::atomic<std::size_t> gMaxReplyBytes{kDefaultMaxReplyBytes};
 
-// What a thread's client keeps from one request to the next.
-struct ThreadClient {
+std::atomic<bool> gReuse{true};
+std::atomic<int> gParallel{1};
+
+// One connection of a thread's client, with the transport it last used.
+struct Lane {
   enum class Layer { None, Plain, Tls };
   HttpClient http;
   Layer layer = Layer::None;
+};
+
+// What a thread's client keeps from one request to the next: its first connection, and the
+// further ones that requests in flight together need (made when first needed).
+struct ThreadClient {
+  Lane main;
+  std::vector<std::unique_ptr<Lane>> more;
   // Set once a request has carried Basic credentials; from then on every request does.
-  bool hasAuthState = false;
+  std::atomic<bool> hasAuthState{false};
 };
 
 thread_local std::unique_ptr<ThreadClient> tClient;
+// A helper thread of RunRequestsTogether works for another thread's client, on one lane of it.
+thread_local ThreadClient* tBorrowedClient = nullptr;
+thread_local Lane* tLane = nullptr;
 
 std::string Base64(std::string_view bytes) {
   static constexpr char kDigits[] =
@@ -114,6 +131,7 @@ std::string RequestUrl(const Settings& settings) {
 
 void InitializeRPCModule() {
   GlobalInitHttp();
+  StartIdleConnectionCloser();
   Settings settings = *CurrentSettings();
   settings.initialized = false;
   StoreSettings(std::move(settings));
@@ -153,6 +171,73 @@ RequestLimits CurrentRequestLimits() {
   return {gRequestTimeoutSeconds.load(), gMaxReplyBytes.load()};
 }
 
+void SetConnectionUse(const ConnectionUse& use) {
+  gReuse.store(use.reuse);
+  gParallel.store(std::max(1, use.parallel));
+}
+
+ConnectionUse CurrentConnectionUse() {
+  return {gReuse.load(), gParallel.load()};
+}
+
+bool ServerClosedKeptConnection(int waitMilliseconds) {
+  if (!tClient || !gReuse.load()) return false;
+  return tClient->main.http.ConnectionClosedByServer(waitMilliseconds);
+}
+
+bool IsReadOnlyMethod(const std::string& method) {
+  return method.starts_with("IPS_Get") || method.ends_with("Exists") ||
+         method.ends_with("IDByName");
+}
+
+void RunRequestsTogether(std::size_t count, const std::function<void(std::size_t)>& task) {
+  const ConnectionUse use = CurrentConnectionUse();
+  ThreadClient* client = tClient.get();
+  const std::size_t lanes = std::min<std::size_t>(use.reuse ? use.parallel : 1, count);
+  if (client == nullptr || tBorrowedClient != nullptr || lanes <= 1) {
+    for (std::size_t i = 0; i < count; ++i) task(i);
+    return;
+  }
+  while (client->more.size() < lanes - 1) client->more.push_back(std::make_unique<Lane>());
+
+  std::atomic<std::size_t> next{0};
+  std::atomic<std::size_t> firstFailed{count};
+  std::mutex failureMutex;
+  std::exception_ptr failure;
+  auto work = [&] {
+    for (;;) {
+      const std::size_t i = next.fetch_add(1);
+      // Nothing after a failed task starts: one after the other, it would not have run.
+      if (i >= count || i > firstFailed.load()) return;
+      try {
+        task(i);
+      } catch (...) {
+        std::lock_guard lock(failureMutex);
+        if (i < firstFailed.load()) {
+          firstFailed.store(i);
+          failure = std::current_exception();
+        }
+      }
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (std::size_t k = 0; k + 1 < lanes; ++k) {
+    Lane* lane = client->more[k].get();
+    try {
+      helpers.emplace_back([&work, client, lane] {
+        tBorrowedClient = client;
+        tLane = lane;
+        work();
+      });
+    } catch (const std::system_error&) {
+      break;  // no thread to be had: the lanes started do the work
+    }
+  }
+  work();
+  for (std::thread& helper : helpers) helper.join();
+  if (failure) std::rethrow_exception(failure);
+}
+
 void InitializeRPCForThread() {
   if (tClient) throw Error("Cannot Initialize RPC twice for one thread!");
   tClient = std::make_unique<ThreadClient>();
@@ -170,16 +255,18 @@ JsonRef MakeRPCRequestEx(const std::string& method, const JsonRef& params) {
   const std::shared_ptr<const Settings> snapshot = CurrentSettings();
   const Settings& settings = *snapshot;
   if (!settings.initialized) throw Error("JSON-RPC is not initialized yet.");
-  if (!tClient) throw Error("JSON-RPC is not initialized for this thread yet.");
-  ThreadClient& client = *tClient;
+  ThreadClient* owner = tClient ? tClient.get() : tBorrowedClient;
+  if (owner == nullptr) throw Error("JSON-RPC is not initialized for this thread yet.");
+  ThreadClient& client = *owner;
+  Lane& lane = tLane != nullptr ? *tLane : client.main;
+  const bool reuse = gReuse.load();
+  const bool readOnly = IsReadOnlyMethod(method);
 
-  // With TLS off every request goes out on a new connection, and the one that the previous
-  // request left open is closed. With TLS on the open connection is reused.
-  ThreadClient::Layer layer =
-      settings.useSSL ? ThreadClient::Layer::Tls : ThreadClient::Layer::Plain;
-  if (client.layer != layer && client.layer != ThreadClient::Layer::None)
-    client.http.CloseConnection();
-  client.layer = layer;
+  // Without reuse, with TLS off every request goes out on a new connection, and the one that
+  // the previous request left open is closed; with TLS on the open connection is reused.
+  Lane::Layer layer = settings.useSSL ? Lane::Layer::Tls : Lane::Layer::Plain;
+  if (lane.layer != layer && lane.layer != Lane::Layer::None) lane.http.CloseConnection();
+  lane.layer = layer;
 
   // The request object {"jsonrpc":"2.0","method":…,"params":…,"id":1} as the writer puts it
   // out with escaping on: members in the writer's fixed order, every character outside ASCII
@@ -192,18 +279,22 @@ JsonRef MakeRPCRequestEx(const std::string& method, const JsonRef& params) {
 
   HttpPost post;
   post.url = RequestUrl(settings);
-  if (client.hasAuthState || (!settings.username.empty() && !settings.password.empty())) {
+  if (client.hasAuthState.load() || (!settings.username.empty() && !settings.password.empty())) {
     post.authorization = BasicAuthorization(settings.username, settings.password);
-    client.hasAuthState = true;
+    client.hasAuthState.store(true);
   }
   // Fully escaped JSON is plain ASCII, so its code-page bytes are its characters.
   post.body = text::UnicodeToCodePage(requestText);
   post.verifyPeer = settings.verification == TlsVerification::Verify;
-  post.freshConnection = !settings.useSSL;
+  // With reuse, a request that changes something never goes out on a connection that the
+  // server may be closing at that moment: nobody could tell whether it arrived.
+  post.freshConnection = reuse ? !readOnly : !settings.useSSL;
+  post.keepAlive = reuse;
+  post.retryable = reuse && readOnly;
   post.timeoutSeconds = gRequestTimeoutSeconds.load();
   post.maxReplyBytes = gMaxReplyBytes.load();
 
-  HttpReply reply = client.http.Post(post);
+  HttpReply reply = lane.http.Post(post);
 
   if (reply.status >= 400)
     throw Error(reply.statusLine.empty() ? "HTTP error " + std::to_string(reply.status)

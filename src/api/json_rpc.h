@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,36 @@ struct RequestLimits {
 };
 void SetRequestLimits(const RequestLimits& limits);
 RequestLimits CurrentRequestLimits();
+
+// How requests use connections, for every request of the process from the next one on.
+// Reuse on (the default): each thread keeps its connections open between requests and sends
+// the next request on them; requests that change something go out on a new connection of
+// their own, and only requests that read are sent once more when a kept connection turns out
+// closed before any of their reply came. Reuse off: a new connection for every plain-HTTP
+// request. `parallel` is the most requests that RunRequestsTogether has in flight at once;
+// the module starts with 1 (one after the other), the programs ask for more.
+struct ConnectionUse {
+  bool reuse = true;
+  int parallel = 1;
+};
+void SetConnectionUse(const ConnectionUse& use);
+ConnectionUse CurrentConnectionUse();
+
+// With reuse on, after a request of the calling thread: whether the server closed the
+// connection at once (within `waitMilliseconds`) instead of keeping it for the next request.
+bool ServerClosedKeptConnection(int waitMilliseconds);
+
+// True for the server calls that only read (IPS_Get…, …Exists, …IDByName).
+bool IsReadOnlyMethod(const std::string& method);
+
+// Runs task(0) … task(count - 1), each making its requests through MakeRPCRequest as usual,
+// up to CurrentConnectionUse().parallel at a time, each on a kept connection of the calling
+// thread's client (with reuse off, or parallel 1, one after the other on the calling thread).
+// Tasks must only read from the server, touch nothing shared but their own results, and
+// write nothing to the user. When tasks fail, no task after the first failed one is started,
+// and the failure of the first in index order is raised once all have ended: what running
+// them one after the other would raise.
+void RunRequestsTogether(std::size_t count, const std::function<void(std::size_t)>& task);
 
 // Gives the calling thread its own HTTP client; an error when it has one already.
 void InitializeRPCForThread();

@@ -1,6 +1,7 @@
 #include "api/plain_http.h"
 
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -87,9 +88,18 @@ void PlainHttpConnection::Close() {
   fd_ = -1;
 }
 
+bool PlainHttpConnection::StillOpenTo(const PlainTarget& target) const {
+  if (fd_ < 0 || peer_ != target.hostHeader) return false;
+  // Readable between requests means closed by the server (or bytes nobody asked for).
+  pollfd ready{fd_, POLLIN, 0};
+  return ::poll(&ready, 1, 0) == 0;
+}
+
 HttpReply PlainHttpConnection::Post(const PlainTarget& target, const HttpPost& request) {
-  // Every request has a connection of its own; the previous one is done with now.
-  Close();
+  // Without keep-alive every request has a connection of its own, and the previous one is
+  // done with now; with it the open connection is used while the server still holds it.
+  bool reused = request.keepAlive && !request.freshConnection && StillOpenTo(target);
+  if (!reused) Close();
   const Clock::time_point start = Clock::now();
   Deadline whole;
   if (request.timeoutSeconds > 0) {
@@ -103,14 +113,24 @@ HttpReply PlainHttpConnection::Post(const PlainTarget& target, const HttpPost& r
     connecting.seconds = kConnectTimeoutSeconds;
     connecting.connectLimit = true;
   }
-  try {
-    Connect(target, connecting);
-    Send(PlainRequestBytes(target, request), whole);
-    return Receive(whole, request.maxReplyBytes);
-  } catch (const Error&) {
-    Close();
-    if (TransfersAborted()) throw Error(kAbortedMessage);
-    throw;
+  for (;;) {
+    bool replyStarted = false;
+    try {
+      if (fd_ < 0) Connect(target, connecting);
+      peer_ = target.hostHeader;
+      Send(PlainRequestBytes(target, request), whole);
+      HttpReply reply = Receive(whole, request.maxReplyBytes, replyStarted);
+      if (request.keepAlive && reply.connectionEnds) Close();
+      return reply;
+    } catch (const Error&) {
+      Close();
+      if (TransfersAborted()) throw Error(kAbortedMessage);
+      // The server may close a kept connection just as a request goes out. A request that
+      // only reads and has no byte of its reply yet is sent once more on a new connection;
+      // any other may have reached the server and is not sent twice.
+      if (!reused || !request.retryable || replyStarted) throw;
+      reused = false;
+    }
   }
 }
 
@@ -127,6 +147,10 @@ void PlainHttpConnection::Connect(const PlainTarget& target, const Deadline& dea
   // a connect look at the abort flag again within a quarter of a second.
   timeval slice{0, 250 * 1000};
   ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &slice, sizeof slice);
+  // A request goes out in one send; on a kept connection Nagle's algorithm would hold it
+  // back until the server acknowledged the previous one.
+  const int on = 1;
+  ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 
   int error = 0;
   while (::connect(fd_, target.address.get(), target.address.length) != 0) {
@@ -167,7 +191,8 @@ void PlainHttpConnection::Send(const std::string& bytes, const Deadline& deadlin
   }
 }
 
-HttpReply PlainHttpConnection::Receive(const Deadline& deadline, std::size_t maxReplyBytes) {
+HttpReply PlainHttpConnection::Receive(const Deadline& deadline, std::size_t maxReplyBytes,
+                                       bool& replyStarted) {
   HttpReplyReader reader(maxReplyBytes);
   char buffer[16 * 1024];
   for (;;) {
@@ -184,6 +209,7 @@ HttpReply PlainHttpConnection::Receive(const Deadline& deadline, std::size_t max
     }
     ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
     if (count > 0) {
+      replyStarted = true;
       if (reader.Feed(std::string_view(buffer, static_cast<std::size_t>(count))))
         return std::move(reader.reply());
     } else if (count == 0) {

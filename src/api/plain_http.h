@@ -28,10 +28,12 @@ std::optional<PlainTarget> PlainTargetOf(const std::string& url);
 // The bytes of one POST as the client sends them.
 std::string PlainRequestBytes(const PlainTarget& target, const HttpPost& request);
 
-// Plain HTTP/1.1 over a TCP connection of its own per request: the lean path for the common
-// case of a server on a numeric address without TLS. The connection of the last request stays
-// open until the next request starts or Close() is called. AbortAllTransfers() cuts its waits
-// short; the request's time limit ends them (see HttpPost).
+// Plain HTTP/1.1 over TCP: the lean path for the common case of a server on a numeric address
+// without TLS. Without keep-alive every request has a connection of its own, and the connection
+// of the last request stays open until the next request starts or Close() is called. With
+// keep-alive (HttpPost::keepAlive) the next request goes out on that connection while the
+// server holds it. AbortAllTransfers() cuts its waits short; the request's time limit ends
+// them (see HttpPost).
 class PlainHttpConnection {
  public:
   explicit PlainHttpConnection(SocketRegistration& sockets) : sockets_(sockets) {}
@@ -43,6 +45,8 @@ class PlainHttpConnection {
   // with a message naming what failed; an HTTP status is not judged here.
   HttpReply Post(const PlainTarget& target, const HttpPost& request);
   void Close();
+  // The open connection's descriptor; -1 when none is open.
+  int fd() const { return fd_; }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -57,10 +61,15 @@ class PlainHttpConnection {
 
   void Connect(const PlainTarget& target, const Deadline& deadline);
   void Send(const std::string& bytes, const Deadline& deadline);
-  HttpReply Receive(const Deadline& deadline, std::size_t maxReplyBytes);
+  // `replyStarted` is set once the first byte of the reply has come.
+  HttpReply Receive(const Deadline& deadline, std::size_t maxReplyBytes, bool& replyStarted);
+  // The open connection goes to `target` and the server has neither closed it nor sent
+  // anything unasked on it.
+  bool StillOpenTo(const PlainTarget& target) const;
 
   SocketRegistration& sockets_;
   int fd_ = -1;
+  std::string peer_;  // host and port of the open connection
 };
 
 }  // namespace velmar::api

@@ -47,7 +47,10 @@ class ApiServerTest : public ::testing::Test {
     Connect();
   }
 
-  void TearDown() override { api::ResumeTransfers(); }
+  void TearDown() override {
+    api::ResumeTransfers();
+    api::SetConnectionUse({});
+  }
 
   void Connect(const std::string& username = "", const std::string& password = "") {
     api::InitializeRPC("127.0.0.1", server_->port(), false, username, password);

@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace velmar::testing {
@@ -107,53 +108,67 @@ class RawHttpPeer {
   bool OpenNow(std::size_t index) const { return !ClosedByClient(index, {}); }
 
  private:
+  // One thread serves every connection: it accepts, and answers each request that a
+  // connection completes, as often as the client sends one on it (HTTP/1.1 keep-alive).
   void Serve() {
+    std::vector<std::pair<int, std::string>> active;  // connections read from, with their bytes
     for (;;) {
-      pollfd fds[2] = {{listener_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0) return;
+      std::vector<pollfd> fds = {{listener_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
+      for (const auto& connection : active) fds.push_back({connection.first, POLLIN, 0});
+      if (::poll(fds.data(), fds.size(), -1) < 0) return;
       if (fds[1].revents != 0) return;
-      int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) continue;
-      bool silent;
-      {
-        std::lock_guard lock(mutex_);
-        connections_.push_back(fd);
-        silent = silent_;
+      for (std::size_t i = 2; i < fds.size(); ++i) {
+        if (fds[i].revents == 0) continue;
+        auto& [fd, pending] = active[i - 2];
+        char buffer[4096];
+        ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got <= 0) {
+          fd = -1;  // the client is done with it; it stays open for the checks above
+          continue;
+        }
+        pending.append(buffer, static_cast<std::size_t>(got));
+        std::string request;
+        while (TakeRequest(pending, request)) Answer(fd, request);
       }
-      changed_.notify_all();
-      if (silent) continue;
-      std::string request;
-      if (!ReadRequest(fd, request)) continue;
-      std::string reply;
-      {
-        std::lock_guard lock(mutex_);
-        requests_.push_back(request);
-        reply = reply_;
+      std::erase_if(active, [](const auto& connection) { return connection.first < 0; });
+      if (fds[0].revents != 0) {
+        int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        bool silent;
+        {
+          std::lock_guard lock(mutex_);
+          connections_.push_back(fd);
+          silent = silent_;
+        }
+        changed_.notify_all();
+        if (!silent) active.emplace_back(fd, std::string());
       }
-      (void)!::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
     }
   }
 
-  // Reads the head and the Content-Length body of one request; false when the stop pipe
-  // fires or the client goes away first.
-  bool ReadRequest(int fd, std::string& request) {
-    std::size_t needed = std::string::npos;
-    while (needed == std::string::npos || request.size() < needed) {
-      pollfd fds[2] = {{fd, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0 || fds[1].revents != 0) return false;
-      char buffer[4096];
-      ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-      if (got <= 0) return false;
-      request.append(buffer, static_cast<std::size_t>(got));
-      std::size_t headEnd = request.find("\r\n\r\n");
-      if (needed == std::string::npos && headEnd != std::string::npos) {
-        std::string head = request.substr(0, headEnd);
-        for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        std::size_t at = head.find("\r\ncontent-length:");
-        std::size_t body = at == std::string::npos ? 0 : std::stoul(head.substr(at + 17));
-        needed = headEnd + 4 + body;
-      }
+  void Answer(int fd, const std::string& request) {
+    std::string reply;
+    {
+      std::lock_guard lock(mutex_);
+      requests_.push_back(request);
+      reply = reply_;
     }
+    (void)!::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+  }
+
+  // Takes the head and the Content-Length body of one request from the front of `pending`;
+  // false while it is not complete.
+  static bool TakeRequest(std::string& pending, std::string& request) {
+    std::size_t headEnd = pending.find("\r\n\r\n");
+    if (headEnd == std::string::npos) return false;
+    std::string head = pending.substr(0, headEnd);
+    for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::size_t at = head.find("\r\ncontent-length:");
+    std::size_t body = at == std::string::npos ? 0 : std::stoul(head.substr(at + 17));
+    std::size_t needed = headEnd + 4 + body;
+    if (pending.size() < needed) return false;
+    request = pending.substr(0, needed);
+    pending.erase(0, needed);
     return true;
   }
 

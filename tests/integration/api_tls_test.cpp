@@ -62,6 +62,7 @@ struct OpenSsl {
   int (*SSL_read)(void*, void*, int) = nullptr;
   int (*SSL_write)(void*, const void*, int) = nullptr;
   int (*SSL_pending)(const void*) = nullptr;
+  int (*SSL_session_reused)(const void*) = nullptr;
 
   bool Load() {
     library = ::dlopen("libssl.so.3", RTLD_NOW);
@@ -73,7 +74,7 @@ struct OpenSsl {
            Bind(SSL_new, "SSL_new") && Bind(SSL_free, "SSL_free") &&
            Bind(SSL_set_fd, "SSL_set_fd") && Bind(SSL_accept, "SSL_accept") &&
            Bind(SSL_read, "SSL_read") && Bind(SSL_write, "SSL_write") &&
-           Bind(SSL_pending, "SSL_pending");
+           Bind(SSL_pending, "SSL_pending") && Bind(SSL_session_reused, "SSL_session_reused");
   }
 
   template <typename Function>
@@ -129,6 +130,8 @@ class TlsPeer {
   int port() const { return port_; }
   int connections() const { return connections_.load(); }
   int requests() const { return requests_.load(); }
+  // Connections whose handshake resumed an earlier session.
+  int resumed() const { return resumed_.load(); }
 
  private:
   bool WaitReadable(int fd) {
@@ -143,7 +146,10 @@ class TlsPeer {
       ++connections_;
       void* connection = ssl_.SSL_new(context_);
       ssl_.SSL_set_fd(connection, fd);
-      if (ssl_.SSL_accept(connection) == 1) ServeConnection(fd, connection);
+      if (ssl_.SSL_accept(connection) == 1) {
+        if (ssl_.SSL_session_reused(connection) == 1) ++resumed_;
+        ServeConnection(fd, connection);
+      }
       ssl_.SSL_free(connection);
       ::close(fd);
     }
@@ -184,6 +190,7 @@ class TlsPeer {
   int port_ = 0;
   std::atomic<int> connections_{0};
   std::atomic<int> requests_{0};
+  std::atomic<int> resumed_{0};
   std::thread thread_;
 };
 
@@ -221,6 +228,18 @@ TEST_F(TlsTest, SkippingVerificationIsExplicitAndReusesTheConnection) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(IPS_GetKernelVersion(), "6.4");
   EXPECT_EQ(peer_->requests(), 3);
   EXPECT_EQ(peer_->connections(), 1);
+}
+
+TEST_F(TlsTest, ReadsKeepTheConnectionAndAChangeResumesTheSessionOnANewOne) {
+  InitializeRPC("127.0.0.1", peer_->port(), true, "", "", TlsVerification::Skip);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(IPS_GetKernelVersion(), "6.4");
+  EXPECT_EQ(peer_->connections(), 1);
+  MakeRPCRequest("SetValueBoolean", {std::int32_t{1}, true});
+  EXPECT_EQ(peer_->connections(), 2);
+  EXPECT_EQ(peer_->resumed(), 1);  // no second full handshake
+  EXPECT_EQ(IPS_GetKernelVersion(), "6.4");
+  EXPECT_EQ(peer_->connections(), 2);
+  EXPECT_EQ(peer_->requests(), 5);
 }
 
 TEST_F(TlsTest, APlainServerFailsTheHandshakeAndTheClientRecovers) {

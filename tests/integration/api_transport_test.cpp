@@ -229,16 +229,24 @@ TEST_F(TransportTest, ServerThatRequiresCredentials) {
   EXPECT_EQ(IPS_GetKernelVersion(), "6.4");
 }
 
-TEST_F(TransportTest, EveryPlainRequestUsesANewConnection) {
-  std::size_t before = server_->connectionsAccepted();
-  for (int i = 0; i < 3; ++i) IPS_ObjectExists(12345);
-  EXPECT_EQ(server_->connectionsAccepted(), before + 3);
+TEST_F(TransportTest, PlainRequestsUseANewConnectionEachOnlyWithoutReuse) {
+  for (bool reuse : {false, true}) {
+    SetConnectionUse({.reuse = reuse});
+    FinalizeRPCForThread();
+    InitializeRPCForThread();
+    std::size_t before = server_->connectionsAccepted();
+    for (int i = 0; i < 3; ++i) IPS_ObjectExists(12345);
+    EXPECT_EQ(server_->connectionsAccepted(), before + (reuse ? 1 : 3)) << reuse;
+  }
 }
 
 TEST(TransportConnections, PreviousConnectionClosesWhenTheNextRequestStarts) {
   InitializeRPCModule();
   FinalizeRPCForThread();
   InitializeRPCForThread();
+  // Without reuse; with it the connection stays for the next request (see
+  // api_keep_alive_test.cpp).
+  SetConnectionUse({.reuse = false});
   RawHttpPeer peer;
   InitializeRPC("127.0.0.1", peer.port(), false, "", "");
 
@@ -254,6 +262,7 @@ TEST(TransportConnections, PreviousConnectionClosesWhenTheNextRequestStarts) {
   FinalizeRPCForThread();
   EXPECT_TRUE(peer.ClosedByClient(1));
   InitializeRPCForThread();
+  SetConnectionUse({});
 }
 
 TEST_F(TransportTest, StateChecksComeInOrder) {
