@@ -25,6 +25,7 @@ struct VelmarSetup {
 
 const std::vector<VelmarSetup> kSetups = {
     {"velmar", {}},
+    {"velmar --http-reuse off", {"--http-reuse", "off"}},
 };
 
 }  // namespace

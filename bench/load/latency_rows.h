@@ -7,9 +7,9 @@
 
 namespace velmar::load {
 
-// For each round trip of `args` (0 ms: plain loopback, without the proxy): velmar against the
-// requests of each command sent one after the other by a minimal client, a new connection
-// each, through the same latency proxy.
+// For each round trip of `args` (0 ms: plain loopback, without the proxy): velmar with and without
+// kept connections against the requests of each command sent one after the other by a minimal
+// client, a new connection each, through the same latency proxy.
 void latencyRows(const Args& args, const Reference& ref);
 
 }  // namespace velmar::load

@@ -80,6 +80,7 @@ std::string ReadPasswordFile(const std::string& path) {
 struct ParseState {
   std::string passwordFile;
   CLI::Option* telnetPort = nullptr;
+  std::string httpReuse = "on";
 };
 
 void AddServerOptions(CLI::App& app, Options& o, ParseState& later) {
@@ -145,6 +146,19 @@ void AddTlsOptions(CLI::App& app, Options& o) {
       ->needs(tls);
 }
 
+void AddConnectionOptions(CLI::App& app, Options& o, ParseState& later) {
+  app.add_option("--http-reuse", later.httpReuse,
+                 "keep server connections open between requests (off: a new one per request)")
+      ->capture_default_str()
+      ->type_name("on|off")
+      ->check(CLI::IsMember({"on", "off"}));
+  app.add_option("--parallel-requests", o.parallelRequests,
+                 "requests that a listing has in flight at once (1 = one at a time)")
+      ->capture_default_str()
+      ->type_name("N")
+      ->check(CLI::Range(1, 64).description(""));
+}
+
 void AddDemoOptions(CLI::App& app, Options& o) {
   auto* demo = app.add_flag("--demo", o.demo, "serve a built-in simulated server with a demo home");
   app.add_option("--demo-port", o.demoPort,
@@ -183,6 +197,7 @@ void CompleteOptions(const CLI::App& app, Options& o, const ParseState& later) {
   if (!std::isfinite(o.shutdownMinutes))
     throw CLI::ValidationError("--shutdown-minutes", "must be a number of minutes");
   if (!later.passwordFile.empty()) o.password = ReadPasswordFile(later.passwordFile);
+  o.httpReuse = later.httpReuse == "on";
   if (o.demo) {
     if (app.count("--host") > 0 || app.count("--port") > 0)
       throw CLI::ValidationError("--demo",
@@ -201,9 +216,9 @@ ParsedCommandLine UsageError(const CLI::ParseError& e) {
                "Usage: velmar [--host TEXT] [--port N] [--username TEXT] [--password TEXT | "
                "--password-file FILE] [--request-timeout SECONDS] [--max-reply-mib N] "
                "[--telnet-port N] [--console-chars N] [--listen "
-               "ADDR]... [--shutdown-minutes X] [--tls [--insecure]] [--demo [--demo-port "
-               "N]] [--users FILE] [--audit-log FILE] [--read-only] [--max-connections N] "
-               "[--max-per-address N]\n"
+               "ADDR]... [--shutdown-minutes X] [--tls [--insecure]] [--http-reuse on|off] "
+               "[--parallel-requests N] [--demo [--demo-port N]] [--users FILE] [--audit-log "
+               "FILE] [--read-only] [--max-connections N] [--max-per-address N]\n"
                "Run 'velmar --help' for what each option does.\n";
   return result;
 }
@@ -248,6 +263,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   AddTelnetOptions(app, result.options, later);
   AddShutdownOption(app, result.options);
   AddTlsOptions(app, result.options);
+  AddConnectionOptions(app, result.options, later);
   AddDemoOptions(app, result.options);
   AddAccessOptions(app, result.options);
 

@@ -33,6 +33,8 @@ struct Options {
   bool readOnly = false;
   int maxConnections = 1000;  // 0: no limit
   int maxPerAddress = 64;     // 0: no limit
+  bool httpReuse = true;      // keep server connections open between requests
+  int parallelRequests = 4;   // requests a listing has in flight at once
 };
 
 // What the command line asks for: run with `options`, or end at once with `exitCode` after

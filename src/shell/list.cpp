@@ -226,15 +226,17 @@ void List(telnet::Session& session, const std::u16string& command) {
   } else {
     selection = ParseListOptions(command);
   }
-  std::vector<ListLine> lines;
-
   const api::IPSList objectlist = api::MakeList(api::IPS_GetChildrenIDs(category));
-  for (const std::uint16_t id : objectlist) {
-    if (id == 0) continue;
+  // The children's requests only read, so several children are asked about at once; their
+  // lines are kept in the children's order, as if asked one after the other.
+  std::vector<std::optional<ListLine>> childLines(objectlist.size());
+  api::RunRequestsTogether(objectlist.size(), [&](std::size_t index) {
+    const std::uint16_t id = objectlist[index];
+    if (id == 0) return;
     const api::IPSObject obj(api::IPS_GetObject(id));
-    if (obj.Parent() != category) continue;
+    if (obj.Parent() != category) return;
     auto described = DescribeChild(id, obj, selection);
-    if (!described) continue;
+    if (!described) return;
     // The keys stand beside the text, so every character of a name or value is shown.
     const std::u16string nameField = NameField(obj.Name());
     std::u16string line = text::IntToStr(obj.Position());  // the lead word WriteFormated drops
@@ -246,8 +248,11 @@ void List(telnet::Session& session, const std::u16string& command) {
     line += text::Inert(nameField);
     line += u' ';
     line += described->value;
-    lines.push_back({obj.Position(), NameKey(nameField), std::move(line)});
-  }
+    childLines[index] = ListLine{obj.Position(), NameKey(nameField), std::move(line)};
+  });
+  std::vector<ListLine> lines;
+  for (auto& line : childLines)
+    if (line) lines.push_back(std::move(*line));
   SortListLines(lines);
 
   std::vector<std::u16string> output;

@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
   // The API client module is ready before the window exists: settings reset, and the main
   // thread's HTTP client.
   velmar::api::InitializeRPCModule();
+  velmar::api::SetConnectionUse({.reuse = true, .parallel = 4});
   int status = 0;
   {
     QApplication application(argc, argv);

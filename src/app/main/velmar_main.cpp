@@ -267,6 +267,7 @@ int Run(const Options& options) {
   if (!accessControl) return kExitUsage;
   stop.setHangupAction([accessControl, &options] { Reload(*accessControl, options); });
   api::InitializeRPCModule();
+  api::SetConnectionUse({.reuse = options.httpReuse, .parallel = options.parallelRequests});
 
   std::unique_ptr<sim::Simulator> demoServer;
   std::string host = options.host;
@@ -292,6 +293,12 @@ int Run(const Options& options) {
     return kExitOk;
   }
   if (result.outcome != ConnectOutcome::Done) return ReportConnectFailure(result);
+  // A server that closes every connection after one reply costs a failed attempt now and
+  // then; the user can spare it.
+  if (api::ServerClosedKeptConnection(25))
+    std::cerr << "velmar: note: the server closed its connection right after the first reply "
+                 "instead of keeping it; --http-reuse off opens a new one for each request"
+              << std::endl;
   AnnounceListening(controller, options);
 
   // Until the shutdown timer fires or a stop is requested; either switches the service off.
