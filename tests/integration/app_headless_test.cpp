@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include "core/error.h"
+#include "sim/simulator.h"
 #include "support/hostile_server.h"
 #include "support/ports.h"
 #include "support/telnet_client.h"
@@ -382,6 +383,22 @@ TEST(HeadlessTest, DemoServesTheDemoHome) {
   velmar.Signal(SIGTERM);
   EXPECT_EQ(velmar.Wait(), 0);
   EXPECT_EQ(velmar.Stderr().find("warning"), std::string::npos) << velmar.Stderr();
+}
+
+TEST(HeadlessTest, NotesAServerThatClosesAKeptConnectionAtOnce) {
+  for (bool closes : {false, true}) {
+    SCOPED_TRACE(closes ? "closes" : "keeps");
+    velmar::sim::Simulator sim(velmar::sim::SimulatorOptions{});
+    sim.start();
+    if (closes) sim.setRepliesPerConnection(1);
+    Process velmar(Velmar({"--port", std::to_string(sim.port()), "--telnet-port", "0", "--listen",
+                           "127.0.0.1", "--shutdown-minutes", "0"}));
+    ASSERT_GT(TelnetPort(velmar), 0);  // the note comes before this line
+    velmar.Signal(SIGTERM);
+    EXPECT_EQ(velmar.Wait(), 0);
+    const std::string err = velmar.Stderr();
+    EXPECT_EQ(err.find("--http-reuse off") != std::string::npos, closes) << err;
+  }
 }
 
 TEST(HeadlessTest, ShutdownTimerEndsTheService) {

@@ -98,6 +98,23 @@ TEST(OptionsTest, LimitsAreCheckedAtTheirEdges) {
   }
 }
 
+TEST(OptionsTest, ConnectionUseToTheServer) {
+  ParsedCommandLine defaults = Parse({});
+  EXPECT_TRUE(defaults.options.httpReuse);
+  EXPECT_EQ(defaults.options.parallelRequests, 4);
+  ParsedCommandLine told = Parse({"--http-reuse", "off", "--parallel-requests", "1"});
+  ASSERT_TRUE(told.run) << told.err;
+  EXPECT_FALSE(told.options.httpReuse);
+  EXPECT_EQ(told.options.parallelRequests, 1);
+  for (std::vector<std::string> bad : {std::vector<std::string>{"--http-reuse", "no"},
+                                       {"--parallel-requests", "0"},
+                                       {"--parallel-requests", "65"}}) {
+    ParsedCommandLine parsed = Parse(bad);
+    EXPECT_FALSE(parsed.run) << bad[0] << " " << bad[1];
+    EXPECT_EQ(parsed.exitCode, kExitUsage) << bad[0] << " " << bad[1];
+  }
+}
+
 TEST(OptionsTest, PasswordFileGivesItsFirstLine) {
   const std::string file = ::testing::TempDir() + "velmar_options_password";
   std::ofstream(file, std::ios::binary) << "geheim mit Leerzeichen\r\nsecond line\n";
