@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "api/json_rpc.h"
-#include "shell_list_fixture.h"
+#include "shell_fixture.h"
 
 namespace velmar::testing {
 
