@@ -36,7 +36,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j2 --timeout 900 -E 'NOT_BUILT')
 
 stage "TSan build and the concurrency tests"
-concurrent=(telnet_integration_tests access_integration_tests api_integration_tests sim_integration_tests
+concurrent=(telnet_integration_tests access_integration_tests api_integration_tests shell_integration_tests sim_integration_tests
   app_integration_tests ssh_integration_tests)
 sanitized_build build-tsan thread "${concurrent[@]}" velmar-sim velmar_headless velmar-passwd
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp"
