@@ -81,8 +81,8 @@ void AuditTrail::Log(std::string_view text) {
   }
 }
 
-std::string AuditQuote(std::string_view text, std::size_t limit) {
-  std::string out = "\"";
+std::string QuotePrintable(std::string_view text, std::size_t limit, char quote) {
+  std::string out(1, quote);
   std::size_t count = 0;
   for (const char c : text) {
     if (count++ == limit) {
@@ -90,7 +90,7 @@ std::string AuditQuote(std::string_view text, std::size_t limit) {
       break;
     }
     const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
+    if (c == quote || c == '\\') {
       out += '\\';
       out += c;
     } else if (byte >= 0x20 && byte < 0x7f) {
@@ -102,7 +102,11 @@ std::string AuditQuote(std::string_view text, std::size_t limit) {
       out += kHex[byte & 15];
     }
   }
-  return out + "\"";
+  return out + quote;
+}
+
+std::string AuditQuote(std::string_view text, std::size_t limit) {
+  return QuotePrintable(text, limit, '"');
 }
 
 }  // namespace velmar::access

@@ -45,5 +45,7 @@ class AuditTrail {
 // and bytes that are not ASCII are written as escapes, and it is cut after `limit`
 // characters (marked with "...").
 std::string AuditQuote(std::string_view text, std::size_t limit = 256);
+// The same rule with another quote character, for messages that name a field.
+std::string QuotePrintable(std::string_view text, std::size_t limit, char quote);
 
 }  // namespace velmar::access

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 
+#include "access/audit.h"
 #include "access/password.h"
 #include "core/error.h"
 
@@ -24,27 +25,9 @@ std::string_view trimBlanks(std::string_view text) {
   return text;
 }
 
-// A short, printable rendering of a field for a message: bytes outside printable ASCII as
-// \xNN, cut after 64 characters.
+// A short, printable rendering of a field for a message, cut after 64 characters.
 std::string quoted(std::string_view field) {
-  std::string out = "'";
-  std::size_t shown = 0;
-  for (const char c : field) {
-    if (++shown > kMaxNameLength) {
-      out += "...";
-      break;
-    }
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7f) {
-      out += c;
-    } else {
-      static const char kHex[] = "0123456789abcdef";
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-    }
-  }
-  return out + "'";
+  return QuotePrintable(field, kMaxNameLength, '\'');
 }
 
 [[noreturn]] void failLine(const std::string& file, std::size_t line, const std::string& what) {

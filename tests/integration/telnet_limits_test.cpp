@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ports.h"
 #include "telnet_fixture.h"
 
 namespace velmar::telnet::testing {
@@ -21,19 +22,9 @@ using LimitsTest = TelnetFixture;
 
 const std::string kRefusal = "Too many connections.\r\n";
 
-bool hostHasIpv6Loopback() {
-  const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
-  if (fd < 0) return false;
-  sockaddr_in6 addr{};
-  addr.sin6_family = AF_INET6;
-  addr.sin6_addr = in6addr_loopback;
-  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  ::close(fd);
-  return ok;
-}
-
 TEST_F(LimitsTest, AClientOverThePerAddressLimitIsRefusedUntilOneLeaves) {
-  if (!hostHasIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback: a second address is needed";
+  if (!velmar::testing::HostHasIpv6Loopback())
+    GTEST_SKIP() << "no IPv6 loopback: a second address is needed";
   listener_.setConnectionLimits(0, 2);
   start({}, {"127.0.0.1", "::1"});
   auto first = connectGreeted();
@@ -55,7 +46,8 @@ TEST_F(LimitsTest, AClientOverThePerAddressLimitIsRefusedUntilOneLeaves) {
 }
 
 TEST_F(LimitsTest, AClientOverTheTotalLimitIsRefused) {
-  if (!hostHasIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback: a second address is needed";
+  if (!velmar::testing::HostHasIpv6Loopback())
+    GTEST_SKIP() << "no IPv6 loopback: a second address is needed";
   listener_.setConnectionLimits(3, 0);
   std::mutex mutex;
   std::vector<std::string> refused;

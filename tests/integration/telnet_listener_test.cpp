@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ports.h"
 #include "telnet_fixture.h"
 
 extern char** environ;
@@ -120,24 +121,13 @@ TEST_F(ListenerTest, RejectsAnAddressThatIsNotNumeric) {
   EXPECT_FALSE(listener_.active());
 }
 
-bool hostHasIpv6Loopback() {
-  const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_in6 addr{};
-  addr.sin6_family = AF_INET6;
-  addr.sin6_addr = in6addr_loopback;
-  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  ::close(fd);
-  return ok;
-}
-
 TEST_F(ListenerTest, WildcardBindingsServeIpv4AndIpv6OnOnePort) {
   start(slowTable(), {});
   const auto endpoints = listener_.boundEndpoints();
   ASSERT_FALSE(endpoints.empty());
   EXPECT_EQ(endpoints[0], "0.0.0.0:" + std::to_string(listener_.boundPort()));
   connectGreeted();
-  if (!hostHasIpv6Loopback()) GTEST_SKIP() << "no IPv6 on this host";
+  if (!velmar::testing::HostHasIpv6Loopback()) GTEST_SKIP() << "no IPv6 on this host";
   ASSERT_EQ(endpoints.size(), 2u);
   EXPECT_EQ(endpoints[1], "[::]:" + std::to_string(listener_.boundPort()));
   auto client = connect("::1");

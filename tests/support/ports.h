@@ -6,4 +6,7 @@ namespace velmar::testing {
 // that must not be there.
 int UnusedLoopbackPort();
 
+// Whether this host can bind the IPv6 loopback address (containers often have no IPv6).
+bool HostHasIpv6Loopback();
+
 }  // namespace velmar::testing
