@@ -82,8 +82,7 @@ void Find(telnet::Session& session, const std::u16string& command) {
   for (const std::uint16_t id : objectlist) {
     // The name reads as in the records, whether the server sends raw UTF-8 or escapes.
     const std::u16string objectName = api::IPS_GetNameUnicode(id);
-    std::u16string output =
-        FindProgressLine(id, text::Inert(objectName), session.ConsoleChars());
+    std::u16string output = FindProgressLine(id, text::Inert(objectName), session.ConsoleChars());
     if (NameMatches(objectName, pattern, options)) {
       ++n;
       output += u"\r\n";
