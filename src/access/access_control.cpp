@@ -69,7 +69,7 @@ class AccessControl::Deadlines {
   using Clock = std::chrono::steady_clock;
   struct Entry {
     Clock::time_point when;
-    telnet::Connection* connection;
+    telnet::Client* client;
     bool expired = false;
   };
   using Handle = std::list<Entry>::iterator;
@@ -83,10 +83,10 @@ class AccessControl::Deadlines {
     if (thread_.joinable()) thread_.join();
   }
 
-  Handle Add(telnet::Connection& connection, Clock::duration limit) {
+  Handle Add(telnet::Client& client, Clock::duration limit) {
     std::lock_guard lock(mutex_);
     if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
-    entries_.push_back({Clock::now() + limit, &connection});
+    entries_.push_back({Clock::now() + limit, &client});
     changed_.notify_all();
     return std::prev(entries_.end());
   }
@@ -109,7 +109,7 @@ class AccessControl::Deadlines {
         if (entry.expired) continue;
         if (entry.when <= now) {
           entry.expired = true;
-          entry.connection->Disconnect();  // wakes its blocked read
+          entry.client->Disconnect();  // wakes its blocked read
         } else {
           next = std::min(next, entry.when);
         }
@@ -162,19 +162,24 @@ std::vector<SessionInfo> AccessControl::Sessions() const {
   return result;
 }
 
-std::string AccessControl::who(const telnet::Session& session) const {
-  return "user=" + quotedUser(session.user) + " peer=" + session.peer();
+std::string AccessControl::who(const telnet::Session& session) {
+  return "user=" + quotedUser(session.user) + " peer=" + session.peer() +
+         transportField(session.transport());
+}
+
+std::string AccessControl::transportField(std::string_view transport) {
+  // Telnet lines read as they always have; other transports are named.
+  if (transport == "telnet") return {};
+  return " transport=" + std::string(transport);
 }
 
 bool AccessControl::Opened(telnet::Session& session) {
-  SessionInfo info;
-  info.peer = session.peer();
-  info.sinceUnixMilliseconds = platform::UnixMillisecondsNow();
-  info.path = session.prompt;
-  {
-    std::lock_guard lock(mutex_);
-    sessions_.emplace_back(&session, std::move(info));
+  if (!session.authenticatedUser().empty()) {
+    // The transport has let the user in and logged the connection (see TransportOpened).
+    track(session);
+    return true;
   }
+  track(session);
   audit_->Log("connection opened peer=" + session.peer());
   if (users() && limiter_.Blocked(AddressOfPeer(session.peer()))) {
     audit_->Log("login refused peer=" + session.peer() + " reason=\"too many failed logins\"");
@@ -184,11 +189,21 @@ bool AccessControl::Opened(telnet::Session& session) {
   return true;
 }
 
+void AccessControl::track(telnet::Session& session) {
+  SessionInfo info;
+  info.peer = session.peer();
+  info.sinceUnixMilliseconds = platform::UnixMillisecondsNow();
+  info.path = session.prompt;
+  std::lock_guard lock(mutex_);
+  sessions_.emplace_back(&session, std::move(info));
+}
+
 bool AccessControl::Login(telnet::Session& session) {
   const std::shared_ptr<const Users> users = this->users();
+  if (!session.authenticatedUser().empty()) return admitAuthenticated(session, users.get());
   if (!users) return true;  // no login: the guest
 
-  const Deadlines::Handle deadline = deadlines_->Add(session.connection(), settings_.timeLimit);
+  const Deadlines::Handle deadline = deadlines_->Add(session.client(), settings_.timeLimit);
   struct Forget {
     AccessControl& self;
     telnet::Session& session;
@@ -202,11 +217,11 @@ bool AccessControl::Login(telnet::Session& session) {
 
   for (int failures = 0; failures < settings_.attempts;) {
     switch (attempt(session, *users, failures == 0)) {
-      case Attempt::LoggedIn:
+      case LoginOutcome::LoggedIn:
         return true;
-      case Attempt::ShutOut:
+      case LoginOutcome::ShutOut:
         return false;
-      case Attempt::Failed:
+      case LoginOutcome::Failed:
         ++failures;
         break;
     }
@@ -214,66 +229,145 @@ bool AccessControl::Login(telnet::Session& session) {
   return false;
 }
 
-AccessControl::Attempt AccessControl::attempt(telnet::Session& session, const Users& users,
-                                              bool first) {
+bool AccessControl::admitAuthenticated(telnet::Session& session, const Users* users) {
+  // The users file may have changed since the transport checked the user.
+  const User* user = users ? FindUser(*users, session.authenticatedUser()) : nullptr;
+  if (!user) {
+    audit_->Log("login refused user=" + AuditQuote(session.authenticatedUser(), kMaxNameLength) +
+                " peer=" + session.peer() + transportField(session.transport()) +
+                " reason=\"not in the users file\"");
+    session.WriteLn(u"Permission denied.");
+    return false;
+  }
+  setUser(session, *user);
+  return true;
+}
+
+void AccessControl::setUser(telnet::Session& session, const User& user) {
+  session.user = user.name;
+  session.userlevel = user.level;
+  std::lock_guard lock(mutex_);
+  for (auto& [s, info] : sessions_) {
+    if (s == &session) info.user = user.name;
+  }
+}
+
+AccessControl::LoginOutcome AccessControl::attempt(telnet::Session& session, const Users& users,
+                                                   bool first) {
   // The name; an empty line asks again without counting a failure. It is read like the
   // password, so that the Telnet commands a client sends when it connects (they come with
   // the first line) never become part of it.
-  telnet::Connection& connection = session.connection();
+  telnet::Client& client = session.client();
   std::u16string typed;
   bool firstLine = first;
   while (typed.empty()) {
     session.Write(u"Login: ");
     char16_t buffer[kMaxNameInput];
-    const std::size_t length = connection.InputSecretLn(buffer, kMaxNameInput);
+    const std::size_t length = client.InputSecretLn(buffer, kMaxNameInput);
     typed = text::Trim(telnet::cleanup(std::u16string_view(buffer, length), firstLine));
     firstLine = false;
   }
   const std::string name = text::Utf16ToUtf8(typed);
 
   session.Write(u"Password: ");
-  connection.SetClientEcho(false);
+  client.SetClientEcho(false);
   Secret16 typedPassword;
   typedPassword.str().resize(kMaxPasswordLength);
   const std::size_t length =
-      connection.InputSecretLn(typedPassword.str().data(), typedPassword.str().size());
-  connection.SetClientEcho(true);
+      client.InputSecretLn(typedPassword.str().data(), typedPassword.str().size());
+  client.SetClientEcho(true);
   session.WriteLn();
 
   Secret password;
   appendUtf8(std::u16string_view(typedPassword.str().data(), length), password);
   typedPassword.wipe();
 
+  const User* user = nullptr;
+  const LoginOutcome outcome =
+      verify(users, name, password.view(), session.peer(), session.transport(), {}, &user);
+  password.wipe();
+  switch (outcome) {
+    case LoginOutcome::LoggedIn:
+      setUser(session, *user);
+      break;
+    case LoginOutcome::ShutOut:
+      session.WriteLn(kShutOut);
+      break;
+    case LoginOutcome::Failed:
+      session.WriteLn(u"Login incorrect");
+      settings_.pause(session, settings_.failurePause);
+      break;
+  }
+  return outcome;
+}
+
+AccessControl::LoginOutcome AccessControl::verify(const Users& users, const std::string& name,
+                                                  std::string_view password,
+                                                  const std::string& peer,
+                                                  std::string_view transport,
+                                                  std::string_view method, const User** found) {
   // An unknown name is checked against a real hash all the same, so that it takes as long
   // as a wrong password and the timing tells nothing about which names exist.
   const User* user = FindUser(users, name);
-  const bool verified =
-      VerifyPassword(user ? user->hash : hashForUnknownUser(users), password.view());
-  password.wipe();
-
+  const bool verified = VerifyPassword(user ? user->hash : hashForUnknownUser(users), password);
+  const std::string where = " peer=" + peer + transportField(transport) +
+                            (method.empty() ? std::string() : " method=" + std::string(method));
   if (user && verified) {
-    session.user = user->name;
-    session.userlevel = user->level;
-    {
-      std::lock_guard lock(mutex_);
-      for (auto& [s, info] : sessions_) {
-        if (s == &session) info.user = user->name;
-      }
-    }
-    audit_->Log("login ok " + who(session) + " level=" + std::to_string(user->level));
-    return Attempt::LoggedIn;
+    audit_->Log("login ok user=" + quotedUser(user->name) + where +
+                " level=" + std::to_string(user->level));
+    if (found) *found = user;
+    return LoginOutcome::LoggedIn;
   }
-
-  audit_->Log("login failed user=" + AuditQuote(name, kMaxNameLength) + " peer=" + session.peer() +
+  audit_->Log("login failed user=" + AuditQuote(name, kMaxNameLength) + where +
               (user ? " reason=\"wrong password\"" : " reason=\"unknown user\""));
-  if (limiter_.RecordFailure(AddressOfPeer(session.peer()))) {
-    audit_->Log("login shut out peer=" + session.peer() + " reason=\"too many failed logins\"");
-    session.WriteLn(kShutOut);
-    return Attempt::ShutOut;
+  if (limiter_.RecordFailure(AddressOfPeer(peer))) {
+    audit_->Log("login shut out peer=" + peer + transportField(transport) +
+                " reason=\"too many failed logins\"");
+    return LoginOutcome::ShutOut;
   }
-  session.WriteLn(u"Login incorrect");
-  settings_.pause(session, settings_.failurePause);
-  return Attempt::Failed;
+  return LoginOutcome::Failed;
+}
+
+bool AccessControl::TransportOpened(const std::string& peer, std::string_view transport) {
+  audit_->Log("connection opened peer=" + peer + transportField(transport));
+  if (users() && limiter_.Blocked(AddressOfPeer(peer))) {
+    audit_->Log("login refused peer=" + peer + transportField(transport) +
+                " reason=\"too many failed logins\"");
+    return false;
+  }
+  return true;
+}
+
+AccessControl::LoginOutcome AccessControl::CheckPassword(const std::string& name,
+                                                         std::string_view password,
+                                                         const std::string& peer,
+                                                         std::string_view transport) {
+  const std::shared_ptr<const Users> users = this->users();
+  if (!users) return LoginOutcome::Failed;
+  if (limiter_.Blocked(AddressOfPeer(peer))) return LoginOutcome::ShutOut;
+  return verify(*users, name, password, peer, transport, "password", nullptr);
+}
+
+bool AccessControl::CheckKeyLogin(const std::string& name, const std::string& peer,
+                                  std::string_view transport) {
+  const std::shared_ptr<const Users> users = this->users();
+  const User* user = users ? FindUser(*users, name) : nullptr;
+  const std::string where = " peer=" + peer + transportField(transport) + " method=key";
+  if (!user) {
+    audit_->Log("login failed user=" + AuditQuote(name, kMaxNameLength) + where +
+                " reason=\"unknown user\"");
+    return false;
+  }
+  if (limiter_.Blocked(AddressOfPeer(peer))) return false;
+  audit_->Log("login ok user=" + quotedUser(user->name) + where +
+              " level=" + std::to_string(user->level));
+  return true;
+}
+
+void AccessControl::TransportClosed(const std::string& peer, const std::string& user,
+                                    std::string_view transport) {
+  audit_->Log("connection closed user=" + quotedUser(user) + " peer=" + peer +
+              transportField(transport));
 }
 
 std::string AccessControl::hashForUnknownUser(const Users& users) {
@@ -312,7 +406,8 @@ void AccessControl::Closed(telnet::Session& session) {
     std::lock_guard lock(mutex_);
     sessions_.remove_if([&](const auto& item) { return item.first == &session; });
   }
-  audit_->Log("connection closed " + who(session));
+  // A transport that let the user in logs the end of its connection itself.
+  if (session.authenticatedUser().empty()) audit_->Log("connection closed " + who(session));
 }
 
 namespace {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -67,6 +68,22 @@ class AccessControl : public telnet::AccessPolicy {
   // The open sessions, in the order they were opened.
   std::vector<SessionInfo> Sessions() const;
 
+  enum class LoginOutcome { LoggedIn, Failed, ShutOut };
+
+  // For a transport that authenticates before the shell starts (SSH), named `transport` in
+  // the audit lines. A connection has opened: false when its address is shut out.
+  bool TransportOpened(const std::string& peer, std::string_view transport);
+  // A password login: checked against the users file, counted by the brute-force limiter
+  // (ShutOut once the address is shut out) and logged.
+  LoginOutcome CheckPassword(const std::string& name, std::string_view password,
+                             const std::string& peer, std::string_view transport);
+  // A login with a key the transport has verified: true when `name` is in the users file
+  // and the address is not shut out; logged.
+  bool CheckKeyLogin(const std::string& name, const std::string& peer, std::string_view transport);
+  // The connection has ended; `user` is empty when nobody logged in.
+  void TransportClosed(const std::string& peer, const std::string& user,
+                       std::string_view transport);
+
   // telnet::AccessPolicy
   bool Opened(telnet::Session& session) override;
   bool Login(telnet::Session& session) override;
@@ -78,11 +95,17 @@ class AccessControl : public telnet::AccessPolicy {
 
  private:
   class Deadlines;
-  enum class Attempt { LoggedIn, Failed, ShutOut };
 
-  Attempt attempt(telnet::Session& session, const Users& users, bool first);
+  LoginOutcome attempt(telnet::Session& session, const Users& users, bool first);
+  LoginOutcome verify(const Users& users, const std::string& name, std::string_view password,
+                      const std::string& peer, std::string_view transport, std::string_view method,
+                      const User** found);
+  bool admitAuthenticated(telnet::Session& session, const Users* users);
+  void setUser(telnet::Session& session, const User& user);
+  void track(telnet::Session& session);
   std::string hashForUnknownUser(const Users& users);
-  std::string who(const telnet::Session& session) const;
+  static std::string who(const telnet::Session& session);
+  static std::string transportField(std::string_view transport);
 
   AccessSettings settings_;
   std::shared_ptr<AuditTrail> audit_;

@@ -27,8 +27,13 @@ Controller::Controller(ControllerSettings settings) : settings_(std::move(settin
   listener_.setRefusalHook([access = settings_.access](const std::string& address) {
     access->audit().Log("connection refused peer=" + address + " reason=\"too many connections\"");
   });
+  const auto shell = StandardSessionConfig(settings_.access);
   listener_.setHandlerFactory(settings_.handlerFactory ? settings_.handlerFactory
-                                                       : StandardShellFactory(settings_.access));
+                                                       : telnet::MakeSessionFactory(shell));
+  if (settings_.sshPort) {
+    listener_.setSecondService(*settings_.sshPort,
+                               SshService(settings_.ssh, settings_.access, shell, kLoginMessage));
+  }
   // A closed socket does not wake a connection thread that waits for the server; aborting
   // the transfers in flight does, so switch-off never hangs on a slow server.
   listener_.setSwitchOffHook([] { api::AbortAllTransfers(); });

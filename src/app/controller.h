@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "access/access_control.h"
+#include "app/shell_factory.h"
 #include "telnet/listener.h"
 
 namespace velmar::app {
@@ -99,7 +100,11 @@ struct ControllerSettings {
   // Login, levels, read-only mode and the audit trail of the standard shell; none means a
   // shell without login whose audit lines go to stderr.
   std::shared_ptr<access::AccessControl> access;
-  // Telnet connections at most at once and from one address (0: no limit).
+  // The SSH front end: the port (0: any free one) and the host key and key folder; none: no
+  // SSH. It shares the listener (addresses, limits, switch-off) and the access control.
+  std::optional<std::uint16_t> sshPort;
+  SshSettings ssh;
+  // Connections (Telnet and SSH together) at most at once and from one address (0: no limit).
   std::size_t maxConnections = 1000;
   std::size_t maxPerAddress = 64;
 };

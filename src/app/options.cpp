@@ -56,14 +56,23 @@ constexpr const char* kFooter =
     "With --users FILE (made with velmar-passwd) every client logs in; level 1 may look\n"
     "around (help, ls, cd, show, find, uptime), level 5 also set, run and ping, level 10 also\n"
     "who. Telnet itself is not encrypted: passwords cross the network in clear text.\n"
+    "\n"
+    "SSH: --ssh-port N (2222, say) serves the same shell over SSH to the users of --users,\n"
+    "encrypted, with line editing, history (Up/Down) and Tab completion. They log in with\n"
+    "their password or with a key listed in DIR/NAME (--ssh-authorized-keys DIR, one file in\n"
+    "authorized_keys format per user name). The host key is made on the first start (Ed25519)\n"
+    "and its fingerprint printed at every start. A command after the host runs without\n"
+    "greeting or prompt: ssh -p 2222 alice@host 'cd 12345; ls -v'. Its exit status is 0, 1\n"
+    "when a command could not do its work (the list stops there), 2 for \"Permission\n"
+    "denied.\", 255 when the IP-Symcon server could not be reached.\n"
     "Audit lines (connections, logins, refusals, set and run) go to stderr as\n"
     "\"velmar: audit: ...\". SIGHUP reloads the users file and reopens the audit log.\n"
     "\n"
     "Stopping: Ctrl+C, SIGTERM or the shutdown timer switch the service off in order (every\n"
-    "Telnet connection is closed) and end the program with status 0.\n"
+    "Telnet and SSH connection is closed) and end the program with status 0.\n"
     "\n"
     "Exit status: 0 after an orderly stop, 1 when the server check fails, 2 when the Telnet\n"
-    "port cannot be bound, 64 for bad options or a bad users file.\n";
+    "or SSH port cannot be bound, 64 for bad options, a bad users file or an unusable host key.\n";
 
 std::string ReadPasswordFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -180,15 +189,33 @@ void AddAccessOptions(CLI::App& app, Options& o) {
       ->type_name("FILE");
   app.add_flag("--read-only", o.readOnly, "refuse set and run for everyone");
   app.add_option("--max-connections", o.maxConnections,
-                 "Telnet connections at most at once (0 = no limit)")
+                 "connections (Telnet and SSH) at most at once (0 = no limit)")
       ->capture_default_str()
       ->type_name("N")
       ->check(CLI::Range(0, std::numeric_limits<int>::max()).description(""));
   app.add_option("--max-per-address", o.maxPerAddress,
-                 "Telnet connections at most from one address (0 = no limit)")
+                 "connections (Telnet and SSH) at most from one address (0 = no limit)")
       ->capture_default_str()
       ->type_name("N")
       ->check(CLI::Range(0, std::numeric_limits<int>::max()).description(""));
+}
+
+// The SSH front end.
+void AddSshOptions(CLI::App& app, Options& o) {
+  auto* port = app.add_option("--ssh-port", o.sshPort,
+                              "serve the shell over SSH on port N too (needs --users; 0 = any "
+                              "free port)")
+                   ->type_name("N")
+                   ->check(CLI::Range(0, 65535).description(""));
+  app.add_option("--ssh-host-key", o.sshHostKey,
+                 "the SSH host key (made on first start; default $STATE_DIRECTORY, else "
+                 "$XDG_STATE_HOME/velmar or ~/.local/state/velmar: ssh_host_ed25519_key)")
+      ->type_name("FILE")
+      ->needs(port);
+  app.add_option("--ssh-authorized-keys", o.sshAuthorizedKeys,
+                 "key logins: DIR/NAME lists the keys of user NAME (authorized_keys format)")
+      ->type_name("DIR")
+      ->needs(port);
 }
 
 // What the options say together, after parsing: checks across options, the password file,
@@ -207,6 +234,10 @@ void CompleteOptions(const CLI::App& app, Options& o, const ParseState& later) {
     if (later.telnetPort->count() == 0) o.telnetPort = 2323;
     if (o.listen.empty()) o.listen = {"127.0.0.1"};
   }
+  if (o.sshPort >= 0 && o.users.empty())
+    throw CLI::ValidationError("--ssh-port", "SSH logs its users in: give a users file (--users)");
+  if (o.sshPort > 0 && o.sshPort == o.telnetPort)
+    throw CLI::ValidationError("--ssh-port", "must differ from the Telnet port");
 }
 
 ParsedCommandLine UsageError(const CLI::ParseError& e) {
@@ -218,7 +249,8 @@ ParsedCommandLine UsageError(const CLI::ParseError& e) {
                "[--telnet-port N] [--console-chars N] [--listen "
                "ADDR]... [--shutdown-minutes X] [--tls [--insecure]] [--http-reuse on|off] "
                "[--parallel-requests N] [--demo [--demo-port N]] [--users FILE] [--audit-log "
-               "FILE] [--read-only] [--max-connections N] [--max-per-address N]\n"
+               "FILE] [--read-only] [--max-connections N] [--max-per-address N] [--ssh-port N "
+               "[--ssh-host-key FILE] [--ssh-authorized-keys DIR]]\n"
                "Run 'velmar --help' for what each option does.\n";
   return result;
 }
@@ -266,6 +298,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   AddConnectionOptions(app, result.options, later);
   AddDemoOptions(app, result.options);
   AddAccessOptions(app, result.options);
+  AddSshOptions(app, result.options);
 
   try {
     app.parse(argc, argv);

@@ -10,8 +10,8 @@ namespace velmar::app {
 // Exit codes of `velmar`.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitServerCheck = 1;  // the server check (or the demo server) failed
-inline constexpr int kExitListen = 2;       // the Telnet port could not be bound
-inline constexpr int kExitUsage = 64;       // bad options (EX_USAGE)
+inline constexpr int kExitListen = 2;       // the Telnet or SSH port could not be bound
+inline constexpr int kExitUsage = 64;       // bad options, users file or host key (EX_USAGE)
 
 struct Options {
   std::string host = "127.0.0.1";  // UTF-8, as the other texts
@@ -31,10 +31,13 @@ struct Options {
   std::string users;     // the users file; empty: no login
   std::string auditLog;  // the audit lines are appended here too; empty: stderr only
   bool readOnly = false;
-  int maxConnections = 1000;  // 0: no limit
-  int maxPerAddress = 64;     // 0: no limit
-  bool httpReuse = true;      // keep server connections open between requests
-  int parallelRequests = 4;   // requests a listing has in flight at once
+  int maxConnections = 1000;      // 0: no limit
+  int maxPerAddress = 64;         // 0: no limit
+  int sshPort = -1;               // -1: no SSH; 0: any free port
+  std::string sshHostKey;         // empty: the default place (see ssh::DefaultHostKeyPath)
+  std::string sshAuthorizedKeys;  // folder of authorized_keys files by user; empty: no keys
+  bool httpReuse = true;          // keep server connections open between requests
+  int parallelRequests = 4;       // requests a listing has in flight at once
 };
 
 // What the command line asks for: run with `options`, or end at once with `exitCode` after

@@ -1,15 +1,25 @@
 #include "app/shell_factory.h"
 
+#include <unistd.h>
+
 #include <memory>
 
 #include "api/json_rpc.h"
+#include "platform/unique_fd.h"
 #include "shell/command_table.h"
+#include "shell/complete.h"
 #include "shell/uptime.h"
-#include "telnet/session.h"
+#include "ssh/server.h"
+#include "ssh/shell_channel.h"
 
 namespace velmar::app {
 
-telnet::HandlerFactory StandardShellFactory(std::shared_ptr<access::AccessControl> access) {
+namespace {
+constexpr std::string_view kSsh = "ssh";
+}  // namespace
+
+std::shared_ptr<const telnet::SessionConfig> StandardSessionConfig(
+    std::shared_ptr<access::AccessControl> access) {
   auto config = std::make_shared<telnet::SessionConfig>();
   config->commands = shell::CommandTable();
   config->commands.push_back(access::WhoCommand(access));
@@ -18,7 +28,52 @@ telnet::HandlerFactory StandardShellFactory(std::shared_ptr<access::AccessContro
   // disconnect.
   config->onConnect = [](telnet::Session&) { api::InitializeRPCForThread(); };
   config->onDisconnect = [](telnet::Session&) { api::FinalizeRPCForThread(); };
-  return telnet::MakeSessionFactory(std::move(config));
+  config->complete = [](telnet::Session& session, std::u16string_view beforeCursor) {
+    return shell::CompleteCommandLine(beforeCursor, session.CommandWords(),
+                                      [&session] { return shell::ChildNames(session.currentDir); });
+  };
+  return config;
+}
+
+telnet::HandlerFactory StandardShellFactory(std::shared_ptr<access::AccessControl> access) {
+  return telnet::MakeSessionFactory(StandardSessionConfig(std::move(access)));
+}
+
+telnet::StreamServer SshService(const SshSettings& settings,
+                                std::shared_ptr<access::AccessControl> access,
+                                std::shared_ptr<const telnet::SessionConfig> shell,
+                                std::u16string loginMessage) {
+  auto config = std::make_shared<ssh::ServerConfig>();
+  config->hostKeyPath = settings.hostKeyPath;
+  config->authorizedKeysDir = settings.authorizedKeysDir;
+  config->admit = [access](const std::string& address) {
+    return access->TransportOpened(address, kSsh);
+  };
+  config->checkPassword = [access](const std::string& user, const std::string& password,
+                                   const std::string& address) {
+    switch (access->CheckPassword(user, password, address, kSsh)) {
+      case access::AccessControl::LoginOutcome::LoggedIn:
+        return ssh::PasswordCheck::kAccepted;
+      case access::AccessControl::LoginOutcome::ShutOut:
+        return ssh::PasswordCheck::kShutOut;
+      case access::AccessControl::LoginOutcome::Failed:
+        break;
+    }
+    return ssh::PasswordCheck::kRejected;
+  };
+  config->checkKeyUser = [access](const std::string& user, const std::string& address) {
+    return access->CheckKeyLogin(user, address, kSsh);
+  };
+  config->closed = [access](const std::string& address, const std::string& user) {
+    access->TransportClosed(address, user, kSsh);
+  };
+  config->onSession = [shell = std::move(shell), loginMessage = std::move(loginMessage)](
+                          ssh::Channel& channel) { ssh::RunShell(channel, shell, loginMessage); };
+  return [config](int fd, const std::string& peer) {
+    // The session closes its own descriptor; the listener keeps the socket's.
+    const int own = ::dup(fd);
+    if (own >= 0) ssh::Serve(own, peer, *config);
+  };
 }
 
 void MarkServiceStart() {

@@ -26,7 +26,7 @@ std::optional<std::int32_t> TargetID(telnet::Session& session, const std::u16str
   const auto id =
       ResolveObjectArgument(destination, session.currentDir, api::IPS_GetObjectIDByName);
   if (!id || !api::IPS_ObjectExists(*id)) {
-    session.WriteLn(u"Object not found: " + destination);
+    session.Fail(u"Object not found: " + destination);
     return std::nullopt;
   }
   return id;
@@ -86,13 +86,13 @@ void ChangeDir(telnet::Session& session, const std::u16string& command) {
     newDir = link.Target();
     record = api::IPSObject(api::IPS_GetObject(link.Target()));
   } else if (!record.HasChildren()) {
-    session.WriteLn(u"Can not switch to " + destination + u". Object has no children.");
+    session.Fail(u"Can not switch to " + destination + u". Object has no children.");
     return;
   }
   // The current category holds 16 bits; a larger ID would silently become another object.
   if (!FitsCurrentDir(newDir)) {
-    session.WriteLn(u"Can not switch to " + destination + u". Object ID " + text::IntToStr(newDir) +
-                    u" is out of range.");
+    session.Fail(u"Can not switch to " + destination + u". Object ID " + text::IntToStr(newDir) +
+                 u" is out of range.");
     return;
   }
 

@@ -5,7 +5,6 @@
 #include "api/ips_objects.h"
 #include "api/server_calls.h"
 #include "core/error.h"
-#include "shell/command_table.h"
 #include "text/case_fold.h"
 #include "text/inert.h"
 
@@ -35,24 +34,14 @@ std::u16string Lower(std::u16string word) {
 }
 
 // The command words a person types: letters only ("CD.." and "CD\" are reached from "cd").
-std::vector<std::u16string> CommandWords() {
-  std::vector<std::u16string> words(telnet::kExitWords.begin(), telnet::kExitWords.end());
-  for (const auto& command : CommandTable()) {
-    for (const auto& word : command.words) {
-      if (std::all_of(word.begin(), word.end(),
-                      [](char16_t c) { return c >= u'A' && c <= u'Z'; })) {
-        words.push_back(word);
-      }
-    }
-  }
-  std::sort(words.begin(), words.end());
-  return words;
+bool Typable(const std::u16string& word) {
+  return std::all_of(word.begin(), word.end(), [](char16_t c) { return c >= u'A' && c <= u'Z'; });
 }
 
 }  // namespace
 
 text::Completion CompleteCommandLine(
-    std::u16string_view beforeCursor,
+    std::u16string_view beforeCursor, const std::vector<std::u16string>& commandWords,
     const std::function<std::vector<std::u16string>()>& childNames) {
   text::Completion result;
   // The command word is the first word; blanks in front of it stay.
@@ -63,9 +52,13 @@ text::Completion CompleteCommandLine(
     const std::u16string_view typed = beforeCursor.substr(result.start);
     const std::u16string folded = text::FoldCase(typed);
     const bool upper = IsUpperCase(typed);
-    for (const auto& word : CommandWords()) {
-      if (StartsWithFolded(word, folded)) result.candidates.push_back(upper ? word : Lower(word));
+    for (const auto& word : commandWords) {
+      if (Typable(word) && StartsWithFolded(word, folded))
+        result.candidates.push_back(upper ? word : Lower(word));
     }
+    std::sort(result.candidates.begin(), result.candidates.end());
+    result.candidates.erase(std::unique(result.candidates.begin(), result.candidates.end()),
+                            result.candidates.end());
     return result;
   }
   // A name: from an opening quote that is not closed, else from the last blank.

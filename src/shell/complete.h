@@ -11,12 +11,13 @@
 namespace velmar::shell {
 
 // Tab completion of a command line from the text before the cursor. The first word is
-// completed from the command words (in lower case, or in upper case when the typed part is
-// in upper case); a later word from `childNames` (asked only then), the names of the current
-// category's children, in double quotes when they hold a blank. Both match the typed part
-// without regard to case (Unicode case folding); a typed opening quote is part of the word.
+// completed from `commandWords` (upper case; offered in lower case, or in upper case when the
+// typed part is in upper case; words that are not all letters, such as "CD..", are left out);
+// a later word from `childNames` (asked only then), the names of the current category's
+// children, in double quotes when they hold a blank. Both match the typed part without
+// regard to case (Unicode case folding); a typed opening quote is part of the word.
 text::Completion CompleteCommandLine(
-    std::u16string_view beforeCursor,
+    std::u16string_view beforeCursor, const std::vector<std::u16string>& commandWords,
     const std::function<std::vector<std::u16string>()>& childNames);
 
 // The names of the children of `category`, sorted, each once, except names with characters

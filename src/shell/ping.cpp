@@ -53,27 +53,32 @@ std::string NameToIPAddr(const std::string& hostname) {
 void Ping(telnet::Session& session, const std::u16string& commandline) {
   const std::u16string host = text::GetObjectFromCommandline(commandline);
   const std::string hostBytes = text::UnicodeToCodePage(host);
+  bool answered = false;
   try {
     const std::u16string ip = isValidIP(host) ? host : Ascii(NameToIPAddr(hostBytes));
     for (int n = 0; n < kAttempts; ++n) {
       session.delay(kPauseMilliseconds);
       // Switched off or hung up during the pause: nobody is left to answer to.
-      if (!session.connection().Connected()) return;
-      if (session.Interrupted()) return;
+      if (!session.client().Connected()) return;
+      if (session.Interrupted()) return;  // stopped by the user: not a failure
       const std::uint32_t tick = platform::GetTickCount();
       // The echo resolves the host text anew, as typed; `ip` is only what the lines show.
       if (icmp::Ping(hostBytes, kEchoTimeOutMilliseconds)) {
         const std::uint32_t took = platform::GetTickCount() - tick;
         session.WriteLn(u"  Answer from " + ip + u" in " + text::IntToStr(took) + u"ms.");
+        answered = true;
       } else {
         session.WriteLn(u"  No answer from " + ip);
       }
     }
   } catch (const std::exception& e) {
     // A write to a connection that is gone cannot report anything either.
-    if (!session.connection().Connected()) throw;
-    session.WriteLn(u"Exception: " + text::Utf8ToUtf16(e.what()));
+    if (!session.client().Connected()) throw;
+    session.Fail(u"Exception: " + text::Utf8ToUtf16(e.what()));
+    return;
   }
+  // As ping(8): a host that never answered is a failure, one that answered once is not.
+  if (!answered) session.Fail();
 }
 
 }  // namespace velmar::shell

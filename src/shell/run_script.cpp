@@ -59,7 +59,7 @@ void RunScript(telnet::Session& session, const std::u16string& command) {
   const std::optional<std::int32_t> id =
       ResolveObjectArgument(scriptName, session.currentDir, &api::IPS_GetScriptIDByName);
   if (!id || !api::IPS_ScriptExists(*id)) {
-    session.WriteLn(u"Script not found: " + scriptName);
+    session.Fail(u"Script not found: " + scriptName);
     session.commandOutcome = "script not found";
     return;
   }
@@ -78,7 +78,11 @@ void RunScript(telnet::Session& session, const std::u16string& command) {
   }
 
   const bool started = api::IPS_RunScript(*id);
-  session.WriteLn(started ? u"Script started successfully" : u"Script returned an error");
+  if (started) {
+    session.WriteLn(u"Script started successfully");
+  } else {
+    session.Fail(u"Script returned an error");
+  }
   session.commandOutcome = started ? "started" : "script returned an error";
 }
 

@@ -126,7 +126,7 @@ void SetValue(telnet::Session& session, const std::u16string& command) {
   const auto id =
       ResolveObjectArgument(variableName, session.currentDir, api::IPS_GetVariableIDByName);
   if (!id || !api::IPS_VariableExists(*id)) {
-    session.WriteLn(u"Variable not found: " + variableName);
+    session.Fail(u"Variable not found: " + variableName);
     session.commandOutcome = "variable not found";
     return;
   }
@@ -141,9 +141,10 @@ void SetValue(telnet::Session& session, const std::u16string& command) {
   // A setter that answers false did not store the value either; saying nothing would report
   // it as done.
   if (stored == false) {
-    session.WriteLn(u"Operation failed.");
+    session.Fail(u"Operation failed.");
     session.commandOutcome = "failed";
   } else if (!stored) {
+    session.Fail();  // nothing is said, but nothing was set either
     session.commandOutcome = "nothing set: variable type not supported";
   }
 }

@@ -89,7 +89,7 @@ void Show(telnet::Session& session, const std::u16string& command) {
   const std::u16string obj = text::GetObjectFromCommandline(command);
   const auto id = ResolveObjectArgument(obj, session.currentDir, api::IPS_GetObjectIDByName);
   if (!id || !api::IPS_ObjectExists(*id)) {
-    session.WriteLn(u"Object not found: " + obj);
+    session.Fail(u"Object not found: " + obj);
     return;
   }
 

@@ -56,15 +56,22 @@ void writePrivateKey(const ssh_key key, const std::string& path) {
 }  // namespace
 
 std::string DefaultHostKeyPath() {
+  constexpr char kFile[] = "ssh_host_ed25519_key";
+  // systemd's StateDirectory= (the packaged service: /var/lib/velmar); the first of a list.
+  const char* service = std::getenv("STATE_DIRECTORY");
+  if (service != nullptr && service[0] == '/') {
+    const std::string first(service, std::strcspn(service, ":"));
+    return first + "/" + kFile;
+  }
   const char* state = std::getenv("XDG_STATE_HOME");
   std::string base;
   if (state != nullptr && state[0] == '/') {
     base = state;
   } else {
     const char* home = std::getenv("HOME");
-    base = std::string(home != nullptr && home[0] == '/' ? home : "") + "/.local/state";
+    base = std::string(home != nullptr && home[0] == '/' ? home : ".") + "/.local/state";
   }
-  return base + "/velmar/ssh_host_ed25519_key";
+  return base + "/velmar/" + kFile;
 }
 
 Key LoadOrCreateHostKey(const std::string& path) {

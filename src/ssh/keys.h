@@ -12,8 +12,9 @@ struct KeyFree {
 };
 using Key = std::unique_ptr<std::remove_pointer_t<ssh_key>, KeyFree>;
 
-// Where the host key lives unless --ssh-host-key names a file: $XDG_STATE_HOME/velmar/,
-// else ~/.local/state/velmar/, as ssh_host_ed25519_key.
+// Where the host key lives unless --ssh-host-key names a file, as ssh_host_ed25519_key: in
+// $STATE_DIRECTORY (set by systemd for the packaged service: /var/lib/velmar), else in
+// $XDG_STATE_HOME/velmar/, else in ~/.local/state/velmar/.
 std::string DefaultHostKeyPath();
 
 // The host key from `path` (OpenSSH private key format). When the file does not exist, a new

@@ -42,6 +42,8 @@ class LoginTimer {
   std::thread thread_;
 };
 
+constexpr char kShutOutMessage[] = "Too many failed logins. Try again later.";
+
 void InitLibrary() {
   static const int status = ssh_init();
   (void)status;
@@ -83,6 +85,10 @@ class Connection {
     }
     ssh_event_remove_session(event, session_);
     ssh_event_free(event);
+    if (refused_) {
+      ssh_session_set_disconnect_message(
+          session_, shutOut_ ? kShutOutMessage : "Too many failed login attempts.");
+    }
     if (!refused_ && started_ && channel_ != nullptr) {
       if (timer_) timer_->cancel();
       if (config_.onSession) config_.onSession(*channel_);
@@ -97,6 +103,8 @@ class Connection {
   }
 
   void setTimer(LoginTimer* timer) { timer_ = timer; }
+  // The user logged in; empty while nobody is.
+  const std::string& user() const { return user_; }
 
   // The client closes the connection once it has the exit status; closing it first could
   // cut off what is still on the way. A client that does not is given two seconds.
@@ -129,7 +137,16 @@ class Connection {
   static int password(ssh_session, const char* user, const char* password, void* userdata) {
     Connection& c = self(userdata);
     if (c.refused_ || !c.config_.checkPassword) return SSH_AUTH_DENIED;
-    if (c.config_.checkPassword(user, password, c.address_)) return c.accept(user);
+    switch (c.config_.checkPassword(user, password, c.address_)) {
+      case PasswordCheck::kAccepted:
+        return c.accept(user);
+      case PasswordCheck::kShutOut:
+        c.refused_ = true;
+        c.shutOut_ = true;
+        return SSH_AUTH_DENIED;
+      case PasswordCheck::kRejected:
+        break;
+    }
     return c.deny();
   }
 
@@ -138,7 +155,10 @@ class Connection {
     if (c.refused_) return SSH_AUTH_DENIED;
     const bool known = IsAuthorizedKey(c.config_.authorizedKeysDir, user, key);
     if (state == SSH_PUBLICKEY_STATE_NONE) return known ? SSH_AUTH_SUCCESS : c.deny();
-    if (state == SSH_PUBLICKEY_STATE_VALID && known) return c.accept(user);
+    if (state == SSH_PUBLICKEY_STATE_VALID && known) {
+      if (!c.config_.checkKeyUser || c.config_.checkKeyUser(user, c.address_))
+        return c.accept(user);
+    }
     return c.deny();
   }
 
@@ -192,6 +212,7 @@ class Connection {
   std::string user_;
   bool authenticated_ = false;
   bool refused_ = false;
+  bool shutOut_ = false;
   bool started_ = false;
   int failures_ = 0;
   ssh_channel rawChannel_ = nullptr;
@@ -220,6 +241,20 @@ bool Channel::write(std::string_view bytes) {
   return true;
 }
 
+bool Channel::writeError(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const int count =
+        ssh_channel_write_stderr(channel_, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    if (count <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(count));
+  }
+  return true;
+}
+
+int Channel::fd() const {
+  return ssh_get_fd(session_);
+}
+
 void Serve(int fd, const std::string& address, const ServerConfig& config) {
   InitLibrary();
   ssh_bind bind = ssh_bind_new();
@@ -231,12 +266,24 @@ void Serve(int fd, const std::string& address, const ServerConfig& config) {
       ssh_bind_options_set(bind, SSH_BIND_OPTIONS_HOSTKEY, config.hostKeyPath.c_str()) == SSH_OK &&
       ssh_bind_accept_fd(bind, session, fd) == SSH_OK) {
     ownsFd = false;  // the session closes it
-    LoginTimer timer(fd, config.loginTime);
-    Connection connection(session, address, config);
-    connection.setTimer(&timer);
-    connection.run();
-    timer.cancel();
-    ssh_disconnect(session);
+    if (config.admit && !config.admit(address)) {
+      // After the key exchange, so that the client shows why.
+      LoginTimer timer(fd, config.loginTime);
+      if (ssh_handle_key_exchange(session) == SSH_OK) {
+        ssh_session_set_disconnect_message(session, kShutOutMessage);
+      }
+      timer.cancel();
+      ssh_disconnect(session);
+      if (config.closed) config.closed(address, {});
+    } else {
+      LoginTimer timer(fd, config.loginTime);
+      Connection connection(session, address, config);
+      connection.setTimer(&timer);
+      connection.run();
+      timer.cancel();
+      ssh_disconnect(session);
+      if (config.closed) config.closed(address, connection.user());
+    }
   }
   if (session != nullptr) ssh_free(session);
   if (bind != nullptr) ssh_bind_free(bind);

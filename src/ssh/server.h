@@ -14,14 +14,29 @@ namespace velmar::ssh {
 
 class Channel;
 
+// How a password check ended.
+enum class PasswordCheck {
+  kAccepted,
+  kRejected,
+  kShutOut,  // rejected, and no further attempt is taken on this connection
+};
+
 // What every SSH connection of a server shares; read-only once serving.
 struct ServerConfig {
   // Private host key in OpenSSH format (see LoadOrCreateHostKey).
   std::string hostKeyPath;
+  // Called first with the client's address: false closes the connection at once. None: all
+  // are admitted.
+  std::function<bool(const std::string& address)> admit;
   // Checks a user's password; gets the client's address too. Empty: no password logins.
-  std::function<bool(const std::string& user, const std::string& password,
-                     const std::string& address)>
+  std::function<PasswordCheck(const std::string& user, const std::string& password,
+                              const std::string& address)>
       checkPassword;
+  // Whether a user who has proved to hold one of the keys in the authorized_keys folder may
+  // log in. None: every such user.
+  std::function<bool(const std::string& user, const std::string& address)> checkKeyUser;
+  // Called last: the connection has ended; `user` is empty when nobody logged in.
+  std::function<void(const std::string& address, const std::string& user)> closed;
   // Folder of authorized_keys files, one per user name. Empty: no key logins.
   std::string authorizedKeysDir;
   // Failed passwords and refused keys allowed per connection before it is closed.
@@ -57,6 +72,10 @@ class Channel {
   bool read(std::string& out, std::chrono::milliseconds timeout);
   // Sends bytes to the client; false when the connection is gone.
   bool write(std::string_view bytes);
+  // Sends bytes to the client's error output; false when the connection is gone.
+  bool writeError(std::string_view bytes);
+  // The connection's socket, to wait for its end.
+  int fd() const;
   // The status the command ends with (sent when the channel closes).
   void setExitStatus(int status) { exitStatus_ = status; }
   int exitStatus() const { return exitStatus_; }

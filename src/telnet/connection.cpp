@@ -62,26 +62,6 @@ void Connection::WriteBytes(std::string_view bytes) {
   }
 }
 
-void Connection::Write(std::u16string_view text) {
-  if (text.empty()) return;
-  WriteBytes(text::Utf16ToUtf8(text));
-}
-
-void Connection::WriteLn(std::u16string_view text) {
-  std::string bytes = text::Utf16ToUtf8(text);
-  bytes += "\r\n";
-  WriteBytes(bytes);
-}
-
-void Connection::WriteFormated(std::u16string_view line) {
-  WriteBytes(text::WriteFormatedBytes(line, ConsoleChars()));
-}
-
-void Connection::WriteFormated(const std::vector<std::u16string>& lines) {
-  // Line by line, so that each line is cut at the width current when it is written.
-  for (const auto& line : lines) WriteFormated(line);
-}
-
 bool Connection::receive(bool wait) {
   buffer_.resize(kReadChunk);
   for (;;) {
@@ -111,13 +91,6 @@ InputLine Connection::ReadLine() {
     }
     if (closed_.load()) failClosed("the connection was closed");
     if (inputEnded_ || !receive(true)) failClosed(endReason_.c_str());
-  }
-}
-
-std::u16string Connection::InputLn() {
-  for (;;) {
-    InputLine line = ReadLine();
-    if (line.status != InputLine::Status::kInterrupted) return std::move(line.text);
   }
 }
 

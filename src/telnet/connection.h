@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/unique_fd.h"
+#include "telnet/client.h"
 #include "telnet/client_input.h"
 
 namespace velmar::telnet {
@@ -22,69 +23,39 @@ namespace velmar::telnet {
 // Disconnect() may be called from any thread: it shuts the socket down, so that a read or
 // write blocked on it fails at once, and wakes a delay() in progress. The descriptor itself
 // is closed only when the object is destroyed, after its thread is done with it.
-class Connection {
+class Connection final : public Client {
  public:
   // Takes ownership of the connected socket `fd`.
   explicit Connection(int fd);
-  ~Connection();
+  ~Connection() override;
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  // Sends `text` as UTF-8 with nothing added; an empty text sends nothing.
-  void Write(std::u16string_view text);
-  // Sends `text` and CR LF in one write.
-  void WriteLn(std::u16string_view text = {});
-  // Sends one output line laid out for the console: lead word dropped, cut to ConsoleChars(),
-  // line ends as CR LF, followed by CR LF.
-  void WriteFormated(std::u16string_view line);
-  // The same for every line of `lines`, in order.
-  void WriteFormated(const std::vector<std::u16string>& lines);
-  // Sends bytes as they are.
-  void WriteBytes(std::string_view bytes);
-
-  // Reads the next line, too-long line or interrupt the client typed (see ClientInput);
-  // blocks until there is one. Ends the previous command: interrupts seen from here on
-  // belong to the command of the line returned. Raises velmar::Error when the connection
-  // closes first.
-  InputLine ReadLine();
-  // Reads the next command line, skipping interrupts; a too-long line comes back cut.
-  std::u16string InputLn();
-
-  // Reads one line that holds a secret (a password) into `out`, at most `capacity` code
-  // units (more are dropped), and returns its length; an interrupt gives an empty line. The
-  // line goes through the same protocol layer as every other line; the copies the input
-  // side made of it are wiped, and the caller wipes `out`. Raises velmar::Error like InputLn.
-  std::size_t InputSecretLn(char16_t* out, std::size_t capacity);
+  // Client
+  void WriteBytes(std::string_view bytes) override;
+  // Input goes through the protocol layer (see ClientInput).
+  InputLine ReadLine() override;
+  // The secret line goes through the same protocol layer as every other line.
+  std::size_t InputSecretLn(char16_t* out, std::size_t capacity) override;
+  // Asks a Telnet-speaking client to stop (false) or resume (true) its local echo: the
+  // server offers to echo (IAC WILL ECHO) and withdraws the offer (IAC WONT ECHO), so that
+  // a typed password does not show. A raw client is sent nothing.
+  void SetClientEcho(bool on) override;
+  // Meanwhile the client's input is read, so that an interrupt is noticed; lines typed ahead
+  // are kept. Also cut short by the listener's switch-off.
+  void delay(std::int32_t msec) override;
+  bool Interrupted() const override { return input_.interrupted(); }
+  // The client's window width when it has reported one (taken when the command's line was
+  // read), else the configured width.
+  std::int32_t ConsoleChars() const override;
+  void Disconnect() override;
+  bool Connected() const override { return !closed_.load(); }
+  const std::string& peer() const override { return peer_; }
+  std::string_view transport() const override { return "telnet"; }
 
   // Whether the client has sent any Telnet command so far: only such a client is sent
   // Telnet commands in return.
   bool PeerSpeaksTelnet() const { return input_.protocol().negotiating(); }
-  // Asks a Telnet-speaking client to stop (false) or resume (true) its local echo: the
-  // server offers to echo (IAC WILL ECHO) and withdraws the offer (IAC WONT ECHO), so that
-  // a typed password does not show. A raw client is sent nothing.
-  void SetClientEcho(bool on);
-
-  // Waits `msec` milliseconds, or less when the connection is closed meanwhile (also by
-  // the listener's switch-off) or the client interrupts the running command. Meanwhile the
-  // client's input is read, so that an interrupt is noticed; lines typed ahead are kept.
-  // Zero and negative values return at once.
-  void delay(std::int32_t msec);
-
-  // Whether the client interrupted the running command (Ctrl+C); a command that works in
-  // steps checks it after each delay() and stops.
-  bool Interrupted() const { return input_.interrupted(); }
-
-  // The console width for the running command: the client's window width when it has
-  // reported one (taken when the command's line was read), else the configured width.
-  std::int32_t ConsoleChars() const;
-
-  // Closes the connection without a farewell; see above.
-  void Disconnect();
-  // False once the connection was closed by either side or failed.
-  bool Connected() const { return !closed_.load(); }
-
-  // The peer's address as text, for messages.
-  const std::string& peer() const { return peer_; }
 
  private:
   [[noreturn]] void failClosed(const char* what);

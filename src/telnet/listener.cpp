@@ -23,17 +23,29 @@ namespace velmar::telnet {
 struct Listener::Socket {
   platform::UniqueFd fd;
   std::string endpoint;
+  bool second = false;  // the second service's
 };
 
 struct Listener::Settings {
   std::u16string loginMessage;
   HandlerFactory factory;
+  StreamServer secondServer;
 };
 
 struct Listener::Entry {
   Listener* owner = nullptr;
-  std::string address;  // the client's address, without the port
-  std::unique_ptr<Connection> connection;
+  std::string address;                     // the client's address, without the port
+  std::unique_ptr<Connection> connection;  // a Telnet client
+  platform::UniqueFd stream;               // else a client of the second service
+  std::string peer;
+  // Ends the connection from another thread.
+  void Disconnect() {
+    if (connection) {
+      connection->Disconnect();
+    } else {
+      ::shutdown(stream.get(), SHUT_RDWR);
+    }
+  }
   std::shared_ptr<const Settings> settings;
   ThreadStack stack;  // the entry goes only after its thread has been joined
   pthread_t thread{};
@@ -50,9 +62,14 @@ std::string clientAddress(int fd) {
   return endpoint.substr(0, endpoint.rfind(':'));
 }
 
-[[noreturn]] void failListen(const std::string& address, std::uint16_t port, int error) {
-  throw Error("Cannot listen for Telnet connections on " + address + " port " +
-              std::to_string(port) + ": " + std::strerror(error));
+const char* serviceName(bool second) {
+  return second ? "SSH" : "Telnet";
+}
+
+[[noreturn]] void failListen(bool second, const std::string& address, std::uint16_t port,
+                             int error) {
+  throw Error(std::string("Cannot listen for ") + serviceName(second) + " connections on " +
+              address + " port " + std::to_string(port) + ": " + std::strerror(error));
 }
 
 }  // namespace
@@ -71,10 +88,8 @@ void Listener::setActive(bool active) {
   }
 }
 
-void Listener::switchOn() {
-  if (active_) return;
-  if (!factory_) throw Error("The Telnet listener has no connection handler");
-
+std::vector<std::unique_ptr<Listener::Socket>> Listener::bindAll(std::uint16_t& port,
+                                                                 bool second) const {
   struct Wanted {
     std::string address;
     bool optional;  // the IPv6 wildcard, skipped where the host has no IPv6
@@ -87,18 +102,18 @@ void Listener::switchOn() {
   }
 
   std::vector<std::unique_ptr<Socket>> sockets;
-  std::uint16_t port = defaultPort_;
   for (const auto& want : wanted) {
     const auto address = platform::ParseNumericAddress(want.address, port);
     if (!address) {
-      throw Error("Cannot listen for Telnet connections on " + want.address +
-                  ": not a numeric IPv4 or IPv6 address");
+      throw Error(std::string("Cannot listen for ") + serviceName(second) + " connections on " +
+                  want.address + ": not a numeric IPv4 or IPv6 address");
     }
     auto socket = std::make_unique<Socket>();
+    socket->second = second;
     socket->fd.reset(::socket(address->family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!socket->fd.valid()) {
       if (want.optional && (errno == EAFNOSUPPORT || errno == EPROTONOSUPPORT)) continue;
-      failListen(want.address, port, errno);
+      failListen(second, want.address, port, errno);
     }
     const int on = 1;
     setsockopt(socket->fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -108,17 +123,36 @@ void Listener::switchOn() {
     }
     if (::bind(socket->fd.get(), address->get(), address->length) != 0) {
       if (want.optional && (errno == EADDRNOTAVAIL || errno == EAFNOSUPPORT)) continue;
-      failListen(want.address, port, errno);
+      failListen(second, want.address, port, errno);
     }
-    if (::listen(socket->fd.get(), kListenQueue) != 0) failListen(want.address, port, errno);
+    if (::listen(socket->fd.get(), kListenQueue) != 0) {
+      failListen(second, want.address, port, errno);
+    }
     // With port 0 the first binding picks the port and the others follow it.
     const auto bound = platform::LocalAddress(socket->fd.get());
-    if (!bound) failListen(want.address, port, errno);
+    if (!bound) failListen(second, want.address, port, errno);
     port = bound->port();
     socket->endpoint = platform::FormatEndpoint(*bound);
     sockets.push_back(std::move(socket));
   }
-  if (sockets.empty()) throw Error("Cannot listen for Telnet connections: no address to bind");
+  if (sockets.empty()) {
+    throw Error(std::string("Cannot listen for ") + serviceName(second) +
+                " connections: no address to bind");
+  }
+  return sockets;
+}
+
+void Listener::switchOn() {
+  if (active_) return;
+  if (!factory_) throw Error("The Telnet listener has no connection handler");
+
+  std::uint16_t port = defaultPort_;
+  std::vector<std::unique_ptr<Socket>> sockets = bindAll(port, false);
+  std::uint16_t secondPort = secondPort_;
+  if (secondServer_) {
+    auto more = bindAll(secondPort, true);
+    for (auto& socket : more) sockets.push_back(std::move(socket));
+  }
 
   int wakePipe[2];
   if (pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -126,15 +160,17 @@ void Listener::switchOn() {
   }
   wakeRead_.reset(wakePipe[0]);
   wakeWrite_.reset(wakePipe[1]);
-  settings_ = std::make_shared<const Settings>(Settings{loginMessage_, factory_});
+  settings_ = std::make_shared<const Settings>(Settings{loginMessage_, factory_, secondServer_});
   sockets_ = std::move(sockets);
   boundPort_ = port;
+  boundSecondPort_ = secondPort;
   stopping_ = false;
   active_ = true;
   try {
     reaper_ = std::thread([this] { reapLoop(); });
     for (const auto& socket : sockets_) {
-      acceptThreads_.emplace_back([this, fd = socket->fd.get()] { acceptLoop(fd); });
+      acceptThreads_.emplace_back(
+          [this, fd = socket->fd.get(), second = socket->second] { acceptLoop(fd, second); });
     }
   } catch (const std::system_error& e) {
     switchOff();
@@ -155,7 +191,7 @@ void Listener::switchOff() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
-    for (auto& entry : entries_) entry.connection->Disconnect();
+    for (auto& entry : entries_) entry.Disconnect();
   }
   changed_.notify_all();
   if (switchOffHook_) {
@@ -180,11 +216,22 @@ void Listener::switchOff() {
   wakeWrite_.reset();
   settings_.reset();
   boundPort_ = 0;
+  boundSecondPort_ = 0;
 }
 
 std::vector<std::string> Listener::boundEndpoints() const {
   std::vector<std::string> result;
-  for (const auto& socket : sockets_) result.push_back(socket->endpoint);
+  for (const auto& socket : sockets_) {
+    if (!socket->second) result.push_back(socket->endpoint);
+  }
+  return result;
+}
+
+std::vector<std::string> Listener::boundSecondEndpoints() const {
+  std::vector<std::string> result;
+  for (const auto& socket : sockets_) {
+    if (socket->second) result.push_back(socket->endpoint);
+  }
   return result;
 }
 
@@ -198,7 +245,7 @@ bool Listener::waitUntilNoConnections(std::chrono::milliseconds timeout) const {
   return changed_.wait_for(lock, timeout, [this] { return entries_.empty(); });
 }
 
-void Listener::acceptLoop(int listenFd) {
+void Listener::acceptLoop(int listenFd, bool second) {
   pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
   for (;;) {
     if (::poll(fds, 2, -1) < 0) {
@@ -215,7 +262,7 @@ void Listener::acceptLoop(int listenFd) {
       }
       continue;
     }
-    startConnection(fd);
+    startConnection(fd, second);
   }
 }
 
@@ -226,7 +273,7 @@ bool Listener::overLimit(const std::string& address) const {
   return it != perAddress_.end() && it->second >= maxPerAddress_;
 }
 
-void Listener::startConnection(int fd) {
+void Listener::startConnection(int fd, bool second) {
   platform::UniqueFd owned(fd);
   const int on = 1;
   // Prompts and short lines should leave at once, not wait for the previous ACK.
@@ -250,7 +297,13 @@ void Listener::startConnection(int fd) {
   entry.owner = this;
   entry.address = std::move(address);
   ++perAddress_[entry.address];
-  entry.connection = std::make_unique<Connection>(owned.release());
+  if (second) {
+    entry.stream = std::move(owned);
+    const auto peer = platform::PeerAddress(fd);
+    entry.peer = peer ? platform::FormatEndpoint(*peer) : std::string();
+  } else {
+    entry.connection = std::make_unique<Connection>(owned.release());
+  }
   entry.settings = settings_;
   entry.self = std::prev(entries_.end());
 
@@ -287,27 +340,41 @@ void* Listener::connectionMain(void* arg) {
 }
 
 void Listener::serve(Entry& entry, const Settings& settings) {
-  Connection& connection = *entry.connection;
+  if (!entry.connection) {
+    try {
+      settings.secondServer(entry.stream.get(), entry.peer);
+    } catch (...) {
+      // The server's own failure ends only its connection.
+    }
+    ::shutdown(entry.stream.get(), SHUT_RDWR);
+    return;
+  }
+  ServeClient(*entry.connection, settings.factory, settings.loginMessage);
+  entry.connection->Disconnect();
+}
+
+void ServeClient(Client& client, const HandlerFactory& factory,
+                 const std::u16string& loginMessage) {
   std::unique_ptr<ConnectionHandler> handler;
   try {
-    handler = settings.factory(connection);
+    handler = factory(client);
     handler->OnConnect();
-    if (!settings.loginMessage.empty()) {
-      connection.WriteLn(settings.loginMessage);
-      connection.WriteLn();
+    if (!loginMessage.empty()) {
+      client.WriteLn(loginMessage);
+      client.WriteLn();
     }
   } catch (const std::exception& e) {
     try {
-      connection.WriteLn(text::Utf8ToUtf16(e.what()));
+      client.WriteLn(text::Utf8ToUtf16(e.what()));
     } catch (...) {
       // The connection is gone already.
     }
-    connection.Disconnect();
+    client.Disconnect();
   } catch (...) {
-    connection.Disconnect();
+    client.Disconnect();
   }
 
-  while (connection.Connected()) {
+  while (client.Connected()) {
     try {
       handler->OnExecute();
     } catch (...) {
@@ -320,10 +387,9 @@ void Listener::serve(Entry& entry, const Settings& settings) {
     try {
       handler->OnDisconnect();
     } catch (...) {
-      // Nothing is left to tell; the connection is closed below in any case.
+      // Nothing is left to tell; the connection is closed by the caller in any case.
     }
   }
-  connection.Disconnect();
 }
 
 void Listener::reapLoop() {

@@ -30,8 +30,20 @@ class ConnectionHandler {
   virtual void OnDisconnect() = 0;
 };
 
-// Creates the handler of a freshly accepted connection (on the connection's thread).
-using HandlerFactory = std::function<std::unique_ptr<ConnectionHandler>(Connection&)>;
+// Creates the handler of a freshly accepted client (on its connection's thread).
+using HandlerFactory = std::function<std::unique_ptr<ConnectionHandler>(Client&)>;
+
+// Serves one connection of another protocol (SSH) on that connection's own thread, until it
+// ends: gets the connected socket and the client's address and port as text. The socket stays
+// the listener's: it is shut down at switch-off and closed after the server has returned, so
+// a server that needs a descriptor of its own dup()s it.
+using StreamServer = std::function<void(int fd, const std::string& peer)>;
+
+// Runs one client's shell on the calling thread: the handler's OnConnect, the login message
+// and an empty line, OnExecute while the client is connected, OnDisconnect. A failure of the
+// connect stage is shown to the client and ends it; a failure of a command ends it without a
+// word. The caller closes the connection afterwards.
+void ServeClient(Client& client, const HandlerFactory& factory, const std::u16string& loginMessage);
 
 // A multi-threaded Telnet listener: one accepting thread per listening socket, one thread
 // per connection, optional connection limits, no login; the server opens no option negotiation
@@ -67,6 +79,14 @@ class Listener {
 
   void setHandlerFactory(HandlerFactory factory) { factory_ = std::move(factory); }
 
+  // Also listens on `port` (on the same addresses) and hands those connections to `server`:
+  // the SSH front end. Threads, switch-off and the connection limits are shared: the limits
+  // count the connections of both ports together.
+  void setSecondService(std::uint16_t port, StreamServer server) {
+    secondPort_ = port;
+    secondServer_ = std::move(server);
+  }
+
   // Run by switch-off after every connection has been closed and before the connection
   // threads are joined: the place to abort work that a closed socket does not interrupt
   // (HTTP transfers in flight).
@@ -96,8 +116,12 @@ class Listener {
 
   // The port actually listened on (useful with port 0); 0 while off.
   std::uint16_t boundPort() const { return boundPort_; }
-  // The listening endpoints as text ("0.0.0.0:23", "[::]:23"); empty while off.
+  // The same for the second service; 0 while off or without one.
+  std::uint16_t boundSecondPort() const { return boundSecondPort_; }
+  // The listening endpoints as text ("0.0.0.0:23", "[::]:23"); empty while off. The second
+  // service's are listed apart.
   std::vector<std::string> boundEndpoints() const;
+  std::vector<std::string> boundSecondEndpoints() const;
 
   // The number of connections whose threads are still running.
   std::size_t connectionCount() const;
@@ -112,8 +136,9 @@ class Listener {
 
   void switchOn();
   void switchOff();
-  void acceptLoop(int listenFd);
-  void startConnection(int fd);
+  std::vector<std::unique_ptr<Socket>> bindAll(std::uint16_t& port, bool second) const;
+  void acceptLoop(int listenFd, bool second);
+  void startConnection(int fd, bool second);
   bool overLimit(const std::string& address) const;
   void forgetAddress(const std::string& address);
   void reapLoop();
@@ -124,6 +149,8 @@ class Listener {
   std::u16string loginMessage_ = u"Have a lot of fun...";
   std::vector<std::string> bindings_;
   HandlerFactory factory_;
+  std::uint16_t secondPort_ = 0;
+  StreamServer secondServer_;
   std::function<void()> switchOffHook_;
   std::function<void(const std::string&)> refusalHook_;
   std::size_t stackSize_ = kDefaultStackSize;
@@ -132,6 +159,7 @@ class Listener {
 
   bool active_ = false;
   std::uint16_t boundPort_ = 0;
+  std::uint16_t boundSecondPort_ = 0;
   std::vector<std::unique_ptr<Socket>> sockets_;
   std::vector<std::thread> acceptThreads_;
   platform::UniqueFd wakeRead_, wakeWrite_;  // the pipe that wakes the accept threads

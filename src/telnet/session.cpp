@@ -24,8 +24,8 @@ const std::u16string& ProgramVersionText() {
   return version;
 }
 
-Session::Session(Connection& connection, std::shared_ptr<const SessionConfig> config)
-    : connection_(connection), config_(std::move(config)) {}
+Session::Session(Client& client, std::shared_ptr<const SessionConfig> config)
+    : client_(client), config_(std::move(config)) {}
 
 void Session::TelnetConnect() {
   userlevel = 1;
@@ -35,17 +35,66 @@ void Session::TelnetConnect() {
   user.clear();
   AccessPolicy* access = config_->access.get();
   if (access && !access->Opened(*this)) {
-    connection_.Disconnect();
+    client_.Disconnect();
     return;
   }
   WriteLn(u"Welcome to the IPS Terminal Server powered by Velmar v" + ProgramVersionText());
   if (access && !access->Login(*this)) {
-    connection_.Disconnect();
+    client_.Disconnect();
     return;
   }
   WriteLn(u"You are logged in as " + (user.empty() ? u"guest" : text::Utf8ToUtf16(user)) +
           u". Type \"help\" if you need assistance.");
+  offerCompletion();
   if (config_->onConnect) config_->onConnect(*this);
+}
+
+bool Session::OpenForCommands() {
+  userlevel = 1;
+  startup = false;
+  currentDir = 0;
+  prompt = kInitialPrompt;
+  user.clear();
+  AccessPolicy* access = config_->access.get();
+  if (access && !(access->Opened(*this) && access->Login(*this))) return false;
+  if (config_->onConnect) config_->onConnect(*this);
+  return true;
+}
+
+CommandResult Session::RunCommandList(const std::vector<std::u16string>& lines) {
+  for (const auto& line : lines) {
+    const std::u16string commandline = text::Trim(line);
+    const auto space = commandline.find(u' ');
+    const std::u16string command = text::UpperCase(text::Trim(commandline.substr(0, space)));
+    // There is no connection to end: the list simply stops here.
+    if (contains(kExitWords, command)) break;
+    dispatch(commandline, command);
+    if (lastResult_ != CommandResult::kDone || !client_.Connected()) return lastResult_;
+  }
+  return CommandResult::kDone;
+}
+
+void Session::offerCompletion() {
+  client_.SetCompleter([this](std::u16string_view beforeCursor) {
+    return config_->complete ? config_->complete(*this, beforeCursor) : text::Completion{};
+  });
+}
+
+std::vector<std::u16string> Session::CommandWords() const {
+  std::vector<std::u16string> words(kExitWords.begin(), kExitWords.end());
+  for (const auto& row : config_->commands) {
+    if (row.needsLogin && user.empty()) continue;
+    if (!user.empty() && userlevel < row.level) continue;
+    words.insert(words.end(), row.words.begin(), row.words.end());
+  }
+  std::sort(words.begin(), words.end());
+  words.erase(std::unique(words.begin(), words.end()), words.end());
+  return words;
+}
+
+void Session::Fail(std::u16string_view message) {
+  if (!message.empty()) WriteLn(message);
+  lastResult_ = CommandResult::kFailed;
 }
 
 void Session::TelnetDisconnect() {
@@ -63,7 +112,7 @@ void Session::TelnetExecute() {
   const std::u16string colored = text::Colorize(PromptText(), text::ConsoleColor::ccCyan);
   Write(startup ? colored : u"\r\n" + colored);
 
-  const InputLine input = connection_.ReadLine();
+  const InputLine input = client_.ReadLine();
   const bool firstLine = startup;
   startup = false;
   // An interrupted line is dropped; the next cycle shows a new prompt.
@@ -81,6 +130,7 @@ void Session::TelnetExecute() {
 }
 
 void Session::dispatch(const std::u16string& commandline, const std::u16string& command) {
+  lastResult_ = CommandResult::kDone;
   if (command.empty()) return;
   if (contains(kExitWords, command)) {
     closeOnRequest();
@@ -93,7 +143,7 @@ void Session::dispatch(const std::u16string& commandline, const std::u16string& 
       return;
     }
   }
-  WriteLn(u"Command unknown");
+  Fail(u"Command unknown");
 }
 
 void Session::run(const Command& row, const std::u16string& commandline) {
@@ -104,6 +154,7 @@ void Session::run(const Command& row, const std::u16string& commandline) {
   }
   if (!access->Permit(*this, row, commandline)) {
     WriteLn(u"Permission denied.");
+    lastResult_ = CommandResult::kDenied;
     return;
   }
   commandOutcome.clear();
@@ -119,12 +170,12 @@ void Session::run(const Command& row, const std::u16string& commandline) {
 void Session::closeOnRequest() {
   WriteLn(u"Disconnecting... Have a nice day!");
   delay(2000);
-  connection_.Disconnect();
+  client_.Disconnect();
 }
 
 HandlerFactory MakeSessionFactory(std::shared_ptr<const SessionConfig> config) {
-  return [config = std::move(config)](Connection& connection) {
-    return std::make_unique<Session>(connection, config);
+  return [config = std::move(config)](Client& client) {
+    return std::make_unique<Session>(client, config);
   };
 }
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "telnet/connection.h"
+#include "telnet/client.h"
 #include "telnet/listener.h"
 
 namespace velmar::telnet {
@@ -66,16 +66,26 @@ struct SessionConfig {
   // client. A failure raised by onConnect is shown to the client and ends the connection.
   std::function<void(Session&)> onConnect;
   std::function<void(Session&)> onDisconnect;
+  // Tab completion of a command line for clients that edit lines on the server's side;
+  // none: Tab completes nothing.
+  std::function<text::Completion(Session&, std::u16string_view beforeCursor)> complete;
 };
 
-// The shell of one Telnet connection: greeting, prompt, one command line per cycle,
-// dispatch by the first word. Each connection has its own state; nothing here is shared
-// with other connections except the read-only configuration.
+// How the last command line ended, for one-shot commands' exit status.
+enum class CommandResult : std::uint8_t {
+  kDone,    // the command did its work (or there was none)
+  kFailed,  // it could not: not found, refused, failed, unknown command
+  kDenied,  // "Permission denied."
+};
+
+// The shell of one client connection (Telnet or SSH): greeting, prompt, one command line per
+// cycle, dispatch by the first word. Each connection has its own state; nothing here is
+// shared with other connections except the read-only configuration.
 class Session : public ConnectionHandler {
  public:
   static constexpr std::u16string_view kInitialPrompt = u"IP-Symcon";
 
-  Session(Connection& connection, std::shared_ptr<const SessionConfig> config);
+  Session(Client& client, std::shared_ptr<const SessionConfig> config);
 
   // Greeting and state reset; runs the connect hook.
   void TelnetConnect();
@@ -88,21 +98,43 @@ class Session : public ConnectionHandler {
   void OnExecute() override { TelnetExecute(); }
   void OnDisconnect() override { TelnetDisconnect(); }
 
-  // The connection's I/O, for the commands.
-  Connection& connection() { return connection_; }
-  void Write(std::u16string_view text) { connection_.Write(text); }
-  void WriteLn(std::u16string_view text = {}) { connection_.WriteLn(text); }
-  void WriteFormated(std::u16string_view line) { connection_.WriteFormated(line); }
-  void WriteFormated(const std::vector<std::u16string>& lines) { connection_.WriteFormated(lines); }
-  std::u16string InputLn() { return connection_.InputLn(); }
-  void delay(std::int32_t msec) { connection_.delay(msec); }
-  // Whether the user interrupted the running command; see Connection::Interrupted.
-  bool Interrupted() const { return connection_.Interrupted(); }
+  // Without greeting, prompt or login dialogue: admits the client the transport has
+  // authenticated and runs the connect hook. False when the client is not let in.
+  bool OpenForCommands();
+  // Runs the command lines of `list` (see shell::SplitCommandList) one after the other,
+  // stopping after the first that does not end kDone or that ends the session; gives how
+  // that one ended. A failure raised by a command is passed on.
+  CommandResult RunCommandList(const std::vector<std::u16string>& lines);
+
+  // The client's I/O, for the commands.
+  Client& client() { return client_; }
+  void Write(std::u16string_view text) { client_.Write(text); }
+  void WriteLn(std::u16string_view text = {}) { client_.WriteLn(text); }
+  void WriteFormated(std::u16string_view line) { client_.WriteFormated(line); }
+  void WriteFormated(const std::vector<std::u16string>& lines) { client_.WriteFormated(lines); }
+  std::u16string InputLn() { return client_.InputLn(); }
+  void delay(std::int32_t msec) { client_.delay(msec); }
+  // Whether the user interrupted the running command; see Client::Interrupted.
+  bool Interrupted() const { return client_.Interrupted(); }
   // The console width the running command lays its output out for.
-  std::int32_t ConsoleChars() const { return connection_.ConsoleChars(); }
+  std::int32_t ConsoleChars() const { return client_.ConsoleChars(); }
+
+  // Writes a command's message that it could not do its work ("Object not found: 7"), if
+  // any, and marks the command as failed.
+  void Fail(std::u16string_view message = {});
+  // How the last command line ended.
+  CommandResult lastResult() const { return lastResult_; }
+
+  // The command words this session's user may run, upper case, each once, sorted (for Tab
+  // completion).
+  std::vector<std::u16string> CommandWords() const;
 
   // The client's address and port as text.
-  const std::string& peer() const { return connection_.peer(); }
+  const std::string& peer() const { return client_.peer(); }
+  // What carries the session ("telnet", "ssh").
+  std::string_view transport() const { return client_.transport(); }
+  // The user the transport has authenticated; empty when the shell asks for a login.
+  const std::string& authenticatedUser() const { return client_.authenticatedUser(); }
 
   // The prompt text as shown, before colouring (prefix by user level, name, ">").
   std::u16string PromptText() const;
@@ -122,12 +154,14 @@ class Session : public ConnectionHandler {
   void dispatch(const std::u16string& commandline, const std::u16string& command);
   void run(const Command& row, const std::u16string& commandline);
   void closeOnRequest();
+  void offerCompletion();
 
-  Connection& connection_;
+  Client& client_;
+  CommandResult lastResult_ = CommandResult::kDone;
   std::shared_ptr<const SessionConfig> config_;
 };
 
-// A factory for Listener::setHandlerFactory that gives every connection a Session.
+// A factory for Listener::setHandlerFactory that gives every client a Session.
 HandlerFactory MakeSessionFactory(std::shared_ptr<const SessionConfig> config);
 
 // The version text of the running program as the greeting shows it ("2.0.7"); empty when

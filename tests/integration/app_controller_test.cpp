@@ -282,7 +282,7 @@ TEST_F(ControllerTest, PressAfterTheTimerFailsInTheServerCheck) {
 // the call raised.
 class VersionAsker : public telnet::ConnectionHandler {
  public:
-  VersionAsker(telnet::Connection& connection, std::string* failure)
+  VersionAsker(telnet::Client& connection, std::string* failure)
       : connection_(connection), failure_(failure) {}
   void OnConnect() override { api::InitializeRPCForThread(); }
   void OnExecute() override {
@@ -296,14 +296,14 @@ class VersionAsker : public telnet::ConnectionHandler {
   void OnDisconnect() override { api::FinalizeRPCForThread(); }
 
  private:
-  telnet::Connection& connection_;
+  telnet::Client& connection_;
   std::string* failure_;
 };
 
 TEST_F(ControllerTest, SwitchOffAbortsARequestWaitingForASlowServer) {
   std::string failure;
   ControllerSettings settings;
-  settings.handlerFactory = [&failure](telnet::Connection& connection) {
+  settings.handlerFactory = [&failure](telnet::Client& connection) {
     return std::make_unique<VersionAsker>(connection, &failure);
   };
   auto controller = Make(settings);

@@ -151,7 +151,9 @@ class SshServerTest : public ::testing::Test {
     config_.checkPassword = [this](const std::string& user, const std::string& password,
                                    const std::string& address) {
       ++passwordChecks_;
-      return user == "bob" && password == "Geheim 1" && address == "127.0.0.1";
+      return user == "bob" && password == "Geheim 1" && address == "127.0.0.1"
+                 ? PasswordCheck::kAccepted
+                 : PasswordCheck::kRejected;
     };
     config_.onSession = Session;
     start();

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "shell/command_table.h"
+
 namespace velmar::shell {
 namespace {
 
@@ -30,9 +32,13 @@ TEST(CompleteCommandLine, CommandWordsThenChildNames) {
       {u"show \"wohn", 5, {u"\"Wohn zimmer\""}},
       {u"set \"Wohn zimmer\" \u00fc", 18, {u"\u00dcbersicht"}},
   };
+  // Every word of the shell, as a guest who may run everything has them.
+  Names words(telnet::kExitWords.begin(), telnet::kExitWords.end());
+  for (const auto& row : CommandTable())
+    words.insert(words.end(), row.words.begin(), row.words.end());
   for (const auto& c : cases) {
     int asked = 0;
-    const auto result = CompleteCommandLine(c.before, [&] {
+    const auto result = CompleteCommandLine(c.before, words, [&] {
       ++asked;
       return children;
     });

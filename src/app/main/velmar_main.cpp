@@ -24,6 +24,7 @@
 #include "app/controller.h"
 #include "app/options.h"
 #include "sim/simulator.h"
+#include "ssh/keys.h"
 #include "text/encoding.h"
 
 namespace velmar::app {
@@ -125,6 +126,22 @@ std::shared_ptr<access::AccessControl> MakeAccessControl(const Options& options)
   return control;
 }
 
+// The SSH host key: made on the first start, its fingerprint printed at every start, so that
+// users can check what their client shows. False (after saying why) when it cannot be used.
+bool PrepareSshHostKey(const Options& options, SshSettings& ssh) {
+  ssh.hostKeyPath = options.sshHostKey.empty() ? ssh::DefaultHostKeyPath() : options.sshHostKey;
+  ssh.authorizedKeysDir = options.sshAuthorizedKeys;
+  try {
+    const ssh::Key key = ssh::LoadOrCreateHostKey(ssh.hostKeyPath);
+    std::cerr << "velmar: SSH host key " << ssh.hostKeyPath << ": ED25519 "
+              << ssh::Fingerprint(key.get()) << std::endl;
+  } catch (const std::exception& e) {
+    std::cerr << "velmar: " << e.what() << std::endl;
+    return false;
+  }
+  return true;
+}
+
 // SIGHUP: the users file is read again (a bad one keeps the users loaded before) and the
 // audit log is opened again by its name (after logrotate has moved it away).
 void Reload(access::AccessControl& control, const Options& options) {
@@ -157,15 +174,25 @@ std::string JoinEndpoints(const std::vector<std::string>& endpoints) {
   return joined;
 }
 
-// How a Telnet client reaches the first endpoint: the wildcards are reached on loopback.
-std::string TelnetCommand(const std::string& endpoint) {
+// The address and port of an endpoint as a client reaches it: the wildcards on loopback.
+std::pair<std::string, std::string> Reachable(const std::string& endpoint) {
   std::size_t colon = endpoint.rfind(':');
   std::string address = endpoint.substr(0, colon);
   std::string port = endpoint.substr(colon + 1);
   if (address == "0.0.0.0") address = "127.0.0.1";
   if (address == "[::]") address = "::1";
   if (address.size() > 2 && address.front() == '[') address = address.substr(1, address.size() - 2);
+  return {address, port};
+}
+
+std::string TelnetCommand(const std::string& endpoint) {
+  const auto [address, port] = Reachable(endpoint);
   return "telnet " + address + " " + port;
+}
+
+std::string SshCommand(const std::string& endpoint) {
+  const auto [address, port] = Reachable(endpoint);
+  return "ssh -p " + port + " USER@" + address;
 }
 
 // The demo server on 127.0.0.1, started; nullptr (after saying why on stderr) when it cannot
@@ -188,8 +215,13 @@ std::unique_ptr<sim::Simulator> StartDemoServer(int port) {
 }
 
 ControllerSettings SettingsOf(const Options& options,
-                              std::shared_ptr<access::AccessControl> accessControl) {
+                              std::shared_ptr<access::AccessControl> accessControl,
+                              const SshSettings& ssh) {
   ControllerSettings settings;
+  if (options.sshPort >= 0) {
+    settings.sshPort = static_cast<std::uint16_t>(options.sshPort);
+    settings.ssh = ssh;
+  }
   settings.shutdownInterval = std::chrono::milliseconds(
       static_cast<long long>(std::llround(options.shutdownMinutes * 60000.0)));
   settings.useTls = options.tls;
@@ -259,6 +291,11 @@ void AnnounceListening(const Controller& controller, const Options& options) {
     std::cerr << "velmar: connect with: " << TelnetCommand(endpoints.front())
               << "   (type help in the shell; Ctrl+C here stops Velmar)" << std::endl;
   }
+  const std::vector<std::string> sshEndpoints = controller.listener().boundSecondEndpoints();
+  if (!sshEndpoints.empty()) {
+    std::cerr << "velmar: SSH listening on " << JoinEndpoints(sshEndpoints) << std::endl;
+    std::cerr << "velmar: connect with: " << SshCommand(sshEndpoints.front()) << std::endl;
+  }
 }
 
 int Run(const Options& options) {
@@ -266,6 +303,8 @@ int Run(const Options& options) {
   std::shared_ptr<access::AccessControl> accessControl = MakeAccessControl(options);
   if (!accessControl) return kExitUsage;
   stop.setHangupAction([accessControl, &options] { Reload(*accessControl, options); });
+  SshSettings ssh;
+  if (options.sshPort >= 0 && !PrepareSshHostKey(options, ssh)) return kExitUsage;
   api::InitializeRPCModule();
   api::SetConnectionUse({.reuse = options.httpReuse, .parallel = options.parallelRequests});
 
@@ -282,7 +321,7 @@ int Run(const Options& options) {
   api::SetRequestLimits(
       {.timeoutSeconds = options.requestTimeoutSeconds,
        .maxReplyBytes = static_cast<std::size_t>(options.maxReplyMib) * api::kMebibyte});
-  Controller controller(SettingsOf(options, accessControl));
+  Controller controller(SettingsOf(options, accessControl, ssh));
   controller.setObserver(PrintStates);
   controller.FormCreate();
   const ConnectResult result =

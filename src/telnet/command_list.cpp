@@ -1,6 +1,6 @@
-#include "shell/command_list.h"
+#include "telnet/command_list.h"
 
-namespace velmar::shell {
+namespace velmar::telnet {
 
 namespace {
 
@@ -28,4 +28,4 @@ std::vector<std::u16string> SplitCommandList(std::u16string_view list) {
   return parts;
 }
 
-}  // namespace velmar::shell
+}  // namespace velmar::telnet

@@ -4,11 +4,11 @@
 #include <string_view>
 #include <vector>
 
-namespace velmar::shell {
+namespace velmar::telnet {
 
 // The command lines of a one-shot command list ("cd 12345; ls -v"): split at each ";" that
 // stands outside double quotes, each part trimmed of blanks, empty parts left out. A ";"
 // inside quotes belongs to a name.
 std::vector<std::u16string> SplitCommandList(std::u16string_view list);
 
-}  // namespace velmar::shell
+}  // namespace velmar::telnet

@@ -1,8 +1,8 @@
-#include "shell/command_list.h"
+#include "telnet/command_list.h"
 
 #include <gtest/gtest.h>
 
-namespace velmar::shell {
+namespace velmar::telnet {
 namespace {
 
 TEST(SplitCommandList, SplitsAtSemicolonsOutsideQuotes) {
@@ -18,4 +18,4 @@ TEST(SplitCommandList, SplitsAtSemicolonsOutsideQuotes) {
 }
 
 }  // namespace
-}  // namespace velmar::shell
+}  // namespace velmar::telnet

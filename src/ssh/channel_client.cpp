@@ -1,0 +1,163 @@
+#include "ssh/channel_client.h"
+
+#include <poll.h>
+#include <string.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "core/error.h"
+#include "telnet/telnet_protocol.h"
+#include "text/console_layout.h"
+#include "text/encoding.h"
+
+namespace velmar::ssh {
+
+namespace {
+
+// The longest prompt kept for the line editor; a longer row is not a prompt.
+constexpr std::size_t kMaxPromptBytes = 1024;
+// How long one wait for client bytes lasts before the state is looked at again.
+constexpr std::chrono::milliseconds kReadSlice{200};
+
+int boundedWidth(int width) {
+  return std::clamp(width, telnet::TelnetProtocol::kMinWidth, telnet::TelnetProtocol::kMaxWidth);
+}
+
+}  // namespace
+
+std::string WithoutColours(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\x1b' && i + 1 < bytes.size() && bytes[i + 1] == '[') {
+      std::size_t end = i + 2;
+      while (end < bytes.size() && ((bytes[end] >= '0' && bytes[end] <= '9') || bytes[end] == ';'))
+        ++end;
+      if (end < bytes.size() && bytes[end] == 'm') {
+        i = end;
+        continue;
+      }
+    }
+    out += bytes[i];
+  }
+  return out;
+}
+
+ChannelClient::ChannelClient(Channel& channel, bool commandOutput)
+    : channel_(channel),
+      commandOutput_(commandOutput),
+      input_(channel.pty(), channel.width() > 0 ? boundedWidth(channel.width()) : 80) {
+  channel_.onResize = [this](int width) {
+    std::string screen;
+    input_.resize(boundedWidth(width), screen);
+    show(screen);
+  };
+}
+
+ChannelClient::~ChannelClient() {
+  channel_.onResize = nullptr;
+}
+
+void ChannelClient::failClosed() {
+  closed_ = true;
+  throw Error("Connection closed: the client ended the connection");
+}
+
+void ChannelClient::show(const std::string& screen) {
+  if (!screen.empty() && !channel_.write(screen)) closed_ = true;
+}
+
+void ChannelClient::WriteBytes(std::string_view bytes) {
+  if (closed_.load()) failClosed();
+  const std::string plain = commandOutput_ ? WithoutColours(bytes) : std::string();
+  const std::string_view out = commandOutput_ ? std::string_view(plain) : bytes;
+  if (!channel_.write(out)) failClosed();
+  const std::size_t lineEnd = out.rfind('\n');
+  if (lineEnd != std::string_view::npos) {
+    row_.assign(out.substr(lineEnd + 1));
+  } else {
+    row_.append(out);
+  }
+  if (row_.size() > kMaxPromptBytes) row_.clear();
+}
+
+bool ChannelClient::receive(std::chrono::milliseconds timeout) {
+  std::string bytes;
+  if (!channel_.read(bytes, timeout)) {
+    closed_ = true;
+    return false;
+  }
+  std::string screen;
+  input_.feed(bytes, screen);
+  show(screen);
+  return true;
+}
+
+telnet::InputLine ChannelClient::ReadLine() {
+  if (closed_.load()) failClosed();
+  std::string screen;
+  input_.begin(text::Utf8ToUtf16(row_), screen);
+  show(screen);
+  for (;;) {
+    if (auto line = input_.next()) {
+      row_.clear();
+      switch (line->status) {
+        case ChannelLine::Status::kLine:
+          return {telnet::InputLine::Status::kLine, std::move(line->text)};
+        case ChannelLine::Status::kInterrupted:
+          return {telnet::InputLine::Status::kInterrupted, {}};
+        case ChannelLine::Status::kEnd:
+          return {telnet::InputLine::Status::kLine, u"exit"};
+      }
+    }
+    if (closed_.load() || !receive(kReadSlice)) failClosed();
+  }
+}
+
+std::size_t ChannelClient::InputSecretLn(char16_t* out, std::size_t capacity) {
+  telnet::InputLine line = ReadLine();
+  std::size_t length = 0;
+  if (line.status != telnet::InputLine::Status::kInterrupted) {
+    length = std::min(capacity, line.text.size());
+    std::copy_n(line.text.data(), length, out);
+  }
+  explicit_bzero(line.text.data(), line.text.capacity() * sizeof(char16_t));
+  return length;
+}
+
+void ChannelClient::delay(std::int32_t msec) {
+  if (msec <= 0) return;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(msec);
+  for (;;) {
+    if (closed_.load() || input_.interrupted()) return;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return;
+    const auto slice = std::min(left, kReadSlice);
+    if (input_.acceptsMore()) {
+      if (!receive(slice)) return;
+      continue;
+    }
+    // Enough waits already: a plain wait that ends early only when the socket is shut down.
+    pollfd hangup{channel_.fd(), 0, 0};
+    if (::poll(&hangup, 1, static_cast<int>(slice.count())) > 0) closed_ = true;
+  }
+}
+
+std::int32_t ChannelClient::ConsoleChars() const {
+  const int width = channel_.pty() ? channel_.width() : 0;
+  return width > 0 ? boundedWidth(width) : text::gConsoleChars.load();
+}
+
+void ChannelClient::Disconnect() {
+  // The session's thread sees the flag within one read slice and returns; the channel is then
+  // closed in order, with its exit status. (Switch-off shuts the socket down itself.)
+  closed_ = true;
+}
+
+void ChannelClient::SetCompleter(Completer completer) {
+  input_.editor().setCompleter(std::move(completer));
+}
+
+}  // namespace velmar::ssh

@@ -1,0 +1,42 @@
+#include "telnet/client.h"
+
+#include "text/console_layout.h"
+#include "text/encoding.h"
+
+namespace velmar::telnet {
+
+void Client::Write(std::u16string_view text) {
+  if (text.empty()) return;
+  WriteBytes(text::Utf16ToUtf8(text));
+}
+
+void Client::WriteLn(std::u16string_view text) {
+  std::string bytes = text::Utf16ToUtf8(text);
+  bytes += "\r\n";
+  WriteBytes(bytes);
+}
+
+void Client::WriteFormated(std::u16string_view line) {
+  WriteBytes(text::WriteFormatedBytes(line, ConsoleChars()));
+}
+
+void Client::WriteFormated(const std::vector<std::u16string>& lines) {
+  // Line by line, so that each line is cut at the width current when it is written.
+  for (const auto& line : lines) WriteFormated(line);
+}
+
+std::u16string Client::InputLn() {
+  for (;;) {
+    InputLine line = ReadLine();
+    if (line.status != InputLine::Status::kInterrupted) return std::move(line.text);
+  }
+}
+
+const std::string& Client::authenticatedUser() const {
+  static const std::string none;
+  return none;
+}
+
+void Client::SetCompleter(Completer) {}
+
+}  // namespace velmar::telnet

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "telnet/client_input.h"
+#include "text/completion.h"
+
+namespace velmar::telnet {
+
+// What the shell needs of the client it serves, whatever carries it: text out, lines in, the
+// width to lay output out for, and the user's interrupt. A Telnet connection (Connection) and
+// an SSH channel (ssh::ChannelClient) implement it, so that every command, text and rule of
+// the shell exists once.
+//
+// A client is used by its session's thread only, except Disconnect(), which any thread may
+// call to end it (switch-off, the login time limit).
+class Client {
+ public:
+  // Gets the text before the cursor; gives the word to replace and its candidates.
+  using Completer = std::function<text::Completion(std::u16string_view beforeCursor)>;
+
+  virtual ~Client() = default;
+
+  // Sends UTF-8 bytes as they are. Raises velmar::Error when the client is gone.
+  virtual void WriteBytes(std::string_view bytes) = 0;
+
+  // Sends `text` as UTF-8 with nothing added; an empty text sends nothing.
+  void Write(std::u16string_view text);
+  // Sends `text` and CR LF in one write.
+  void WriteLn(std::u16string_view text = {});
+  // Sends one output line laid out for the console: lead word dropped, cut to ConsoleChars(),
+  // line ends as CR LF, followed by CR LF.
+  void WriteFormated(std::u16string_view line);
+  // The same for every line of `lines`, in order, each cut at the width of its moment.
+  void WriteFormated(const std::vector<std::u16string>& lines);
+
+  // Reads the next line, too-long line or interrupt the client typed; blocks until there is
+  // one. Ends the previous command: interrupts seen from here on belong to the command of the
+  // line returned. Raises velmar::Error when the client goes first.
+  virtual InputLine ReadLine() = 0;
+  // Reads the next command line, skipping interrupts; a too-long line comes back cut.
+  std::u16string InputLn();
+  // Reads one line that holds a secret (a password) into `out`, at most `capacity` code
+  // units (more are dropped), and returns its length; an interrupt gives an empty line.
+  // The copies the input side made of it are wiped; the caller wipes `out`.
+  virtual std::size_t InputSecretLn(char16_t* out, std::size_t capacity) = 0;
+  // Asks the client to stop (false) or resume (true) showing what is typed.
+  virtual void SetClientEcho(bool on) = 0;
+
+  // Waits `msec` milliseconds, or less when the client goes or interrupts the running
+  // command; input typed meanwhile is kept. Zero and negative values return at once.
+  virtual void delay(std::int32_t msec) = 0;
+  // Whether the user interrupted the running command (Ctrl+C).
+  virtual bool Interrupted() const = 0;
+  // The console width for the running command.
+  virtual std::int32_t ConsoleChars() const = 0;
+
+  // Ends the client's connection without a farewell; any thread may call it.
+  virtual void Disconnect() = 0;
+  // False once the client's connection has ended.
+  virtual bool Connected() const = 0;
+
+  // The client's address and port as text, for messages and the audit trail.
+  virtual const std::string& peer() const = 0;
+  // What carries the session, for the audit trail: "telnet" or "ssh".
+  virtual std::string_view transport() const = 0;
+  // The user whom the transport has authenticated already (SSH); empty when the shell asks
+  // for a login itself.
+  virtual const std::string& authenticatedUser() const;
+  // Offers Tab completion of command lines, where the client edits lines on the server's
+  // side; the default ignores it.
+  virtual void SetCompleter(Completer completer);
+};
+
+}  // namespace velmar::telnet
