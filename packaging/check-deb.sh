@@ -48,6 +48,9 @@ grep -qx 'ExecStart=/usr/bin/velmar --shutdown-minutes 0 $VELMAR_OPTIONS' "$unit
 grep -qx 'Restart=on-failure' "$unit" || fail "velmar.service does not restart on failure"
 grep -qx 'ExecReload=/bin/kill -HUP $MAINPID' "$unit" ||
   fail "velmar.service does not reload on systemctl reload"
+grep -qx 'StateDirectory=velmar' "$unit" ||
+  fail "velmar.service has no state directory for the SSH host key"
+dpkg-deb -f "$deb" Depends | grep -q 'libssh' || fail "velmar does not depend on libssh"
 debs=("$deb")
 
 if [ "$with_gui" = "with-gui" ]; then

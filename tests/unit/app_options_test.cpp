@@ -149,6 +149,37 @@ TEST(OptionsTest, AccessOptionsAndTheirDefaults) {
   }
 }
 
+TEST(OptionsTest, SshOptionsNeedTheirPortAndAUsersFile) {
+  const Options defaults = Parse({}).options;
+  EXPECT_EQ(defaults.sshPort, -1);  // off
+
+  ParsedCommandLine parsed = Parse(
+      {"--users", "u", "--ssh-port", "2222", "--ssh-host-key", "k", "--ssh-authorized-keys", "d"});
+  ASSERT_TRUE(parsed.run) << parsed.err;
+  EXPECT_EQ(parsed.options.sshPort, 2222);
+  EXPECT_EQ(parsed.options.sshHostKey, "k");
+  EXPECT_EQ(parsed.options.sshAuthorizedKeys, "d");
+  EXPECT_TRUE(Parse({"--users", "u", "--ssh-port", "0"}).run);
+
+  struct Case {
+    std::vector<std::string> args;
+    const char* said;  // a part of the message
+  };
+  const Case refused[] = {
+      {{"--ssh-port", "2222"}, "--users"},
+      {{"--users", "u", "--ssh-host-key", "k"}, "--ssh-port"},
+      {{"--users", "u", "--ssh-authorized-keys", "d"}, "--ssh-port"},
+      {{"--users", "u", "--ssh-port", "65536"}, "--ssh-port"},
+      {{"--users", "u", "--ssh-port", "2323", "--telnet-port", "2323"}, "Telnet port"},
+  };
+  for (const Case& c : refused) {
+    ParsedCommandLine result = Parse(c.args);
+    EXPECT_FALSE(result.run) << c.args[0] << " " << c.args[1];
+    EXPECT_EQ(result.exitCode, kExitUsage);
+    EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
+  }
+}
+
 TEST(OptionsTest, HelpAndVersionEndWithoutRunning) {
   ParsedCommandLine help = Parse({"--help"});
   EXPECT_FALSE(help.run);
