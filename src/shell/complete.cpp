@@ -1,8 +1,10 @@
 #include "shell/complete.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "api/ips_objects.h"
+#include "api/json_rpc.h"
 #include "api/server_calls.h"
 #include "core/error.h"
 #include "text/case_fold.h"
@@ -83,13 +85,22 @@ text::Completion CompleteCommandLine(
 std::vector<std::u16string> ChildNames(std::int32_t category) {
   std::vector<std::u16string> names;
   try {
+    std::vector<std::uint16_t> ids;
     for (const std::uint16_t id : api::MakeList(api::IPS_GetChildrenIDs(category))) {
-      if (id == 0) continue;
-      const api::IPSObject object(api::IPS_GetObject(id));
+      if (id != 0) ids.push_back(id);
+    }
+    // The objects are asked for together, as ls asks for them, so that Tab stays quick across
+    // a network.
+    std::vector<std::optional<std::u16string>> found(ids.size());
+    api::RunRequestsTogether(ids.size(), [&](std::size_t index) {
+      const api::IPSObject object(api::IPS_GetObject(ids[index]));
       // A name with a control character could not be typed; it is not offered.
       if (object.Parent() == category && text::Inert(object.Name()) == object.Name()) {
-        names.push_back(object.Name());
+        found[index] = object.Name();
       }
+    });
+    for (auto& name : found) {
+      if (name) names.push_back(std::move(*name));
     }
   } catch (const Error&) {
     return {};

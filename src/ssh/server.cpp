@@ -58,6 +58,7 @@ class Connection {
       : session_(session), address_(address), config_(config) {
     ssh_callbacks_init(&serverCallbacks_);
     serverCallbacks_.userdata = this;
+    serverCallbacks_.auth_none_function = &Connection::none;
     serverCallbacks_.auth_password_function = &Connection::password;
     serverCallbacks_.auth_pubkey_function = &Connection::publicKey;
     serverCallbacks_.channel_open_request_session_function = &Connection::openChannel;
@@ -85,10 +86,8 @@ class Connection {
     }
     ssh_event_remove_session(event, session_);
     ssh_event_free(event);
-    if (refused_) {
-      ssh_session_set_disconnect_message(
-          session_, shutOut_ ? kShutOutMessage : "Too many failed login attempts.");
-    }
+    // The reason shown to the user (a banner) goes out before the connection is closed.
+    if (refused_) ssh_blocking_flush(session_, 1000);
     if (!refused_ && started_ && channel_ != nullptr) {
       if (timer_) timer_->cancel();
       if (config_.onSession) config_.onSession(*channel_);
@@ -103,6 +102,8 @@ class Connection {
   }
 
   void setTimer(LoginTimer* timer) { timer_ = timer; }
+  // The client's address is shut out: every login attempt is refused, with the reason.
+  void shutOut() { shutOut_ = true; }
   // The user logged in; empty while nobody is.
   const std::string& user() const { return user_; }
 
@@ -124,7 +125,27 @@ class Connection {
 
   // A failed attempt; the connection is refused after the last one allowed.
   int deny() {
-    if (++failures_ >= config_.maxAttempts) refused_ = true;
+    if (++failures_ >= config_.maxAttempts) refuse("Too many failed login attempts.");
+    return SSH_AUTH_DENIED;
+  }
+
+  // No further attempt is taken; the client is told why in an authentication banner, which
+  // OpenSSH shows (a disconnect message would be lost: libssh closes the socket before it is
+  // sent).
+  void refuse(const char* why) {
+    if (refused_) return;
+    refused_ = true;
+    const std::string text = std::string(why) + "\r\n";
+    ssh_string banner = ssh_string_from_char(text.c_str());
+    if (banner != nullptr) {
+      ssh_send_issue_banner(session_, banner);
+      ssh_string_free(banner);
+    }
+  }
+
+  static int none(ssh_session, const char*, void* userdata) {
+    Connection& c = self(userdata);
+    if (c.shutOut_) c.refuse(kShutOutMessage);
     return SSH_AUTH_DENIED;
   }
 
@@ -136,13 +157,13 @@ class Connection {
 
   static int password(ssh_session, const char* user, const char* password, void* userdata) {
     Connection& c = self(userdata);
+    if (c.shutOut_) c.refuse(kShutOutMessage);
     if (c.refused_ || !c.config_.checkPassword) return SSH_AUTH_DENIED;
     switch (c.config_.checkPassword(user, password, c.address_)) {
       case PasswordCheck::kAccepted:
         return c.accept(user);
       case PasswordCheck::kShutOut:
-        c.refused_ = true;
-        c.shutOut_ = true;
+        c.refuse(kShutOutMessage);
         return SSH_AUTH_DENIED;
       case PasswordCheck::kRejected:
         break;
@@ -152,6 +173,7 @@ class Connection {
 
   static int publicKey(ssh_session, const char* user, ssh_key key, char state, void* userdata) {
     Connection& c = self(userdata);
+    if (c.shutOut_) c.refuse(kShutOutMessage);
     if (c.refused_) return SSH_AUTH_DENIED;
     const bool known = IsAuthorizedKey(c.config_.authorizedKeysDir, user, key);
     if (state == SSH_PUBLICKEY_STATE_NONE) return known ? SSH_AUTH_SUCCESS : c.deny();
@@ -266,24 +288,14 @@ void Serve(int fd, const std::string& address, const ServerConfig& config) {
       ssh_bind_options_set(bind, SSH_BIND_OPTIONS_HOSTKEY, config.hostKeyPath.c_str()) == SSH_OK &&
       ssh_bind_accept_fd(bind, session, fd) == SSH_OK) {
     ownsFd = false;  // the session closes it
-    if (config.admit && !config.admit(address)) {
-      // After the key exchange, so that the client shows why.
-      LoginTimer timer(fd, config.loginTime);
-      if (ssh_handle_key_exchange(session) == SSH_OK) {
-        ssh_session_set_disconnect_message(session, kShutOutMessage);
-      }
-      timer.cancel();
-      ssh_disconnect(session);
-      if (config.closed) config.closed(address, {});
-    } else {
-      LoginTimer timer(fd, config.loginTime);
-      Connection connection(session, address, config);
-      connection.setTimer(&timer);
-      connection.run();
-      timer.cancel();
-      ssh_disconnect(session);
-      if (config.closed) config.closed(address, connection.user());
-    }
+    LoginTimer timer(fd, config.loginTime);
+    Connection connection(session, address, config);
+    connection.setTimer(&timer);
+    if (config.admit && !config.admit(address)) connection.shutOut();
+    connection.run();
+    timer.cancel();
+    ssh_disconnect(session);
+    if (config.closed) config.closed(address, connection.user());
   }
   if (session != nullptr) ssh_free(session);
   if (bind != nullptr) ssh_bind_free(bind);
