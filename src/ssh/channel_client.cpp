@@ -83,15 +83,18 @@ void ChannelClient::WriteBytes(std::string_view bytes) {
 }
 
 bool ChannelClient::receive(std::chrono::milliseconds timeout) {
+  if (inputEnded_) return false;
   std::string bytes;
   if (!channel_.read(bytes, timeout)) {
     closed_ = true;
+    inputEnded_ = true;
     return false;
   }
   std::string screen;
   input_.feed(bytes, screen);
   show(screen);
-  return true;
+  if (bytes.empty() && channel_.inputEnded()) inputEnded_ = true;
+  return !inputEnded_;
 }
 
 telnet::InputLine ChannelClient::ReadLine() {
@@ -135,11 +138,12 @@ void ChannelClient::delay(std::int32_t msec) {
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return;
     const auto slice = std::min(left, kReadSlice);
-    if (input_.acceptsMore()) {
-      if (!receive(slice)) return;
+    if (input_.acceptsMore() && !inputEnded_) {
+      receive(slice);
       continue;
     }
-    // Enough waits already: a plain wait that ends early only when the socket is shut down.
+    // Enough waits already, or no more input will come: a plain wait that ends early only
+    // when the socket is shut down.
     pollfd hangup{channel_.fd(), 0, 0};
     if (::poll(&hangup, 1, static_cast<int>(slice.count())) > 0) closed_ = true;
   }

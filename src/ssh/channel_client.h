@@ -44,7 +44,8 @@ class ChannelClient final : public telnet::Client {
 
  private:
   [[noreturn]] void failClosed();
-  // Reads what the client sends within `timeout` into the input; false once it has gone.
+  // Reads what the client sends within `timeout` into the input; false once no more input
+  // will come (the client has ended its input, or gone: then closed_ is set too).
   bool receive(std::chrono::milliseconds timeout);
   void show(const std::string& screen);
 
@@ -52,6 +53,7 @@ class ChannelClient final : public telnet::Client {
   const bool commandOutput_;
   ChannelInput input_;
   std::atomic<bool> closed_{false};
+  bool inputEnded_ = false;
   // What was written after the last line end: the prompt a line is read behind.
   std::string row_;
 };

@@ -250,7 +250,11 @@ bool Channel::read(std::string& out, std::chrono::milliseconds timeout) {
                                              static_cast<int>(timeout.count()));
   if (count > 0) out.append(buffer, static_cast<std::size_t>(count));
   if (count == SSH_ERROR) return false;
-  return !(count == 0 && (ssh_channel_is_eof(channel_) || ssh_channel_is_closed(channel_)));
+  return !(count == 0 && ssh_channel_is_closed(channel_));
+}
+
+bool Channel::inputEnded() const {
+  return ssh_channel_is_eof(channel_) != 0;
 }
 
 bool Channel::write(std::string_view bytes) {

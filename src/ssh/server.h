@@ -68,8 +68,12 @@ class Channel {
   std::function<void(int width)> onResize;
 
   // Waits up to `timeout` for client bytes and appends them to `out`. False once the
-  // client has closed the channel or the connection is gone.
+  // client has closed the channel or the connection is gone. After the end of the client's
+  // input (inputEnded()) it returns at once, with nothing.
   bool read(std::string& out, std::chrono::milliseconds timeout);
+  // The client has sent the end of its input (EOF; `ssh host cmd </dev/null` does at once);
+  // the channel stays open for output.
+  bool inputEnded() const;
   // Sends bytes to the client; false when the connection is gone.
   bool write(std::string_view bytes);
   // Sends bytes to the client's error output; false when the connection is gone.

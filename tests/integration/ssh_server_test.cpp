@@ -93,7 +93,7 @@ void Session(Channel& channel) {
   prompt();
   std::string input;
   std::string plain;
-  while (channel.read(input, 200ms)) {
+  while (channel.read(input, 200ms) && !(input.empty() && channel.inputEnded())) {
     std::string screen;
     for (const char c : input) {
       if (!channel.pty()) {
