@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "core/error.h"
+#include "ssh/channel_client.h"
 #include "ssh/keys.h"
 #include "ssh/line_editor.h"
 #include "text/encoding.h"
@@ -403,6 +404,19 @@ TEST_F(SshServerTest, WithoutPtyLinesArePlain) {
   const Outcome piped = Shell(withKey("alice") + " -T alice@127.0.0.1", (dir_ / "input").string());
   EXPECT_EQ(piped.status, 0);
   EXPECT_EQ(piped.out, "> got: one\ngot: two\n");
+}
+
+TEST_F(SshServerTest, ACommandOutlivesTheEndOfTheClientsInput) {
+  // `ssh host cmd </dev/null` ends its input at once; a command that waits (ping, find)
+  // must still run to its end and be heard.
+  config_.onSession = [](Channel& channel) {
+    ChannelClient client(channel, true);
+    client.delay(300);
+    client.WriteLn(client.Connected() ? u"still here" : u"gone");
+  };
+  const Outcome run = Shell(withKey("alice") + " alice@127.0.0.1 wait");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "still here\r\n");
 }
 
 }  // namespace
