@@ -48,7 +48,8 @@ void ServeClient(Client& client, const HandlerFactory& factory, const std::u16st
 // A multi-threaded Telnet listener: one accepting thread per listening socket, one thread
 // per connection, optional connection limits, no login; the server opens no option negotiation
 // (each Connection answers the client's). After a handler's OnConnect it writes the login message
-// and an empty line.
+// and an empty line. A second service (SSH) may listen beside it on a port of its own and the
+// same addresses, sharing the threads, the limits and the switch-off.
 //
 // The settings are written while the listener is off. Switching on and off is done by the
 // owner's thread; switch-off closes every connection, wakes every delay and joins every
