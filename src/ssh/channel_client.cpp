@@ -120,13 +120,7 @@ telnet::InputLine ChannelClient::ReadLine() {
 
 std::size_t ChannelClient::InputSecretLn(char16_t* out, std::size_t capacity) {
   telnet::InputLine line = ReadLine();
-  std::size_t length = 0;
-  if (line.status != telnet::InputLine::Status::kInterrupted) {
-    length = std::min(capacity, line.text.size());
-    std::copy_n(line.text.data(), length, out);
-  }
-  explicit_bzero(line.text.data(), line.text.capacity() * sizeof(char16_t));
-  return length;
+  return TakeSecret(line, out, capacity);
 }
 
 void ChannelClient::delay(std::int32_t msec) {

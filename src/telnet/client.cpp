@@ -1,5 +1,9 @@
 #include "telnet/client.h"
 
+#include <string.h>
+
+#include <algorithm>
+
 #include "text/console_layout.h"
 #include "text/encoding.h"
 
@@ -38,5 +42,15 @@ const std::string& Client::authenticatedUser() const {
 }
 
 void Client::SetCompleter(Completer) {}
+
+std::size_t Client::TakeSecret(InputLine& line, char16_t* out, std::size_t capacity) {
+  std::size_t length = 0;
+  if (line.status != InputLine::Status::kInterrupted) {
+    length = std::min(capacity, line.text.size());
+    std::copy_n(line.text.data(), length, out);
+  }
+  explicit_bzero(line.text.data(), line.text.capacity() * sizeof(char16_t));
+  return length;
+}
 
 }  // namespace velmar::telnet

@@ -75,6 +75,11 @@ class Client {
   // Offers Tab completion of command lines, where the client edits lines on the server's
   // side; the default ignores it.
   virtual void SetCompleter(Completer completer);
+
+ protected:
+  // For InputSecretLn: copies what `line` holds (nothing for an interrupt) into `out`, at most
+  // `capacity` code units, wipes the line, and gives the length copied.
+  static std::size_t TakeSecret(InputLine& line, char16_t* out, std::size_t capacity);
 };
 
 }  // namespace velmar::telnet

@@ -96,12 +96,7 @@ InputLine Connection::ReadLine() {
 
 std::size_t Connection::InputSecretLn(char16_t* out, std::size_t capacity) {
   InputLine line = ReadLine();
-  std::size_t length = 0;
-  if (line.status != InputLine::Status::kInterrupted) {
-    length = std::min(capacity, line.text.size());
-    std::copy_n(line.text.data(), length, out);
-  }
-  explicit_bzero(line.text.data(), line.text.capacity() * sizeof(char16_t));
+  const std::size_t length = TakeSecret(line, out, capacity);
   explicit_bzero(buffer_.data(), buffer_.size());
   return length;
 }

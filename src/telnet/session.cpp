@@ -27,12 +27,16 @@ const std::u16string& ProgramVersionText() {
 Session::Session(Client& client, std::shared_ptr<const SessionConfig> config)
     : client_(client), config_(std::move(config)) {}
 
-void Session::TelnetConnect() {
+void Session::reset(bool beforeFirstLine) {
   userlevel = 1;
-  startup = true;
+  startup = beforeFirstLine;
   currentDir = 0;
   prompt = kInitialPrompt;
   user.clear();
+}
+
+void Session::TelnetConnect() {
+  reset(true);
   AccessPolicy* access = config_->access.get();
   if (access && !access->Opened(*this)) {
     client_.Disconnect();
@@ -50,11 +54,7 @@ void Session::TelnetConnect() {
 }
 
 bool Session::OpenForCommands() {
-  userlevel = 1;
-  startup = false;
-  currentDir = 0;
-  prompt = kInitialPrompt;
-  user.clear();
+  reset(false);
   AccessPolicy* access = config_->access.get();
   if (access && !(access->Opened(*this) && access->Login(*this))) return false;
   if (config_->onConnect) config_->onConnect(*this);

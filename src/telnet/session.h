@@ -153,6 +153,7 @@ class Session : public ConnectionHandler {
  private:
   void dispatch(const std::u16string& commandline, const std::u16string& command);
   void run(const Command& row, const std::u16string& commandline);
+  void reset(bool beforeFirstLine);
   void closeOnRequest();
   void offerCompletion();
 
