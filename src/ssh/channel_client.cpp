@@ -1,7 +1,6 @@
 #include "ssh/channel_client.h"
 
 #include <poll.h>
-#include <string.h>
 
 #include <algorithm>
 #include <chrono>
