@@ -74,8 +74,16 @@ Outcome Shell(const std::string& command, const std::string& input = "/dev/null"
 
 // Plays the shell: over a pty, the line editor with the prompt "> " and "got: LINE" for
 // each line until "exit" or Ctrl+D; without one, plain lines; a command is answered
-// with "ran COMMAND as USER" and status 1 when the command is "fail".
+// with "ran COMMAND as USER" and status 1 when the command is "fail"; "wait" waits and answers
+// through the shell's own client.
 void Session(Channel& channel) {
+  if (channel.command() == "wait") {
+    // The shell's own client: waits a while as ping does, then answers.
+    ChannelClient client(channel, true);
+    client.delay(300);
+    client.WriteLn(client.Connected() ? u"still here" : u"gone");
+    return;
+  }
   if (channel.command()) {
     channel.write("ran " + *channel.command() + " as " + channel.user() + "\n");
     channel.setExitStatus(*channel.command() == "fail" ? 1 : 0);
@@ -409,11 +417,6 @@ TEST_F(SshServerTest, WithoutPtyLinesArePlain) {
 TEST_F(SshServerTest, ACommandOutlivesTheEndOfTheClientsInput) {
   // `ssh host cmd </dev/null` ends its input at once; a command that waits (ping, find)
   // must still run to its end and be heard.
-  config_.onSession = [](Channel& channel) {
-    ChannelClient client(channel, true);
-    client.delay(300);
-    client.WriteLn(client.Connected() ? u"still here" : u"gone");
-  };
   const Outcome run = Shell(withKey("alice") + " alice@127.0.0.1 wait");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "still here\r\n");
