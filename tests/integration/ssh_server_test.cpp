@@ -4,26 +4,16 @@
 #include "ssh/server.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pty.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +22,7 @@
 #include "ssh/channel_client.h"
 #include "ssh/keys.h"
 #include "ssh/line_editor.h"
+#include "support/ssh_client.h"
 #include "text/encoding.h"
 
 namespace velmar::ssh {
@@ -40,37 +31,11 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text, fs::perms mode) {
-  std::ofstream(path) << text;
-  fs::permissions(path, mode);
-}
-
-// Runs a shell command line; gives its exit status and standard output.
-struct Outcome {
-  int status;
-  std::string out;
-};
-
-Outcome Shell(const std::string& command, const std::string& input = "/dev/null") {
-  Outcome run{-1, {}};
-  FILE* pipe = ::popen(("timeout 30 " + command + " <" + input + " 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) return run;
-  std::array<char, 4096> buffer{};
-  std::size_t count = 0;
-  while ((count = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-    run.out.append(buffer.data(), count);
-  }
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+using testing::CommandRun;
+using testing::PtyClient;
+using testing::ReadFileText;
+using testing::RunCommand;
+using testing::WriteFileText;
 
 // Plays the shell: over a pty, the line editor with the prompt "> " and "got: LINE" for
 // each line until "exit" or Ctrl+D; without one, plain lines; a command is answered
@@ -138,21 +103,11 @@ void Session(Channel& channel) {
 class SshServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char name[] = "/tmp/velmar-ssh-XXXXXX";
-    ASSERT_NE(::mkdtemp(name), nullptr);
-    dir_ = name;
     fs::create_directory(dir_ / "keys");
-    for (const char* user : {"alice", "bob"}) {
-      ASSERT_EQ(Shell("ssh-keygen -q -t ed25519 -N '' -C " + std::string(user) + " -f " +
-                      (dir_ / user).string())
-                    .status,
-                0);
-    }
-    WriteFile(dir_ / "keys" / "alice", "# alice's laptop\n\n" + ReadFile(dir_ / "alice.pub"),
-              fs::perms::owner_read | fs::perms::owner_write);
-    WriteFile(dir_ / "askpass",
-              "#!/bin/sh\necho x >> \"$ASKPASS_LOG\"\nprintf '%s\\n' \"$TEST_PASSWORD\"\n",
-              fs::perms::owner_all);
+    files_.makeKey("alice");
+    files_.makeKey("bob");
+    WriteFileText(dir_ / "keys" / "alice", "# alice's laptop\n\n" + files_.publicKey("alice"),
+                  fs::perms::owner_read | fs::perms::owner_write);
 
     config_.hostKeyPath = (dir_ / "state" / "velmar" / "ssh_host_ed25519_key").string();
     hostKey_ = LoadOrCreateHostKey(config_.hostKeyPath);
@@ -173,7 +128,6 @@ class SshServerTest : public ::testing::Test {
     ::close(listener_);
     if (acceptor_.joinable()) acceptor_.join();
     for (auto& thread : connections_) thread.join();
-    fs::remove_all(dir_);
   }
 
   void start() {
@@ -199,32 +153,13 @@ class SshServerTest : public ::testing::Test {
     });
   }
 
-  std::string ssh(const std::string& options) const {
-    return "ssh -F /dev/null -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null "
-           "-o LogLevel=ERROR -o IdentitiesOnly=yes -o IdentityAgent=none "
-           "-o ConnectTimeout=10 -p " +
-           std::to_string(port_) + " " + options;
-  }
-
-  std::string withKey(const std::string& key) const {
-    return ssh("-o BatchMode=yes -o PreferredAuthentications=publickey -i " +
-               (dir_ / key).string());
-  }
-
+  std::string withKey(const std::string& key) const { return files_.withKey(port_, key); }
   std::string withPassword(const std::string& password) const {
-    return "env SSH_ASKPASS=" + (dir_ / "askpass").string() +
-           " SSH_ASKPASS_REQUIRE=force DISPLAY=none ASKPASS_LOG=" +
-           (dir_ / "askpass.log").string() + " TEST_PASSWORD='" + password + "' " +
-           ssh("-o PreferredAuthentications=password -o PubkeyAuthentication=no "
-               "-o NumberOfPasswordPrompts=5");
+    return files_.withPassword(port_, password);
   }
 
-  int askpassCalls() const {
-    const std::string log = ReadFile(dir_ / "askpass.log");
-    return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
-  }
-
-  fs::path dir_;
+  testing::SshClientFiles files_;
+  const fs::path& dir_ = files_.dir();
   std::atomic<int> passwordChecks_{0};
   ServerConfig config_;
   Key hostKey_;
@@ -240,24 +175,25 @@ TEST_F(SshServerTest, HostKeyIsMadeOnceKeptPrivateAndShownByItsFingerprint) {
   const fs::path key = config_.hostKeyPath;
   EXPECT_EQ(fs::status(key).permissions(), fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(fs::status(key.parent_path()).permissions(), fs::perms::owner_all);
-  const std::string contents = ReadFile(key);
+  const std::string contents = ReadFileText(key);
   const std::string fingerprint = Fingerprint(hostKey_.get());
   EXPECT_EQ(fingerprint.rfind("SHA256:", 0), 0u);
   // Loaded again, the same key; ssh-keygen and a client see the same fingerprint.
   EXPECT_EQ(Fingerprint(LoadOrCreateHostKey(key).get()), fingerprint);
-  EXPECT_EQ(ReadFile(key), contents);
-  EXPECT_NE(Shell("ssh-keygen -lf " + key.string()).out.find(fingerprint + " "), std::string::npos);
-  WriteFile(dir_ / "scanned",
-            Shell("ssh-keyscan -t ed25519 -p " + std::to_string(port_) + " 127.0.0.1").out,
-            fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_NE(Shell("ssh-keygen -lf " + (dir_ / "scanned").string()).out.find(fingerprint),
+  EXPECT_EQ(ReadFileText(key), contents);
+  EXPECT_NE(RunCommand("ssh-keygen -lf " + key.string()).out.find(fingerprint + " "),
+            std::string::npos);
+  WriteFileText(dir_ / "scanned",
+                RunCommand("ssh-keyscan -t ed25519 -p " + std::to_string(port_) + " 127.0.0.1").out,
+                fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_NE(RunCommand("ssh-keygen -lf " + (dir_ / "scanned").string()).out.find(fingerprint),
             std::string::npos);
 }
 
 TEST_F(SshServerTest, HostKeyThatCannotBeReadIsAnError) {
-  WriteFile(dir_ / "broken_key", "not a key\n", fs::perms::owner_read | fs::perms::owner_write);
+  WriteFileText(dir_ / "broken_key", "not a key\n", fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_THROW(LoadOrCreateHostKey((dir_ / "broken_key").string()), Error);
-  WriteFile(dir_ / "file", "", fs::perms::owner_read);
+  WriteFileText(dir_ / "file", "", fs::perms::owner_read);
   EXPECT_THROW(LoadOrCreateHostKey((dir_ / "file" / "key").string()), Error);
 }
 
@@ -278,16 +214,17 @@ TEST_F(SshServerTest, LoginsByKeyAndPassword) {
       {"password of another user", withPassword("Geheim 1") + " alice@127.0.0.1 who", 255, ""},
   };
   for (const auto& c : cases) {
-    const Outcome run = Shell(c.command);
+    const CommandRun run = RunCommand(c.command);
     EXPECT_EQ(run.status, c.status) << c.name;
     EXPECT_EQ(run.out, c.out) << c.name;
   }
 }
 
 TEST_F(SshServerTest, ThreeWrongPasswordsEndTheConnection) {
-  EXPECT_EQ(Shell(withPassword("wrong") + " bob@127.0.0.1 ls").status, 255);
+  EXPECT_EQ(RunCommand(withPassword("wrong") + " bob@127.0.0.1 ls").status, 255);
   EXPECT_EQ(passwordChecks_, 3);
-  EXPECT_LE(askpassCalls(), 4);  // it would have asked five times (the last may cross the close)
+  EXPECT_LE(files_.askpassCalls(),
+            4);  // it would have asked five times (the last may cross the close)
 }
 
 TEST_F(SshServerTest, LoginTimeEndsASilentConnection) {
@@ -314,72 +251,6 @@ TEST_F(SshServerTest, LoginTimeEndsASilentConnection) {
   EXPECT_TRUE(closed);
   EXPECT_EQ(received.rfind("SSH-2.0-", 0), 0u);
 }
-
-// The client in a pseudo-terminal of a given size, as a person would run it.
-class PtyClient {
- public:
-  PtyClient(const std::string& command, int width) {
-    winsize size{};
-    size.ws_col = static_cast<unsigned short>(width);
-    size.ws_row = 24;
-    pid_ = ::forkpty(&master_, nullptr, nullptr, &size);
-    if (pid_ == 0) {
-      ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-  }
-  ~PtyClient() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    ::close(master_);
-  }
-
-  void type(const std::string& keys) { (void)!::write(master_, keys.data(), keys.size()); }
-
-  void resize(int width) {
-    winsize size{};
-    size.ws_col = static_cast<unsigned short>(width);
-    size.ws_row = 24;
-    ::ioctl(master_, TIOCSWINSZ, &size);
-  }
-
-  // Reads until `text` has come (true) or 10 seconds have passed.
-  bool waitFor(const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (output_.find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      pollfd wait{master_, POLLIN, 0};
-      if (::poll(&wait, 1, 100) <= 0) continue;
-      char buffer[1024];
-      const ssize_t count = ::read(master_, buffer, sizeof buffer);
-      if (count <= 0) return false;
-      output_.append(buffer, static_cast<std::size_t>(count));
-    }
-    return true;
-  }
-
-  int exitStatus() {
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (::waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) return -1;
-      char buffer[1024];
-      (void)!::read(master_, buffer, sizeof buffer);  // keep the pty drained
-      std::this_thread::sleep_for(10ms);
-    }
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  const std::string& output() const { return output_; }
-
- private:
-  int master_ = -1;
-  pid_t pid_ = -1;
-  std::string output_;
-};
 
 TEST_F(SshServerTest, PtySessionEditsLinesAndFollowsTheWindow) {
   PtyClient client(withKey("alice") + " -tt alice@127.0.0.1", 50);
@@ -408,8 +279,9 @@ TEST_F(SshServerTest, ShuttingTheSocketDownEndsALiveSession) {
 }
 
 TEST_F(SshServerTest, WithoutPtyLinesArePlain) {
-  WriteFile(dir_ / "input", "one\ntwo\nexit\n", fs::perms::owner_read);
-  const Outcome piped = Shell(withKey("alice") + " -T alice@127.0.0.1", (dir_ / "input").string());
+  WriteFileText(dir_ / "input", "one\ntwo\nexit\n", fs::perms::owner_read);
+  const CommandRun piped =
+      RunCommand(withKey("alice") + " -T alice@127.0.0.1", (dir_ / "input").string());
   EXPECT_EQ(piped.status, 0);
   EXPECT_EQ(piped.out, "> got: one\ngot: two\n");
 }
@@ -417,7 +289,7 @@ TEST_F(SshServerTest, WithoutPtyLinesArePlain) {
 TEST_F(SshServerTest, ACommandOutlivesTheEndOfTheClientsInput) {
   // `ssh host cmd </dev/null` ends its input at once; a command that waits (ping, find)
   // must still run to its end and be heard.
-  const Outcome run = Shell(withKey("alice") + " alice@127.0.0.1 wait");
+  const CommandRun run = RunCommand(withKey("alice") + " alice@127.0.0.1 wait");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "still here\r\n");
 }
