@@ -146,7 +146,7 @@ class SshServiceTest : public ::testing::Test {
     client->send(name + "\r\n");
     client->readUntil("Password: ");
     client->send(password + "\r\n");
-    client->readUntil(kPromptAdmin);
+    client->readUntil("IP-Symcon>\x1b[0m");
     return client;
   }
 
@@ -239,6 +239,82 @@ TEST_F(SshServiceTest, ServerOutOfReachEndsACommandWithStatus255) {
   EXPECT_NE(run.err.find("Connection refused"), std::string::npos) << run.err;
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << run.err;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Logins
+
+TEST_F(SshServiceTest, LoginsByKeyAndPasswordAgainstTheUsersFile) {
+  Start();
+  const struct {
+    const char* name;
+    std::string client;
+    const char* user;
+    int status;
+    std::string audit;  // a part of the line the attempt leaves
+  } cases[] = {
+      {"own key", withKey("alice"), "alice", 0, "login ok user=\"alice\""},
+      {"password", withPassword("alice-pw"), "alice", 0, "login ok user=\"alice\""},
+      {"someone else's key", withKey("ghost"), "alice", 255, ""},
+      {"wrong password", withPassword("viewer-pw"), "alice", 255, "login failed user=\"alice\""},
+      {"user without a keys file: key", withKey("carol"), "carol", 255, ""},
+      {"user without a keys file: password", withPassword("carol-pw"), "carol", 0,
+       "login ok user=\"carol\""},
+      {"keys file but no user", withKey("ghost"), "ghost", 255, "login failed user=\"ghost\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t before = Audit().size();
+    const CommandRun run = RunCommand(c.client + " " + c.user + "@127.0.0.1 uptime");
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(run.out.find("IPS: ") == 0, c.status == 0) << run.out;
+    if (c.audit.empty()) continue;
+    const std::vector<std::string> lines = Audit();
+    bool found = false;
+    for (std::size_t i = before; i < lines.size(); ++i) {
+      found = found || lines[i].find(c.audit) != std::string::npos;
+    }
+    EXPECT_TRUE(found) << c.audit;
+  }
+  // Every SSH line names its transport.
+  for (const std::string& line : Audit()) {
+    EXPECT_NE(line.find(" transport=ssh"), std::string::npos) << line;
+  }
+  EXPECT_EQ(AuditWith({"login ok user=\"alice\" peer=127.0.0.1:", " transport=ssh method=key",
+                       " level=10"})
+                .size(),
+            1u);
+  EXPECT_EQ(AuditWith({"login ok user=\"alice\"", " method=password"}).size(), 1u);
+  EXPECT_EQ(AuditWith({"login failed user=\"ghost\"", "method=key", "unknown user"}).size(), 1u);
+}
+
+TEST_F(SshServiceTest, FailedSshLoginsShutTheAddressOutForTelnetToo) {
+  access::AccessSettings settings;
+  settings.limiter.maxFailures = 3;
+  Start(settings);
+  // Telnet's audit lines, before anything happened over SSH.
+  TelnetLogin("carol", "carol-pw")->send("exit\r\n");
+
+  // Three wrong passwords in one connection: the third shuts the address out.
+  EXPECT_EQ(RunCommand(withPassword("wrong") + " alice@127.0.0.1 uptime").status, 255);
+  EXPECT_EQ(AuditWith({"login failed user=\"alice\"", "transport=ssh", "wrong password"}).size(),
+            3u);
+  EXPECT_EQ(AuditWith({"login shut out peer=127.0.0.1:", "transport=ssh"}).size(), 1u);
+
+  // Now not even the right key gets in over SSH, and Telnet says why.
+  EXPECT_EQ(Run("alice", "uptime").status, 255);
+  EXPECT_EQ(AuditWith({"login refused", "transport=ssh", "too many failed logins"}).size(), 1u);
+  TelnetClient telnet(controller_->listener().boundPort());
+  EXPECT_NE(telnet.readToEnd().find("Too many failed logins. Try again later.\r\n"),
+            std::string::npos);
+
+  // Telnet's lines name no transport.
+  const auto telnetLines = AuditWith({"user=\"carol\""});
+  ASSERT_FALSE(telnetLines.empty());
+  for (const std::string& line : telnetLines) {
+    EXPECT_EQ(line.find("transport="), std::string::npos) << line;
+  }
+  EXPECT_EQ(AuditWith({"login refused", "too many failed logins"}).size(), 2u);
 }
 
 }  // namespace
