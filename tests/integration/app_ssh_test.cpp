@@ -317,5 +317,210 @@ TEST_F(SshServiceTest, FailedSshLoginsShutTheAddressOutForTelnetToo) {
   EXPECT_EQ(AuditWith({"login refused", "too many failed logins"}).size(), 2u);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Interactive sessions in a pty
+
+// What an interactive session has shown so far, and how to drive it.
+class Terminal {
+ public:
+  Terminal(const std::string& command, int width) : client_(command, width) {}
+
+  PtyClient& client() { return client_; }
+
+  // Waits for the first prompt.
+  bool started() { return client_.waitFor(kPromptEnd); }
+
+  // Types `keys` and waits for `expected` after what came before, then for the next prompt.
+  bool enter(const std::string& keys, const std::string& expected) {
+    const std::size_t mark = client_.output().size();
+    client_.type(keys);
+    if (!client_.waitFor(expected, mark)) return false;
+    return client_.waitFor(kPromptEnd, client_.output().find(expected, mark));
+  }
+
+  test::TerminalScreen screen() const { return Screen(client_.output()); }
+
+  // The last row before the cursor's that starts with a prompt: the line that was entered.
+  std::string enteredRow() const {
+    const test::TerminalScreen shown = screen();
+    for (int r = shown.cursorRow() - 1; r >= 0; --r) {
+      if (shown.row(r).rfind("@IP-Symcon", 0) == 0) return shown.row(r);
+    }
+    return {};
+  }
+
+  static constexpr char kPromptEnd[] = ">\x1b[0m";
+
+ private:
+  PtyClient client_;
+};
+
+TEST_F(SshServiceTest, PtySessionGreetsAndEditsLinesOnTheServer) {
+  Start();
+  Terminal terminal(withKey("alice") + " -tt alice@127.0.0.1", 80);
+  ASSERT_TRUE(terminal.started()) << terminal.client().output();
+  const std::string& output = terminal.client().output();
+  EXPECT_EQ(output.rfind("Welcome to the IPS Terminal Server powered by Velmar v", 0), 0u)
+      << output;
+  EXPECT_NE(output.find("\r\nYou are logged in as alice. Type \"help\" if you need "
+                        "assistance.\r\nHave a lot of fun...\r\n\r\n" +
+                        kPromptAdmin),
+            std::string::npos)
+      << output;
+
+  const struct {
+    const char* name;
+    std::string keys;      // Enter follows
+    std::string row;       // the entered line as the screen shows it
+    std::string expected;  // what it brings
+  } cases[] = {
+      {"typing", "show 12", "@IP-Symcon>show 12", "Object not found: 12\r\n"},
+      {"Backspace and Ctrl+H",
+       "show 19\x7f"
+       "2x\b3",
+       "@IP-Symcon>show 123", "Object not found: 123\r\n"},
+      {"Left, then insert", "show 13\x1b[D2", "@IP-Symcon>show 123", "Object not found: 123\r\n"},
+      {"Left twice, Right, then insert", "show 46\x1b[D\x1b[D\x1b[C5", "@IP-Symcon>show 456",
+       "Object not found: 456\r\n"},
+      {"Home and End", "how 1\x1b[Hs\x1b[F2", "@IP-Symcon>show 12", "Object not found: 12\r\n"},
+      {"Ctrl+A and Ctrl+E",
+       "ow 7\x01sh\x05"
+       "8",
+       "@IP-Symcon>show 78", "Object not found: 78\r\n"},
+      {"Ctrl+U", "ls -v\x15show 4", "@IP-Symcon>show 4", "Object not found: 4\r\n"},
+      {"Ctrl+W",
+       "show 999\x17"
+       "5",
+       "@IP-Symcon>show 5", "Object not found: 5\r\n"},
+      {"Up runs the last line again", "\x1b[A", "@IP-Symcon>show 5", "Object not found: 5\r\n"},
+      {"Up, then edit",
+       "\x1b[A\x7f"
+       "6",
+       "@IP-Symcon>show 6", "Object not found: 6\r\n"},
+      {"Up twice", "\x1b[A\x1b[A", "@IP-Symcon>show 5", "Object not found: 5\r\n"},
+      {"Up twice, Down", "\x1b[A\x1b[A\x1b[B", "@IP-Symcon>show 5", "Object not found: 5\r\n"},
+      {"Ctrl+C drops the line", "show 1\x03show 2", "@IP-Symcon>show 2", "Object not found: 2\r\n"},
+      {"Tab: command word", "upti\t", "@IP-Symcon>uptime ", "IPS: "},
+      {"Tab: a name with a blank", "cd En\t", "@IP-Symcon>cd \"Energie Tageswerte\" ",
+       "\x1b[36;1m@IP-Symcon\\Energie Tageswerte>"},
+      {"back to the root", "cd 0", "@IP-Symcon\\Energie Tageswerte>cd 0", kPromptAdmin},
+      {"Tab: a name with an umlaut", "cd Au\t",
+       "@IP-Symcon>cd Au\xc3\x9f"
+       "en ",
+       "\x1b[36;1m@IP-Symcon\\Au\xc3\x9f"
+       "en>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(terminal.enter(c.keys + "\r", c.expected)) << terminal.client().output();
+    EXPECT_EQ(terminal.enteredRow(), c.row);
+  }
+  EXPECT_EQ(output.find("Object not found: 1\r"), std::string::npos);  // dropped by Ctrl+C
+  const test::TerminalScreen screen = terminal.screen();
+  EXPECT_FALSE(screen.fault()) << screen.faultNote();
+
+  // Ctrl+D on an empty line ends the session as exit does.
+  terminal.client().type("\x04");
+  EXPECT_EQ(terminal.client().exitStatus(), 0);
+  EXPECT_NE(output.find("Disconnecting... Have a nice day!\r\n"), std::string::npos) << output;
+}
+
+TEST_F(SshServiceTest, PtySessionListsCandidatesFollowsTheWindowAndInterrupts) {
+  Start();
+  Terminal terminal(withKey("alice") + " -tt alice@127.0.0.1", 80);
+  ASSERT_TRUE(terminal.started()) << terminal.client().output();
+  PtyClient& client = terminal.client();
+
+  // A second Tab lists the candidates (names with blanks quoted), then the line is back.
+  std::size_t mark = client.output().size();
+  client.type("cd E\t\t");
+  ASSERT_TRUE(client.waitFor("Erdgeschoss", mark)) << client.output();
+  ASSERT_TRUE(terminal.enter("r\t\r", "\x1b[36;1m@IP-Symcon\\Erdgeschoss>"));
+  EXPECT_EQ(terminal.enteredRow(), "@IP-Symcon>cd Erdgeschoss ");
+  test::TerminalScreen screen = terminal.screen();
+  EXPECT_GE(screen.bells(), 1);  // the first Tab found no single completion
+  EXPECT_EQ(screen.row(screen.cursorRow() - 3), "\"Energie Tageswerte\"  Erdgeschoss");
+  ASSERT_TRUE(terminal.enter("cd K\xc3\xbc\t\r",
+                             "Erdgeschoss\\K\xc3\xbc"
+                             "che>"));
+
+  // The listing is laid out for the terminal's width, which follows window changes.
+  const std::string kitchenList = "ls\r";
+  ASSERT_TRUE(terminal.enter(kitchenList, "Fenster offen"));
+  screen = terminal.screen();
+  EXPECT_EQ(screen.row(screen.cursorRow() - 6),
+            "25328  String      Einkaufsliste      \"Milch, K\xc3\xa4se & Brot\"");
+  mark = client.output().size();
+  client.type("ls");
+  ASSERT_TRUE(client.waitFor("ls", mark));
+  mark = client.output().size();
+  client.resize(40);
+  ASSERT_TRUE(client.waitFor("\x1b[K", mark)) << "the line is drawn again for the new width";
+  ASSERT_TRUE(terminal.enter("\r", "Fenster offen"));
+  screen = terminal.screen();
+  EXPECT_EQ(screen.row(screen.cursorRow() - 6), "25328  String      Einkaufsliste      \"M");
+  EXPECT_FALSE(screen.fault()) << screen.faultNote();
+
+  // Ctrl+C stops a running ping before its first answer (it would take four seconds).
+  ASSERT_TRUE(terminal.enter("cd 0\r", kPromptAdmin));
+  mark = client.output().size();
+  client.type("ping 127.0.0.1\r");
+  ASSERT_TRUE(client.waitFor("ping 127.0.0.1\r\n", mark));
+  ASSERT_TRUE(terminal.enter("\x03", Terminal::kPromptEnd));
+  EXPECT_EQ(client.output().find("127.0.0.1 in", mark), std::string::npos) << client.output();
+  EXPECT_EQ(client.output().find("from 127.0.0.1", mark), std::string::npos) << client.output();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Telnet and SSH in one service
+
+TEST_F(SshServiceTest, TelnetAndSshSessionsKeepTheirOwnState) {
+  Start();
+  auto telnet = TelnetLogin("alice", "alice-pw");
+  Terminal terminal(withKey("alice") + " -tt alice@127.0.0.1", 80);
+  ASSERT_TRUE(terminal.started()) << terminal.client().output();
+
+  const std::string kitchen =
+      "\x1b[36;1m@IP-Symcon\\Erdgeschoss\\K\xc3\xbc"
+      "che>\x1b[0m";
+  const std::string energy = "\x1b[36;1m@IP-Symcon\\Energie Tageswerte>\x1b[0m";
+  EXPECT_EQ(TelnetCommand(*telnet, "cd 13917", kitchen), "");
+  ASSERT_TRUE(terminal.enter("cd 57574\r", energy));
+  EXPECT_NE(TelnetCommand(*telnet, "ls", kitchen).find("Showing Object: 13917"), std::string::npos);
+  ASSERT_TRUE(terminal.enter("ls\r", "Showing Object: 57574"));
+
+  // who lists both, each in its own category.
+  const std::string who = TelnetCommand(*telnet, "who", kitchen);
+  EXPECT_NE(who.find("IP-Symcon\\Erdgeschoss\\K\xc3\xbc"
+                     "che"),
+            std::string::npos)
+      << who;
+  EXPECT_NE(who.find("IP-Symcon\\Energie Tageswerte"), std::string::npos) << who;
+  std::size_t alices = 0;
+  for (std::size_t at = who.find("alice"); at != std::string::npos;
+       at = who.find("alice", at + 1)) {
+    ++alices;
+  }
+  EXPECT_EQ(alices, 2u) << who;
+}
+
+TEST_F(SshServiceTest, ConnectionLimitsCountTelnetAndSshTogether) {
+  Start({}, /*maxPerAddress=*/1);
+  {
+    auto telnet = TelnetLogin("alice", "alice-pw");
+    EXPECT_EQ(Run("alice", "uptime").status, 255);
+    EXPECT_EQ(AuditWith({"connection refused peer=127.0.0.1", "too many connections"}).size(), 1u);
+  }
+  ASSERT_TRUE(controller_->listener().waitUntilNoConnections(10s));
+
+  Terminal terminal(withKey("alice") + " -tt alice@127.0.0.1", 80);
+  ASSERT_TRUE(terminal.started()) << terminal.client().output();
+  TelnetClient telnet(controller_->listener().boundPort());
+  EXPECT_EQ(telnet.readToEnd(), "Too many connections.\r\n");
+  EXPECT_EQ(AuditWith({"connection refused peer=127.0.0.1", "too many connections"}).size(), 2u);
+  // The session that holds the place goes on.
+  EXPECT_TRUE(terminal.enter("show 7\r", "Object not found: 7"));
+}
+
 }  // namespace
 }  // namespace velmar::app
