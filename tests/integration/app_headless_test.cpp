@@ -27,6 +27,7 @@
 #include "sim/simulator.h"
 #include "support/hostile_server.h"
 #include "support/ports.h"
+#include "support/ssh_client.h"
 #include "support/telnet_client.h"
 
 extern char** environ;
@@ -619,6 +620,56 @@ TEST(HeadlessAccessTest, ABadUsersFileStopsTheStart) {
   Process writable(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--users", users}));
   EXPECT_EQ(writable.Wait(), 64);
   EXPECT_NE(writable.Stderr().find("others may write"), std::string::npos) << writable.Stderr();
+}
+
+TEST(HeadlessSshTest, SshNeedsAUsersFile) {
+  Process velmar(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--ssh-port", "0"}));
+  EXPECT_EQ(velmar.Wait(), 64);
+  EXPECT_NE(velmar.Stderr().find("--users"), std::string::npos) << velmar.Stderr();
+  EXPECT_EQ(velmar.RestOfStdout(), "");
+}
+
+TEST(HeadlessSshTest, HostKeyIsMadeOnceKeptPrivateAndShownByItsFingerprint) {
+  UsersFolder folder;
+  const std::string users = folder.Path("users");
+  const std::string key = folder.Path("host_key");
+  ASSERT_EQ(folder.Passwd("alice-pw", "--stdin -c " + users + " alice --level 10"), 0);
+  velmar::testing::SshClientFiles client;
+
+  std::string shown;
+  for (const char* start : {"first", "second"}) {
+    SCOPED_TRACE(start);
+    Process velmar(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--users", users,
+                           "--ssh-port", "0", "--ssh-host-key", key, "--shutdown-minutes", "0"}));
+    const auto line = velmar.StderrLineWith("SSH host key ");
+    ASSERT_TRUE(line) << velmar.Stderr();
+    EXPECT_EQ(line->rfind("velmar: SSH host key " + key + ": ED25519 SHA256:", 0), 0u) << *line;
+    if (shown.empty()) shown = *line;
+    EXPECT_EQ(*line, shown);  // the second start keeps the key
+
+    struct stat info {};
+    ASSERT_EQ(::stat(key.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    // ssh-keygen shows the same fingerprint.
+    const velmar::testing::CommandRun keygen = velmar::testing::RunCommand("ssh-keygen -lf " + key);
+    ASSERT_EQ(keygen.status, 0) << keygen.err;
+    const std::string fingerprint =
+        keygen.out.substr(0, keygen.out.find(" (")).substr(keygen.out.find(' ') + 1);
+    EXPECT_EQ(fingerprint.rfind("SHA256:", 0), 0u) << keygen.out;
+    EXPECT_EQ(line->substr(line->find("SHA256:")), fingerprint.substr(0, fingerprint.find(' ')));
+
+    // And the service answers over SSH.
+    const auto listening = velmar.StderrLineWith("SSH listening on ");
+    ASSERT_TRUE(listening) << velmar.Stderr();
+    const int port = PortAfterColon(*listening, "listening on ");
+    const velmar::testing::CommandRun run = velmar::testing::RunCommand(
+        client.withPassword(port, "alice-pw") + " alice@127.0.0.1 uptime");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("IPS: ", 0), 0u) << run.out;
+
+    velmar.Signal(SIGTERM);
+    EXPECT_EQ(velmar.Wait(), 0);
+  }
 }
 
 }  // namespace
