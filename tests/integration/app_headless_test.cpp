@@ -18,6 +18,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -653,10 +654,11 @@ TEST(HeadlessSshTest, HostKeyIsMadeOnceKeptPrivateAndShownByItsFingerprint) {
     // ssh-keygen shows the same fingerprint.
     const velmar::testing::CommandRun keygen = velmar::testing::RunCommand("ssh-keygen -lf " + key);
     ASSERT_EQ(keygen.status, 0) << keygen.err;
-    const std::string fingerprint =
-        keygen.out.substr(0, keygen.out.find(" (")).substr(keygen.out.find(' ') + 1);
+    std::istringstream words(keygen.out);  // "256 SHA256:... comment (ED25519)"
+    std::string bits, fingerprint;
+    words >> bits >> fingerprint;
     EXPECT_EQ(fingerprint.rfind("SHA256:", 0), 0u) << keygen.out;
-    EXPECT_EQ(line->substr(line->find("SHA256:")), fingerprint.substr(0, fingerprint.find(' ')));
+    EXPECT_EQ(line->substr(line->find("SHA256:")), fingerprint);
 
     // And the service answers over SSH.
     const auto listening = velmar.StderrLineWith("SSH listening on ");
