@@ -284,7 +284,7 @@ void Listener::startConnection(int fd, bool second) {
   if (stopping_) return;
   if (overLimit(address)) {
     lock.unlock();
-    if (refusalHook_) refusalHook_(address);
+    if (refusalHook_) refusalHook_(address, second);
     // A fresh socket's send buffer takes the line whole; never wait for a client that
     // does not read.
     static constexpr char kRefusal[] = "Too many connections.\r\n";

@@ -101,8 +101,9 @@ class Listener {
     maxPerAddress_ = perAddress;
   }
 
-  // Run on the accepting thread for each client refused by a limit, with its address.
-  void setRefusalHook(std::function<void(const std::string& address)> hook) {
+  // Run on the accepting thread for each client refused by a limit, with its address and
+  // whether it came to the second service's port.
+  void setRefusalHook(std::function<void(const std::string& address, bool second)> hook) {
     refusalHook_ = std::move(hook);
   }
 
@@ -153,7 +154,7 @@ class Listener {
   std::uint16_t secondPort_ = 0;
   StreamServer secondServer_;
   std::function<void()> switchOffHook_;
-  std::function<void(const std::string&)> refusalHook_;
+  std::function<void(const std::string&, bool)> refusalHook_;
   std::size_t stackSize_ = kDefaultStackSize;
   std::size_t maxConnections_ = 0;
   std::size_t maxPerAddress_ = 0;

@@ -51,7 +51,7 @@ TEST_F(LimitsTest, AClientOverTheTotalLimitIsRefused) {
   listener_.setConnectionLimits(3, 0);
   std::mutex mutex;
   std::vector<std::string> refused;
-  listener_.setRefusalHook([&](const std::string& address) {
+  listener_.setRefusalHook([&](const std::string& address, bool) {
     std::lock_guard lock(mutex);
     refused.push_back(address);
   });
