@@ -221,14 +221,21 @@ TEST_F(SshServiceTest, OneShotCommandsGiveTheShellsOutputAndAnExitStatus) {
   EXPECT_FALSE(AuditWith({"permission denied", "user=\"viewer\"", "set 45135 21"}).empty());
 }
 
-TEST_F(SshServiceTest, ReadOnlyServiceRefusesChangesWithStatusTwo) {
-  access::AccessSettings settings;
-  settings.readOnly = true;
-  Start(settings);
-  const CommandRun run = Run("alice", "set 45135 21");
-  EXPECT_EQ(run.status, 2) << run.err;
-  EXPECT_EQ(run.out, "Permission denied.\r\n");
-  EXPECT_EQ(sim_.variableValueJson(45135), "21.0");  // unchanged
+TEST_F(SshServiceTest, ScriptsChangeValuesUnlessTheServiceIsReadOnly) {
+  for (const bool readOnly : {true, false}) {
+    SCOPED_TRACE(readOnly ? "read-only" : "read-write");
+    access::AccessSettings settings;
+    settings.readOnly = readOnly;
+    Start(settings);
+    const CommandRun run = Run("alice", "set 45135 22.5");
+    EXPECT_EQ(run.status, readOnly ? 2 : 0) << run.err;
+    EXPECT_EQ(run.out.find("Permission denied.\r\n") == 0, readOnly) << run.out;
+    EXPECT_EQ(sim_.variableValueJson(45135), readOnly ? "21.0" : "22.5");
+    EXPECT_EQ(AuditWith({readOnly ? "permission denied" : "change", "user=\"alice\"",
+                         "transport=ssh", "command=\"set 45135 22.5\""})
+                  .size(),
+              1u);
+  }
 }
 
 TEST_F(SshServiceTest, ServerOutOfReachEndsACommandWithStatus255) {
@@ -469,6 +476,44 @@ TEST_F(SshServiceTest, PtySessionListsCandidatesFollowsTheWindowAndInterrupts) {
   ASSERT_TRUE(terminal.enter("\x03", Terminal::kPromptEnd));
   EXPECT_EQ(client.output().find("127.0.0.1 in", mark), std::string::npos) << client.output();
   EXPECT_EQ(client.output().find("from 127.0.0.1", mark), std::string::npos) << client.output();
+}
+
+TEST_F(SshServiceTest, WithoutPtyTheShellReadsPlainLines) {
+  Start();
+  testing::WriteFileText(dir() / "input", "cd 13917\nshow 5\n", fs::perms::owner_read);
+  const CommandRun run =
+      RunCommand(withKey("alice") + " -T alice@127.0.0.1", (dir() / "input").string());
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string kitchen =
+      "\x1b[36;1m@IP-Symcon\\Erdgeschoss\\K\xc3\xbc"
+      "che>\x1b[0m";
+  // As over Telnet: the greeting, the prompts, no echo; the end of input ends the session.
+  EXPECT_EQ(run.out.rfind("Welcome to the IPS Terminal Server powered by Velmar v", 0), 0u);
+  EXPECT_NE(run.out.find("Have a lot of fun...\r\n\r\n" + kPromptAdmin + "\r\n" + kitchen +
+                         "Object not found: 5\r\n\r\n" + kitchen),
+            std::string::npos)
+      << run.out;
+}
+
+TEST_F(SshServiceTest, TabCompletesOnlyCommandsTheUserMayRun) {
+  Start();
+  // "s" is set, setvalue or show for alice; the viewer may not set.
+  const struct {
+    const char* user;
+    std::string keys;
+    std::string shown;
+  } cases[] = {
+      {"viewer", "s\t", "IP-Symcon>\x1b[0mshow "},
+      {"alice", "s\t\t", "set       setvalue  show\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.user);
+    Terminal terminal(withKey(c.user) + " -tt " + c.user + "@127.0.0.1", 80);
+    ASSERT_TRUE(terminal.started()) << terminal.client().output();
+    const std::size_t mark = terminal.client().output().size();
+    terminal.client().type(c.keys);
+    EXPECT_TRUE(terminal.client().waitFor(c.shown, mark)) << terminal.client().output();
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
