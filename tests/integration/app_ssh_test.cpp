@@ -11,7 +11,6 @@
 #include <mutex>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "access/access_control.h"
@@ -44,9 +43,9 @@ std::string WithoutColours(const std::string& text) {
   return std::regex_replace(text, colour, "");
 }
 
-// The screen a terminal of `width` columns shows after `bytes`.
-[[maybe_unused]] test::TerminalScreen Screen(const std::string& bytes, int width = 80) {
-  test::TerminalScreen screen(width, [](char32_t c) { return ssh::DisplayWidth(c); });
+// The screen an 80-column terminal shows after `bytes` (wider than any window used here).
+test::TerminalScreen Screen(const std::string& bytes) {
+  test::TerminalScreen screen(80, [](char32_t c) { return ssh::DisplayWidth(c); });
   screen.write(bytes);
   return screen;
 }
@@ -83,8 +82,10 @@ class SshServiceTest : public ::testing::Test {
 
   const fs::path& dir() const { return files_.dir(); }
 
-  // Switches the service on: Telnet and SSH on ephemeral loopback ports.
-  void Start(access::AccessSettings accessSettings = {}, std::size_t maxPerAddress = 64) {
+  // Switches the service on: Telnet and SSH on ephemeral loopback ports, for the server at
+  // `serverPort` (0: the demo home).
+  void Start(access::AccessSettings accessSettings = {}, std::size_t maxPerAddress = 64,
+             int serverPort = 0) {
     accessSettings.failurePause = 0ms;
     auto audit = std::make_shared<access::AuditTrail>();
     audit->setSink([this](const std::string& line) {
@@ -107,7 +108,8 @@ class SshServiceTest : public ::testing::Test {
     settings.maxPerAddress = maxPerAddress;
     controller_ = std::make_unique<Controller>(settings);
     controller_->FormCreate();
-    controller_->fields().port = text::Utf8ToUtf16(std::to_string(sim_.port()));
+    controller_->fields().port =
+        text::Utf8ToUtf16(std::to_string(serverPort != 0 ? serverPort : sim_.port()));
     controller_->fields().telnetPort = std::u16string(1, u'0');  // any free port
     const ConnectResult result = controller_->BtnConnectClick();
     ASSERT_EQ(result.outcome, ConnectOutcome::Done) << result.message;
@@ -235,6 +237,26 @@ TEST_F(SshServiceTest, ScriptsChangeValuesUnlessTheServiceIsReadOnly) {
                          "transport=ssh", "command=\"set 45135 22.5\""})
                   .size(),
               1u);
+  }
+}
+
+// A script's input is often at its end from the start (cron, ssh -n, < /dev/null): that ends
+// no command that pauses (find, ping) while its output still reaches the client.
+TEST_F(SshServiceTest, CommandsThatPauseRunToTheEndWithoutClientInput) {
+  sim::SimulatorOptions options;
+  options.treeJson = R"({"objects":[{"id":10001,"name":"Garten"},{"id":10002,"name":"Keller"}]})";
+  sim::Simulator small(options);
+  small.start();
+  Start({}, 64, small.port());
+  for (const char* flag : {"", "-n "}) {
+    SCOPED_TRACE(*flag ? "ssh -n" : "input from /dev/null");
+    const CommandRun run =
+        RunCommand(withKey("alice") + " " + flag + "alice@127.0.0.1 'find Gart; show 10002'");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("3 objects searched in "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("1 objects matched pattern \"Gart\"\r\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Object Name: \t\tKeller"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err, "");
   }
 }
 
@@ -452,8 +474,7 @@ TEST_F(SshServiceTest, PtySessionListsCandidatesFollowsTheWindowAndInterrupts) {
                              "che>"));
 
   // The listing is laid out for the terminal's width, which follows window changes.
-  const std::string kitchenList = "ls\r";
-  ASSERT_TRUE(terminal.enter(kitchenList, "Fenster offen"));
+  ASSERT_TRUE(terminal.enter("ls\r", "Fenster offen"));
   screen = terminal.screen();
   EXPECT_EQ(screen.row(screen.cursorRow() - 6),
             "25328  String      Einkaufsliste      \"Milch, K\xc3\xa4se & Brot\"");
@@ -568,6 +589,17 @@ TEST_F(SshServiceTest, ConnectionLimitsCountTelnetAndSshTogether) {
   EXPECT_EQ(refused[1].find("transport="), std::string::npos) << refused[1];
   // The session that holds the place goes on.
   EXPECT_TRUE(terminal.enter("show 7\r", "Object not found: 7"));
+}
+
+TEST_F(SshServiceTest, SwitchOffEndsSshSessionsToo) {
+  Start();
+  Terminal terminal(withKey("alice") + " -tt alice@127.0.0.1", 80);
+  ASSERT_TRUE(terminal.started()) << terminal.client().output();
+  TelnetClient telnet(controller_->listener().boundPort());
+  controller_->TimerShutdownTimer();
+  EXPECT_EQ(controller_->listener().connectionCount(), 0u);
+  EXPECT_EQ(terminal.client().exitStatus(), 255);
+  EXPECT_TRUE(telnet.waitClosed());
 }
 
 }  // namespace
