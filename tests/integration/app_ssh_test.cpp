@@ -200,6 +200,14 @@ TEST_F(SshServiceTest, OneShotCommandsGiveTheShellsOutputAndAnExitStatus) {
         "che",
         "Fenster offen"},
        {}},
+      {"alice",
+       "cd Au\xc3\x9f"
+       "en; ls",
+       0,
+       {"Showing Object: 35181 - Au\xc3\x9f"
+        "en",
+        "Garten"},
+       {}},
       // It stops at the first command that fails.
       {"alice", "uptime; show 99999; ls", 1, {"IPS: ", "Object not found: 99999"}, {"Showing"}},
   };
