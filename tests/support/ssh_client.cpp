@@ -153,9 +153,10 @@ PtyClient::PtyClient(const std::string& command, int width, int height) {
   winsize size{};
   size.ws_col = static_cast<unsigned short>(width);
   size.ws_row = static_cast<unsigned short>(height);
+  const std::string line = "exec " + command;  // the child of a threaded test only execs
   pid_ = ::forkpty(&master_, nullptr, nullptr, &size);
   if (pid_ == 0) {
-    ::execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
+    ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
   if (pid_ < 0) throw Error("forkpty failed");
