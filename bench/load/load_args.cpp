@@ -49,6 +49,20 @@ Args parseArgs(int argc, char** argv) {
       a.latencyRepeats = std::atol(value.c_str());
     else if (key == "--seconds")
       a.soakSeconds = std::atol(value.c_str());
+    else if (key == "--users")
+      a.usersFile = value;
+    else if (key == "--ssh-authorized-keys")
+      a.authorizedKeysDir = value;
+    else if (key == "--ssh-key")
+      a.sshKey = value;
+    else if (key == "--login-user")
+      a.loginUser = value;
+    else if (key == "--login-password")
+      a.loginPassword = value;
+    else if (key == "--ssh-sessions")
+      a.sshSessions = std::atol(value.c_str());
+    else if (key == "--logins")
+      a.logins = std::atol(value.c_str());
     else
       fail("unknown option " + key);
   }
@@ -56,8 +70,19 @@ Args parseArgs(int argc, char** argv) {
     fail(
         "usage: velmar-load --telnet-port N --velmar-pid P --sim-pid P [--sim-port N "
         "--velmar PATH] [--mode bench|soak] [--sessions 1,50,...] [--rounds 20,4,...] "
-        "[--ls-repeats N] [--round-trips 0,1,5|none] [--latency-repeats N] [--seconds N]");
+        "[--ls-repeats N] [--round-trips 0,1,5|none] [--latency-repeats N] [--seconds N] "
+        "[--users FILE --ssh-authorized-keys DIR --ssh-key FILE --login-user NAME "
+        "--login-password TEXT [--ssh-sessions K] [--logins N]]");
   }
+  if (!a.usersFile.empty() &&
+      (a.velmarPath.empty() || a.simPort == 0 || a.authorizedKeysDir.empty() || a.sshKey.empty() ||
+       a.loginUser.empty() || a.loginPassword.empty())) {
+    fail(
+        "--users needs --velmar, --sim-port, --ssh-authorized-keys, --ssh-key, --login-user and "
+        "--login-password");
+  }
+  if (a.sshSessions < 1 || a.sshSessions > 200) fail("--ssh-sessions must be 1 to 200");
+  if (a.logins < 1 || a.logins > 200) fail("--logins must be 1 to 200");
   if (a.rounds.size() < a.sessions.size()) a.rounds.resize(a.sessions.size(), 1);
   return a;
 }

@@ -19,6 +19,15 @@ struct Args {
   std::vector<long> roundTrips = {0, 1, 5};  // ms, for the rows over the latency proxy
   long latencyRepeats = 3;
   long soakSeconds = 600;
+  // The SSH table (off without a users file): velmar-load starts velmars of its own with these,
+  // against the simulator at simPort.
+  std::string usersFile;
+  std::string authorizedKeysDir;
+  std::string sshKey;  // private key whose public half is in the user's authorized_keys file
+  std::string loginUser;
+  std::string loginPassword;
+  long sshSessions = 200;  // idle sessions of each transport for the memory figures
+  long logins = 20;        // timed logins of each kind
 };
 
 // Stops the program with a usage line on a missing or unknown option.

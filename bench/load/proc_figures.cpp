@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -70,6 +71,46 @@ ProcFigures settled(int pid) {
     last = now;
   }
   return last;
+}
+
+std::vector<long> threadStackResidentKiB(int pid, long stackKiB) {
+  std::ifstream smaps("/proc/" + std::to_string(pid) + "/smaps");
+  if (!smaps) fail("process " + std::to_string(pid) + " is gone");
+  std::vector<long> out;
+  // Per mapping: a header line "start-end perms offset dev inode [path]", then "Key: value kB"
+  // lines. A stack is a private anonymous read-write mapping of the size right above a
+  // one-page inaccessible one.
+  unsigned long lastEnd = 0;
+  bool lastGuard = false, candidate = false, sizeMatches = false;
+  std::string line;
+  while (std::getline(smaps, line)) {
+    unsigned long start = 0, end = 0;
+    char perms[8] = {};
+    unsigned long offset = 0;
+    char dev[16] = {};
+    unsigned long inode = 0;
+    if (std::sscanf(line.c_str(), "%lx-%lx %7s %lx %15s %lu", &start, &end, perms, &offset, dev,
+                    &inode) == 6) {
+      const long page = sysconf(_SC_PAGESIZE);
+      candidate = lastGuard && lastEnd == start && std::string(perms) == "rw-p" && inode == 0;
+      sizeMatches = static_cast<long>(end - start) == stackKiB * 1024;
+      lastGuard = std::string(perms) == "---p" && static_cast<long>(end - start) == page;
+      lastEnd = end;
+      continue;
+    }
+    if (candidate && sizeMatches && line.rfind("Rss:", 0) == 0) {
+      out.push_back(std::atol(line.c_str() + 4));
+    }
+  }
+  return out;
+}
+
+double processCpuSeconds(int pid) {
+  clockid_t clock{};
+  timespec t{};
+  if (clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &t) != 0)
+    fail("no CPU clock for process " + std::to_string(pid));
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
 double processCpuSeconds() {

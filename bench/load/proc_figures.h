@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <vector>
 
 namespace velmar::load {
 
@@ -22,6 +23,15 @@ bool waitForThreads(int pid, long threads, std::chrono::seconds limit);
 // connection; so wait until threads, descriptors and resident memory hold still for 1.5 s (at
 // most ten seconds).
 ProcFigures settled(int pid);
+
+// The resident KiB of each thread stack of `stackKiB` that the process mapped itself with a
+// guard page below it (velmar's connection threads): how deep each stack has ever been used,
+// since a touched stack page stays resident.
+std::vector<long> threadStackResidentKiB(int pid, long stackKiB);
+
+// The CPU time of another process so far, to the nanosecond (the tick-based cpuSeconds of
+// readProc is too coarse for a single login).
+double processCpuSeconds(int pid);
 
 // The CPU time of this process so far.
 double processCpuSeconds();

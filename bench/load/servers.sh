@@ -19,7 +19,7 @@ trap load_stop_servers EXIT
 
 load_build() {
   if ! { cmake -S . -B "$LOAD_BUILD" -DCMAKE_BUILD_TYPE=Release -DVELMAR_BUILD_GUI=OFF &&
-         cmake --build "$LOAD_BUILD" -j2 --target velmar_headless velmar-sim velmar-load; } \
+         cmake --build "$LOAD_BUILD" -j2 --target velmar_headless velmar-passwd velmar-sim velmar-load; } \
        >"$LOAD_TMP/build.log" 2>&1; then
     cat "$LOAD_TMP/build.log" >&2
     exit 1
@@ -56,6 +56,23 @@ load_start_servers() {
   local listening
   listening=$(load_wait_for "$LOAD_TMP/velmar.err" 'Telnet listening on 127\.0\.0\.1:[0-9]+')
   TELNET_PORT=${listening##*:}
+}
+
+# The files for velmar-load's SSH table (it starts its own velmars with them): a users file with
+# one user of level 10 (an Argon2id hash as velmar-passwd makes it) and that user's Ed25519 key
+# in an authorized_keys folder. Sets USERS_FILE, AUTHORIZED_KEYS, SSH_KEY, LOGIN_USER and
+# LOGIN_PASSWORD.
+load_make_login_files() {
+  LOGIN_USER=bench
+  LOGIN_PASSWORD=bench-$RANDOM$RANDOM
+  USERS_FILE=$LOAD_TMP/users
+  AUTHORIZED_KEYS=$LOAD_TMP/authorized_keys
+  SSH_KEY=$LOAD_TMP/id_ed25519
+  printf '%s\n' "$LOGIN_PASSWORD" |
+    "$LOAD_BIN/velmar-passwd" --stdin -c "$USERS_FILE" "$LOGIN_USER" --level 10 >/dev/null 2>&1
+  ssh-keygen -q -t ed25519 -N '' -C velmar-load -f "$SSH_KEY"
+  mkdir -m 0700 "$AUTHORIZED_KEYS"
+  cp "$SSH_KEY.pub" "$AUTHORIZED_KEYS/$LOGIN_USER"
 }
 
 load_check_alive() {

@@ -71,6 +71,32 @@ std::string readUntilPrompt(int fd) {
   }
 }
 
+std::string readUntilSuffix(int fd, const std::string& suffix) {
+  std::string buffer;
+  const auto deadline = Clock::now() + std::chrono::seconds(30);
+  char chunk[16384];
+  while (buffer.size() < suffix.size() ||
+         buffer.compare(buffer.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    if (Clock::now() > deadline) fail("no \"" + suffix + "\" within 30 s; got: " + buffer);
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 1000) <= 0) continue;
+    const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+    if (n <= 0) fail("the Telnet connection closed; got: " + buffer);
+    buffer.append(chunk, static_cast<std::size_t>(n));
+  }
+  return buffer;
+}
+
+int telnetLogin(int port, const std::string& user, const std::string& password) {
+  const int fd = connectLoopback(port, true);
+  readUntilSuffix(fd, "Login: ");
+  writeAll(fd, user + "\r\n");
+  readUntilSuffix(fd, "Password: ");
+  writeAll(fd, password + "\r\n");
+  readUntilSuffix(fd, kPromptEnd);
+  return fd;
+}
+
 bool readExpected(int fd, const std::string& expected) {
   std::string buffer;
   char chunk[65536];

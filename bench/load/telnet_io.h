@@ -14,6 +14,14 @@ void writeAll(int fd, const std::string& data);
 // a moment. Used only to capture the reference replies of a single session.
 std::string readUntilPrompt(int fd);
 
+// Reads from a blocking socket until the text ends with `suffix`; stops the program when the
+// connection closes first or after 30 seconds.
+std::string readUntilSuffix(int fd, const std::string& suffix);
+
+// Connects to a velmar with a users file and logs in with name and password as a raw client
+// would (no Telnet negotiation); returns the blocking socket once the shell's prompt is shown.
+int telnetLogin(int port, const std::string& user, const std::string& password);
+
 // Reads exactly `expected` from a blocking socket; false when the bytes differ.
 bool readExpected(int fd, const std::string& expected);
 

@@ -10,6 +10,9 @@
 //          a new TCP connection each; then `cd`, `ls` and `show` over a latency proxy
 //          (latency_proxy.h) at the given round trips against that minimal client over the
 //          same proxy.
+//          With --users: then SSH against Telnet on velmars with that users file, started
+//          here (ssh_rows.h): memory per idle session and the time from connect to prompt.
+//   ssh    that SSH table alone.
 //   soak   N sessions cycling the mix for a fixed time; memory and descriptors over time.
 //
 // Every loop is bounded by a count and by a deadline.
@@ -28,6 +31,7 @@
 #include "load_common.h"
 #include "ls_floor.h"
 #include "proc_figures.h"
+#include "ssh_rows.h"
 #include "telnet_io.h"
 
 namespace velmar::load {
@@ -136,6 +140,7 @@ int bench(const Args& args, const Reference& ref) {
     lsAgainstFloor(args, ref);
     if (!args.roundTrips.empty()) latencyRows(args, ref);
   }
+  if (!args.usersFile.empty() && !sshRows(args)) allGood = false;
   return allGood ? 0 : 2;
 }
 
@@ -189,6 +194,10 @@ int main(int argc, char** argv) {
   using namespace velmar::load;
   signal(SIGPIPE, SIG_IGN);
   const Args args = parseArgs(argc, argv);
+  if (args.mode == "ssh") {
+    if (args.usersFile.empty()) fail("--mode ssh needs --users");
+    return sshRows(args) ? 0 : 2;
+  }
   const Reference ref = captureReference(args.telnetPort);
   if (args.mode == "soak") return soak(args, ref);
   return bench(args, ref);
