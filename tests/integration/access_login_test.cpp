@@ -18,6 +18,7 @@
 
 #include "access/access_control.h"
 #include "access/password.h"
+#include "support/password_hashes.h"
 #include "support/telnet_client.h"
 #include "telnet/listener.h"
 #include "telnet/session.h"
@@ -26,6 +27,7 @@ namespace velmar::access {
 namespace {
 
 using namespace std::chrono_literals;
+using velmar::testing::HashOf;
 using velmar::testing::TelnetClient;
 
 const std::string kWelcome = "Welcome to the IPS Terminal Server powered by Velmar v2.0.7\r\n";
@@ -62,15 +64,6 @@ telnet::Command Probe(std::u16string word, std::uint8_t level, bool changesHome 
 
 class LoginTest : public ::testing::Test {
  protected:
-  static const std::string& HashOf(const std::string& password) {
-    static std::mutex mutex;
-    static std::map<std::string, std::string> hashes;
-    std::lock_guard lock(mutex);
-    auto& hash = hashes[password];
-    if (hash.empty()) hash = HashPassword(password, HashCost::Minimal);
-    return hash;
-  }
-
   // Starts the listener; `users` false means a shell without login.
   void Start(bool users = true, AccessSettings settings = {}) {
     settings.pause = [this](telnet::Session&, std::chrono::milliseconds pause) {

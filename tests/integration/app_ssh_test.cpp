@@ -20,6 +20,7 @@
 #include "sim/simulator.h"
 #include "ssh/keys.h"
 #include "ssh/line_editor.h"
+#include "support/password_hashes.h"
 #include "support/ssh_client.h"
 #include "support/telnet_client.h"
 #include "support/terminal_screen.h"
@@ -32,6 +33,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::CommandRun;
+using testing::HashOf;
 using testing::PtyClient;
 using testing::RunCommand;
 using testing::TelnetClient;
@@ -52,15 +54,6 @@ test::TerminalScreen Screen(const std::string& bytes) {
 
 class SshServiceTest : public ::testing::Test {
  protected:
-  static const std::string& HashOf(const std::string& password) {
-    static std::mutex mutex;
-    static std::map<std::string, std::string> hashes;
-    std::lock_guard lock(mutex);
-    auto& hash = hashes[password];
-    if (hash.empty()) hash = access::HashPassword(password, access::HashCost::Minimal);
-    return hash;
-  }
-
   void SetUp() override {
     api::InitializeRPCModule();
     text::gConsoleChars.store(80);
