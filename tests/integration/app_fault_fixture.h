@@ -104,22 +104,21 @@ inline bool SettlesAt(const Resources& expected, Resources* last = nullptr,
 // per request and one per answer.
 class SimHost {
  public:
-  explicit SimHost(std::string tree) {
-    int toChild[2];
-    int fromChild[2];
-    if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0) throw Error("pipe failed");
-    pid_ = ::fork();
-    if (pid_ < 0) throw Error("fork failed");
-    if (pid_ == 0) {
-      ::close(toChild[1]);
-      ::close(fromChild[0]);
-      ChildMain(toChild[0], fromChild[1], tree);  // never returns
+  // A child forked from a process with threads can hang for good in a lock that another thread
+  // held at the fork (the sanitizer runtimes keep a thread of their own); a child that does not
+  // report its port is killed and another one started.
+  explicit SimHost(const std::string& tree) {
+    constexpr int kAttempts = 3;
+    for (int attempt = 1;; ++attempt) {
+      Launch(tree);
+      try {
+        port_ = std::stoi(Expect(Ask("")));
+        return;
+      } catch (const Error&) {
+        Abandon();
+        if (attempt == kAttempts) throw;
+      }
     }
-    ::close(toChild[0]);
-    ::close(fromChild[1]);
-    out_ = toChild[1];
-    in_ = fromChild[0];
-    port_ = std::stoi(Expect(Ask("")));
   }
 
   ~SimHost() {
@@ -157,6 +156,44 @@ class SimHost {
   int Requests(const std::string& method) { return std::stoi(Expect(Ask("count " + method))); }
 
  private:
+  void Launch(const std::string& tree) {
+    int toChild[2];
+    int fromChild[2];
+    if (::pipe(toChild) != 0) throw Error("pipe failed");
+    if (::pipe(fromChild) != 0) {
+      ::close(toChild[0]);
+      ::close(toChild[1]);
+      throw Error("pipe failed");
+    }
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(toChild[1]);
+      ::close(fromChild[0]);
+      ChildMain(toChild[0], fromChild[1], tree);  // never returns
+    }
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    out_ = toChild[1];
+    in_ = fromChild[0];
+    if (pid_ < 0) {
+      Abandon();
+      throw Error("fork failed");
+    }
+  }
+
+  // Kills the child, if any, and closes both pipes.
+  void Abandon() {
+    if (pid_ > 0) {
+      int status = 0;
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &status, 0);
+    }
+    ::close(out_);
+    ::close(in_);
+    pid_ = -1;
+    out_ = in_ = -1;
+  }
+
   std::string Ask(const std::string& request) {
     if (!request.empty()) {
       const std::string line = request + "\n";
