@@ -676,6 +676,11 @@ TEST_F(HostileClientTest, HundredsOfSilentConnectionsAreClosedBySwitchOff) {
 // Clients that arrive while the process has no descriptor left: the accepting thread cannot
 // take them, must neither die nor spin, and takes them once descriptors are free again.
 TEST_F(HostileClientTest, AcceptingSurvivesRunningOutOfDescriptors) {
+#if defined(__SANITIZE_ADDRESS__)
+  // That build has UBSan too, whose check of a virtual call probes the vtable's memory through
+  // a pipe it opens: with no descriptor left, any such check reports a false "invalid vptr".
+  GTEST_SKIP() << "needs a build without UBSan's vptr check";
+#endif
   constexpr int kClients = 6;
   ASSERT_TRUE(controller_->listener().waitUntilNoConnections(5000ms));
   std::vector<std::unique_ptr<RawClient>> clients;
