@@ -80,6 +80,7 @@ std::vector<long> threadStackResidentKiB(int pid, long stackKiB) {
   // Per mapping: a header line "start-end perms offset dev inode [path]", then "Key: value kB"
   // lines. A stack is a private anonymous read-write mapping of the size right above a
   // one-page inaccessible one.
+  const long page = sysconf(_SC_PAGESIZE);
   unsigned long lastEnd = 0;
   bool lastGuard = false, candidate = false, sizeMatches = false;
   std::string line;
@@ -91,7 +92,6 @@ std::vector<long> threadStackResidentKiB(int pid, long stackKiB) {
     unsigned long inode = 0;
     if (std::sscanf(line.c_str(), "%lx-%lx %7s %lx %15s %lu", &start, &end, perms, &offset, dev,
                     &inode) == 6) {
-      const long page = sysconf(_SC_PAGESIZE);
       candidate = lastGuard && lastEnd == start && std::string(perms) == "rw-p" && inode == 0;
       sizeMatches = static_cast<long>(end - start) == stackKiB * 1024;
       lastGuard = std::string(perms) == "---p" && static_cast<long>(end - start) == page;

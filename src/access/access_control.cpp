@@ -328,6 +328,11 @@ AccessControl::LoginOutcome AccessControl::verify(const Users& users, const std:
   return LoginOutcome::Failed;
 }
 
+void AccessControl::ConnectionRefused(const std::string& peer, std::string_view transport) {
+  audit_->Log("connection refused peer=" + peer + transportField(transport) +
+              " reason=\"too many connections\"");
+}
+
 bool AccessControl::TransportOpened(const std::string& peer, std::string_view transport) {
   audit_->Log("connection opened peer=" + peer + transportField(transport));
   if (users() && limiter_.Blocked(AddressOfPeer(peer))) {

@@ -24,9 +24,9 @@ Controller::Controller(ControllerSettings settings) : settings_(std::move(settin
   listener_.setLoginMessage(kLoginMessage);
   listener_.setBindings(settings_.listenAddresses);
   listener_.setConnectionLimits(settings_.maxConnections, settings_.maxPerAddress);
+  // The second service, when there is one, is SSH.
   listener_.setRefusalHook([access = settings_.access](const std::string& address, bool ssh) {
-    access->audit().Log("connection refused peer=" + address + (ssh ? " transport=ssh" : "") +
-                        " reason=\"too many connections\"");
+    access->ConnectionRefused(address, ssh ? "ssh" : "telnet");
   });
   const auto shell = StandardSessionConfig(settings_.access);
   listener_.setHandlerFactory(settings_.handlerFactory ? settings_.handlerFactory

@@ -223,8 +223,8 @@ TEST_F(SshServerTest, LoginsByKeyAndPassword) {
 TEST_F(SshServerTest, ThreeWrongPasswordsEndTheConnection) {
   EXPECT_EQ(RunCommand(withPassword("wrong") + " bob@127.0.0.1 ls").status, 255);
   EXPECT_EQ(passwordChecks_, 3);
-  EXPECT_LE(files_.askpassCalls(),
-            4);  // it would have asked five times (the last may cross the close)
+  // It would have asked five times (the last may cross the close).
+  EXPECT_LE(files_.askpassCalls(), 4);
 }
 
 TEST_F(SshServerTest, LoginTimeEndsASilentConnection) {
