@@ -9,9 +9,9 @@ VELMAR_DEBIAN_PACKAGES=(
   nlohmann-json3-dev libcpp-httplib-dev rapidjson-dev
   qt6-base-dev
   clang libclang-rt-14-dev clang-format
-  inetutils-telnet iputils-ping procps python3
+  inetutils-telnet iputils-ping procps python3 python3-pyte
   locales lintian
-  busybox putty-tools netcat-openbsd socat
+  busybox putty-tools netcat-openbsd socat dropbear-bin ssh-audit
 )
 
 velmar_install_deps() {
