@@ -113,11 +113,11 @@ class SshServerTest : public ::testing::Test {
     hostKey_ = LoadOrCreateHostKey(config_.hostKeyPath);
     config_.authorizedKeysDir = (dir_ / "keys").string();
     config_.checkPassword = [this](const std::string& user, const std::string& password,
-                                   const std::string& address) {
+                                   const std::string& address, const std::function<bool()>&) {
       ++passwordChecks_;
       return user == "bob" && password == "Geheim 1" && address == "127.0.0.1"
-                 ? PasswordCheck::kAccepted
-                 : PasswordCheck::kRejected;
+                 ? LoginCheck::kAccepted
+                 : LoginCheck::kRejected;
     };
     config_.onSession = Session;
     start();
