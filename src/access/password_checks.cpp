@@ -12,7 +12,7 @@ constexpr std::chrono::milliseconds kAskSlice{100};
 
 PasswordChecks::Limits PasswordChecks::DefaultLimits() {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  return {cores, std::size_t{64} * cores};
+  return {cores, std::size_t{512} * cores};
 }
 
 PasswordChecks::PasswordChecks(Limits limits)

@@ -19,9 +19,9 @@ class PasswordChecks {
     unsigned running = 1;
     std::size_t waiting = 64;
   };
-  // One check per core (std::thread::hardware_concurrency, at least 1), and 64 waiting per
-  // core: with about 70 ms a check the last one waits some 5 seconds, well inside the login
-  // time limit.
+  // One check per core (std::thread::hardware_concurrency, at least 1), and 512 waiting per
+  // core: with about 70 ms a check the last one waits some 36 seconds, inside the login time
+  // limit of 60 seconds; a longer queue would only keep connections waiting for nothing.
   static Limits DefaultLimits();
 
   enum class Outcome {
