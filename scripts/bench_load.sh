@@ -11,7 +11,7 @@
 # (200 of each) and the time from connect to prompt (20 logins each: Telnet with name and
 # password, SSH with an Ed25519 key and with the password), with libssh's client in the driver;
 # last, 1000 Telnet connections (ten from each of 100 loopback addresses) wait at their
-# password prompt and send the password at once: velmar's peak memory against what it holds
+# password prompt and send a wrong password at once: velmar's peak memory against what it holds
 # with all of them waiting, where the password checks (64 MiB each) run one per core.
 #
 #   scripts/bench_load.sh [--sessions 1,50,200,1000] [--rounds 20,4,2,1] [--ls-repeats 15]

@@ -1,7 +1,7 @@
-// Many password logins at once on a velmar with a users file: its peak memory against the
-// memory it holds with every connection waiting at its password prompt. The password checks
-// (Argon2id, 64 MiB each) run one per core, so the peak should stay within cores x 64 MiB
-// above that.
+// Many password logins at once on a velmar with a users file, as a crowd of guessers sends
+// them: its peak memory against the memory it holds with every connection waiting at its
+// password prompt. The password checks (Argon2id, 64 MiB each) run one per core, so the peak
+// should stay within cores x 64 MiB above that.
 #pragma once
 
 #include "load_args.h"
