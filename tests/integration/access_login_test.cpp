@@ -126,7 +126,10 @@ class LoginTest : public ::testing::Test {
     listener_.setActive(true);
   }
 
-  void TearDown() override { listener_.setActive(false); }
+  void TearDown() override {
+    HoldChecks(false);  // a test that failed while holding them must not hang here
+    listener_.setActive(false);
+  }
 
   std::unique_ptr<TelnetClient> Connect() {
     return std::make_unique<TelnetClient>("127.0.0.1", listener_.boundPort());

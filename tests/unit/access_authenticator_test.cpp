@@ -157,6 +157,13 @@ TEST_F(AuthenticatorTest, AtOnceNoMoreChecksRunThanMayFailAndTheRestAreShutOut) 
   counted_.Hold();
   std::vector<std::thread> guessers;
   std::atomic<int> shutOut{0}, failed{0};
+  // Whatever fails below, the guessers are let go and joined.
+  const std::shared_ptr<void> cleanup(nullptr, [&](void*) {
+    counted_.LetGo();
+    for (auto& guesser : guessers) {
+      if (guesser.joinable()) guesser.join();
+    }
+  });
   for (int i = 0; i < 63; ++i) {
     guessers.emplace_back([&, i] {
       const LoginOutcome outcome =

@@ -34,9 +34,10 @@ class HeldChecks {
       --running_;
     };
   }
-  void ReleaseOne() {
+  void ReleaseOne() { Release(1); }
+  void Release(int count) {
     std::lock_guard lock(mutex_);
-    ++released_;
+    released_ += count;
     changed_.notify_all();
   }
   // Waits (bounded) until `count` checks have started.
@@ -79,6 +80,13 @@ TEST(PasswordChecksTest, AtMostTheRunningLimitCheckAtOnceAndTheRestWaitInTurn) {
   HeldChecks held;
   std::vector<std::thread> threads;
   std::atomic<int> done{0};
+  // Whatever fails below, every check is let go and every thread joined.
+  const std::shared_ptr<void> cleanup(nullptr, [&](void*) {
+    held.Release(100);
+    for (auto& thread : threads) {
+      if (thread.joinable()) thread.join();
+    }
+  });
   for (int n = 0; n < 6; ++n) {
     threads.emplace_back([&, n] {
       if (checks.Run(held.Check(n), kWanted) == PasswordChecks::Outcome::kChecked) ++done;
@@ -107,11 +115,19 @@ TEST(PasswordChecksTest, AtMostTheRunningLimitCheckAtOnceAndTheRestWaitInTurn) {
 TEST(PasswordChecksTest, AFullQueueTurnsAwayAndAWaiterNoLongerWantedLeaves) {
   PasswordChecks checks({1, 1});
   HeldChecks held;
-  std::thread running([&] { checks.Run(held.Check(0), kWanted); });
-  ASSERT_TRUE(held.AwaitStarted(1));
   std::atomic<bool> wanted{true};
   std::atomic<int> waiterOutcome{-1};
-  std::thread waiter([&] {
+  std::thread running, waiter;
+  const std::shared_ptr<void> cleanup(nullptr, [&](void*) {
+    wanted = false;
+    held.Release(100);
+    for (std::thread* thread : {&running, &waiter}) {
+      if (thread->joinable()) thread->join();
+    }
+  });
+  running = std::thread([&] { checks.Run(held.Check(0), kWanted); });
+  ASSERT_TRUE(held.AwaitStarted(1));
+  waiter = std::thread([&] {
     waiterOutcome = static_cast<int>(checks.Run(held.Check(1), [&] { return wanted.load(); }));
   });
   ASSERT_TRUE(AwaitWaiting(checks, 1));
