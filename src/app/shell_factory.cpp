@@ -67,7 +67,7 @@ telnet::StreamServer SshService(const SshSettings& settings,
   config->admit = [access](const std::string& address) {
     return access->TransportOpened(address, kSsh);
   };
-  config->checkPassword = [access](const std::string& user, const std::string& password,
+  config->checkPassword = [access](const std::string& user, std::string_view password,
                                    const std::string& address,
                                    const std::function<bool()>& connected) {
     return SshCheck(access->CheckPassword(user, password, address, kSsh, connected));

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -37,10 +36,10 @@ struct ServerConfig {
   // Called first with the client's address: false closes the connection at once. None: all
   // are admitted.
   std::function<bool(const std::string& address)> admit;
-  // Checks a user's password; gets the client's address too, and a function that tells
-  // whether the connection is still open (a check may have to wait its turn). Empty: no
-  // password logins.
-  std::function<LoginCheck(const std::string& user, const std::string& password,
+  // Checks a user's password (left in libssh's buffer, never copied); gets the client's
+  // address too, and a function that tells whether the connection is still open (a check may
+  // have to wait its turn). Empty: no password logins.
+  std::function<LoginCheck(const std::string& user, std::string_view password,
                            const std::string& address, const std::function<bool()>& connected)>
       checkPassword;
   // Decides on every key a client offers or signs with, authorized or not: an offer that
