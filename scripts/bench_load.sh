@@ -9,12 +9,16 @@
 # over the same proxy; then SSH against Telnet on velmars with a users file (started by the
 # driver, a fresh one for each measurement): resident memory per idle session at its prompt
 # (200 of each) and the time from connect to prompt (20 logins each: Telnet with name and
-# password, SSH with an Ed25519 key and with the password), with libssh's client in the driver.
+# password, SSH with an Ed25519 key and with the password), with libssh's client in the driver;
+# last, 1000 Telnet connections (ten from each of 100 loopback addresses) wait at their
+# password prompt and send a wrong password at once: velmar's peak memory against what it holds
+# with all of them waiting, where the password checks (64 MiB each) run one per core.
 #
 #   scripts/bench_load.sh [--sessions 1,50,200,1000] [--rounds 20,4,2,1] [--ls-repeats 15]
 #                         [--round-trips 0,1,5|none] [--latency-repeats 3]
-#                         [--ssh-sessions 200] [--logins 20]
+#                         [--ssh-sessions 200] [--logins 20] [--crowd 1000|0]
 #   scripts/bench_load.sh --mode ssh [--ssh-sessions 200] [--logins 20]   # the SSH table alone
+#   scripts/bench_load.sh --mode crowd [--crowd 1000]                     # the logins at once
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/load/servers.sh

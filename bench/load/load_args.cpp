@@ -63,6 +63,8 @@ Args parseArgs(int argc, char** argv) {
       a.sshSessions = std::atol(value.c_str());
     else if (key == "--logins")
       a.logins = std::atol(value.c_str());
+    else if (key == "--crowd")
+      a.crowd = std::atol(value.c_str());
     else
       fail("unknown option " + key);
   }
@@ -72,7 +74,7 @@ Args parseArgs(int argc, char** argv) {
         "--velmar PATH] [--mode bench|soak] [--sessions 1,50,...] [--rounds 20,4,...] "
         "[--ls-repeats N] [--round-trips 0,1,5|none] [--latency-repeats N] [--seconds N] "
         "[--users FILE --ssh-authorized-keys DIR --ssh-key FILE --login-user NAME "
-        "--login-password TEXT [--ssh-sessions K] [--logins N]]");
+        "--login-password TEXT [--ssh-sessions K] [--logins N] [--crowd N]]");
   }
   if (!a.usersFile.empty() &&
       (a.velmarPath.empty() || a.simPort == 0 || a.authorizedKeysDir.empty() || a.sshKey.empty() ||
@@ -83,6 +85,7 @@ Args parseArgs(int argc, char** argv) {
   }
   if (a.sshSessions < 1 || a.sshSessions > 200) fail("--ssh-sessions must be 1 to 200");
   if (a.logins < 1 || a.logins > 200) fail("--logins must be 1 to 200");
+  if (a.crowd < 0 || a.crowd > 4000) fail("--crowd must be 0 to 4000");
   if (a.rounds.size() < a.sessions.size()) a.rounds.resize(a.sessions.size(), 1);
   return a;
 }

@@ -28,6 +28,7 @@ struct Args {
   std::string loginPassword;
   long sshSessions = 200;  // idle sessions of each transport for the memory figures
   long logins = 20;        // timed logins of each kind
+  long crowd = 1000;       // password logins sent at once for the peak memory (0: none)
 };
 
 // Stops the program with a usage line on a missing or unknown option.

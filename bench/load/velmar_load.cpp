@@ -11,8 +11,10 @@
 //          (latency_proxy.h) at the given round trips against that minimal client over the
 //          same proxy.
 //          With --users: then SSH against Telnet on velmars with that users file, started
-//          here (ssh_rows.h): memory per idle session and the time from connect to prompt.
+//          here (ssh_rows.h): memory per idle session and the time from connect to prompt;
+//          then the peak memory of many password logins at once (login_crowd.h).
 //   ssh    that SSH table alone.
+//   crowd  the logins at once alone.
 //   soak   N sessions cycling the mix for a fixed time; memory and descriptors over time.
 //
 // Every loop is bounded by a count and by a deadline.
@@ -29,6 +31,7 @@
 #include "latency_rows.h"
 #include "load_args.h"
 #include "load_common.h"
+#include "login_crowd.h"
 #include "ls_floor.h"
 #include "proc_figures.h"
 #include "ssh_rows.h"
@@ -141,6 +144,7 @@ int bench(const Args& args, const Reference& ref) {
     if (!args.roundTrips.empty()) latencyRows(args, ref);
   }
   if (!args.usersFile.empty() && !sshRows(args)) allGood = false;
+  if (!args.usersFile.empty() && args.crowd > 0 && !loginCrowdRow(args)) allGood = false;
   return allGood ? 0 : 2;
 }
 
@@ -194,9 +198,9 @@ int main(int argc, char** argv) {
   using namespace velmar::load;
   signal(SIGPIPE, SIG_IGN);
   const Args args = parseArgs(argc, argv);
-  if (args.mode == "ssh") {
-    if (args.usersFile.empty()) fail("--mode ssh needs --users");
-    return sshRows(args) ? 0 : 2;
+  if (args.mode == "ssh" || args.mode == "crowd") {
+    if (args.usersFile.empty()) fail("--mode " + args.mode + " needs --users");
+    return (args.mode == "ssh" ? sshRows(args) : loginCrowdRow(args)) ? 0 : 2;
   }
   const Reference ref = captureReference(args.telnetPort);
   if (args.mode == "soak") return soak(args, ref);

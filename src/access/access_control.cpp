@@ -1,10 +1,13 @@
 #include "access/access_control.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <ctime>
+#include <list>
+#include <mutex>
+#include <thread>
 
 #include "access/password.h"
-#include "platform/clock.h"
 #include "telnet/line_input.h"
 #include "text/arguments.h"
 #include "text/encoding.h"
@@ -13,12 +16,9 @@ namespace velmar::access {
 namespace {
 
 constexpr char16_t kShutOut[] = u"Too many failed logins. Try again later.";
+constexpr char16_t kBusy[] = u"Too many logins at once. Try again later.";
 // Characters of a typed login name that are kept; longer input is cut.
 constexpr std::size_t kMaxNameInput = 256;
-
-std::string quotedUser(const std::string& user) {
-  return user.empty() ? std::string("guest") : AuditQuote(user, kMaxNameLength);
-}
 
 // `text` as UTF-8 into `out`, without any temporary copy (an unpaired surrogate becomes
 // U+FFFD).
@@ -49,6 +49,17 @@ void appendUtf8(std::u16string_view text, Secret& out) {
       s += static_cast<char>(0x80 | (c & 0x3F));
     }
   }
+}
+
+// Reads the password line into `password` as UTF-8. One code unit more than the longest
+// password is read, so that a longer one arrives too long rather than cut to a length that
+// might match.
+void readPassword(telnet::Client& client, Secret& password) {
+  Secret16 typed;
+  typed.str().resize(kMaxPasswordBytes + 1);
+  const std::size_t length = client.InputSecretLn(typed.str().data(), typed.str().size());
+  appendUtf8(std::u16string_view(typed.str().data(), length), password);
+  typed.wipe();
 }
 
 std::string localTime(std::int64_t unixMilliseconds) {
@@ -132,7 +143,9 @@ class AccessControl::Deadlines {
 AccessControl::AccessControl(AccessSettings settings, std::shared_ptr<AuditTrail> audit)
     : settings_(std::move(settings)),
       audit_(audit ? std::move(audit) : std::make_shared<AuditTrail>()),
-      limiter_(settings_.limiter, settings_.now),
+      authenticator_({settings_.limiter, settings_.now, settings_.checks, settings_.verify},
+                     *audit_),
+      unauthenticated_(settings_.maxUnauthenticated),
       deadlines_(std::make_unique<Deadlines>()) {
   if (!settings_.pause) {
     settings_.pause = [](telnet::Session& session, std::chrono::milliseconds pause) {
@@ -144,44 +157,46 @@ AccessControl::AccessControl(AccessSettings settings, std::shared_ptr<AuditTrail
 AccessControl::~AccessControl() = default;
 
 void AccessControl::SetUsers(std::shared_ptr<const Users> users) {
-  if (users) InitializeSodium();
-  std::lock_guard lock(mutex_);
-  users_ = std::move(users);
-  dummyHash_.clear();
+  authenticator_.SetUsers(users);
+  if (!users) return;
+  for (const auto& ended : registry_.ApplyUsers(*users)) {
+    audit_->Log("session ended user=" + AuditQuote(ended.user, kMaxNameLength) + " peer=" +
+                ended.peer + TransportField(ended.transport) + " reason=\"account removed\"");
+  }
 }
 
-std::shared_ptr<const Users> AccessControl::users() const {
-  std::lock_guard lock(mutex_);
-  return users_;
+std::string AccessControl::who(const telnet::Session& session) const {
+  return "user=" + registry_.AuditName(session) + " peer=" + session.peer() +
+         TransportField(session.transport());
 }
 
-std::vector<SessionInfo> AccessControl::Sessions() const {
-  std::lock_guard lock(mutex_);
-  std::vector<SessionInfo> result;
-  for (const auto& [session, info] : sessions_) result.push_back(info);
-  return result;
+std::shared_ptr<void> AccessControl::AdmitConnection(const std::string& peer,
+                                                     std::string_view transport) {
+  // Without users every client is in at once: nothing to wait for.
+  if (!users()) return std::make_shared<bool>();
+  std::shared_ptr<void> place = unauthenticated_.Admit(peer);
+  if (!place) {
+    audit_->Log("connection refused peer=" + peer + TransportField(transport) +
+                " reason=\"too many connections not logged in\"");
+  }
+  return place;
 }
 
-std::string AccessControl::who(const telnet::Session& session) {
-  return "user=" + quotedUser(session.user) + " peer=" + session.peer() +
-         transportField(session.transport());
-}
-
-std::string AccessControl::transportField(std::string_view transport) {
-  // Telnet lines read as they always have; other transports are named.
-  if (transport == "telnet") return {};
-  return " transport=" + std::string(transport);
+void AccessControl::ConnectionRefused(const std::string& peer, std::string_view transport) {
+  audit_->Log("connection refused peer=" + peer + TransportField(transport) +
+              " reason=\"too many connections\"");
 }
 
 bool AccessControl::Opened(telnet::Session& session) {
   if (!session.authenticatedUser().empty()) {
     // The transport has let the user in and logged the connection (see TransportOpened).
-    track(session);
+    registry_.Add(session, false);
     return true;
   }
-  track(session);
+  const bool guest = !users();
+  registry_.Add(session, guest);
   audit_->Log("connection opened peer=" + session.peer());
-  if (users() && limiter_.Blocked(AddressOfPeer(session.peer()))) {
+  if (!guest && authenticator_.ShutOut(session.peer())) {
     audit_->Log("login refused peer=" + session.peer() + " reason=\"too many failed logins\"");
     session.WriteLn(kShutOut);
     return false;
@@ -189,19 +204,9 @@ bool AccessControl::Opened(telnet::Session& session) {
   return true;
 }
 
-void AccessControl::track(telnet::Session& session) {
-  SessionInfo info;
-  info.peer = session.peer();
-  info.sinceUnixMilliseconds = platform::UnixMillisecondsNow();
-  info.path = session.prompt;
-  std::lock_guard lock(mutex_);
-  sessions_.emplace_back(&session, std::move(info));
-}
-
 bool AccessControl::Login(telnet::Session& session) {
-  const std::shared_ptr<const Users> users = this->users();
-  if (!session.authenticatedUser().empty()) return admitAuthenticated(session, users.get());
-  if (!users) return true;  // no login: the guest
+  if (!session.authenticatedUser().empty()) return admitAuthenticated(session);
+  if (!users()) return true;  // no login: the guest
 
   const Deadlines::Handle deadline = deadlines_->Add(session.client(), settings_.timeLimit);
   struct Forget {
@@ -216,44 +221,41 @@ bool AccessControl::Login(telnet::Session& session) {
   } forget{*this, session, deadline};
 
   for (int failures = 0; failures < settings_.attempts;) {
-    switch (attempt(session, *users, failures == 0)) {
+    switch (attempt(session, failures == 0)) {
       case LoginOutcome::LoggedIn:
         return true;
-      case LoginOutcome::ShutOut:
-        return false;
       case LoginOutcome::Failed:
         ++failures;
         break;
+      default:
+        return false;
     }
   }
   return false;
 }
 
-bool AccessControl::admitAuthenticated(telnet::Session& session, const Users* users) {
+bool AccessControl::admitAuthenticated(telnet::Session& session) {
   // The users file may have changed since the transport checked the user.
+  const std::shared_ptr<const Users> users = this->users();
   const User* user = users ? FindUser(*users, session.authenticatedUser()) : nullptr;
   if (!user) {
     audit_->Log("login refused user=" + AuditQuote(session.authenticatedUser(), kMaxNameLength) +
-                " peer=" + session.peer() + transportField(session.transport()) +
+                " peer=" + session.peer() + TransportField(session.transport()) +
                 " reason=\"not in the users file\"");
     session.WriteLn(u"Permission denied.");
     return false;
   }
-  setUser(session, *user);
+  setUser(session, user->name, user->level);
   return true;
 }
 
-void AccessControl::setUser(telnet::Session& session, const User& user) {
-  session.user = user.name;
-  session.userlevel = user.level;
-  std::lock_guard lock(mutex_);
-  for (auto& [s, info] : sessions_) {
-    if (s == &session) info.user = user.name;
-  }
+void AccessControl::setUser(telnet::Session& session, const std::string& user, std::uint8_t level) {
+  session.user = user;
+  session.userlevel = level;
+  registry_.LoggedIn(session, user, level);
 }
 
-AccessControl::LoginOutcome AccessControl::attempt(telnet::Session& session, const Users& users,
-                                                   bool first) {
+AccessControl::LoginOutcome AccessControl::attempt(telnet::Session& session, bool first) {
   // The name; an empty line asks again without counting a failure. It is read like the
   // password, so that the Telnet commands a client sends when it connects (they come with
   // the first line) never become part of it.
@@ -269,74 +271,45 @@ AccessControl::LoginOutcome AccessControl::attempt(telnet::Session& session, con
   }
   const std::string name = text::Utf16ToUtf8(typed);
 
-  session.Write(u"Password: ");
+  // The client stops its echo before the prompt appears, so that no key of the password
+  // is ever shown.
   client.SetClientEcho(false);
-  Secret16 typedPassword;
-  typedPassword.str().resize(kMaxPasswordLength);
-  const std::size_t length =
-      client.InputSecretLn(typedPassword.str().data(), typedPassword.str().size());
+  session.Write(u"Password: ");
+  Secret password;
+  readPassword(client, password);
   client.SetClientEcho(true);
   session.WriteLn();
 
-  Secret password;
-  appendUtf8(std::u16string_view(typedPassword.str().data(), length), password);
-  typedPassword.wipe();
-
-  const User* user = nullptr;
-  const LoginOutcome outcome =
-      verify(users, name, password.view(), session.peer(), session.transport(), {}, &user);
+  const LoginResult result =
+      authenticator_.CheckPassword(name, password.view(), {session.peer(), session.transport(), {}},
+                                   [&client] { return client.Connected(); });
   password.wipe();
-  switch (outcome) {
+  switch (result.outcome) {
     case LoginOutcome::LoggedIn:
-      setUser(session, *user);
+      setUser(session, result.user, result.level);
+      unauthenticated_.Release(session.peer());
       break;
     case LoginOutcome::ShutOut:
       session.WriteLn(kShutOut);
       break;
+    case LoginOutcome::Busy:
+      session.WriteLn(kBusy);
+      break;
     case LoginOutcome::Failed:
-      session.WriteLn(u"Login incorrect");
+      // The answer comes after the pause: a client that gives up at once gains nothing.
       settings_.pause(session, settings_.failurePause);
+      session.WriteLn(u"Login incorrect");
+      break;
+    case LoginOutcome::Abandoned:
       break;
   }
-  return outcome;
-}
-
-AccessControl::LoginOutcome AccessControl::verify(const Users& users, const std::string& name,
-                                                  std::string_view password,
-                                                  const std::string& peer,
-                                                  std::string_view transport,
-                                                  std::string_view method, const User** found) {
-  // An unknown name is checked against a real hash all the same, so that it takes as long
-  // as a wrong password and the timing tells nothing about which names exist.
-  const User* user = FindUser(users, name);
-  const bool verified = VerifyPassword(user ? user->hash : hashForUnknownUser(users), password);
-  const std::string where = " peer=" + peer + transportField(transport) +
-                            (method.empty() ? std::string() : " method=" + std::string(method));
-  if (user && verified) {
-    audit_->Log("login ok user=" + quotedUser(user->name) + where +
-                " level=" + std::to_string(user->level));
-    if (found) *found = user;
-    return LoginOutcome::LoggedIn;
-  }
-  audit_->Log("login failed user=" + AuditQuote(name, kMaxNameLength) + where +
-              (user ? " reason=\"wrong password\"" : " reason=\"unknown user\""));
-  if (limiter_.RecordFailure(AddressOfPeer(peer))) {
-    audit_->Log("login shut out peer=" + peer + transportField(transport) +
-                " reason=\"too many failed logins\"");
-    return LoginOutcome::ShutOut;
-  }
-  return LoginOutcome::Failed;
-}
-
-void AccessControl::ConnectionRefused(const std::string& peer, std::string_view transport) {
-  audit_->Log("connection refused peer=" + peer + transportField(transport) +
-              " reason=\"too many connections\"");
+  return result.outcome;
 }
 
 bool AccessControl::TransportOpened(const std::string& peer, std::string_view transport) {
-  audit_->Log("connection opened peer=" + peer + transportField(transport));
-  if (users() && limiter_.Blocked(AddressOfPeer(peer))) {
-    audit_->Log("login refused peer=" + peer + transportField(transport) +
+  audit_->Log("connection opened peer=" + peer + TransportField(transport));
+  if (users() && authenticator_.ShutOut(peer)) {
+    audit_->Log("login refused peer=" + peer + TransportField(transport) +
                 " reason=\"too many failed logins\"");
     return false;
   }
@@ -346,50 +319,48 @@ bool AccessControl::TransportOpened(const std::string& peer, std::string_view tr
 AccessControl::LoginOutcome AccessControl::CheckPassword(const std::string& name,
                                                          std::string_view password,
                                                          const std::string& peer,
-                                                         std::string_view transport) {
-  const std::shared_ptr<const Users> users = this->users();
-  if (!users) return LoginOutcome::Failed;
-  if (limiter_.Blocked(AddressOfPeer(peer))) return LoginOutcome::ShutOut;
-  return verify(*users, name, password, peer, transport, "password", nullptr);
+                                                         std::string_view transport,
+                                                         const std::function<bool()>& wanted) {
+  if (!users()) return LoginOutcome::Failed;
+  const LoginResult result =
+      authenticator_.CheckPassword(name, password, {peer, transport, "password"}, wanted);
+  if (result.outcome == LoginOutcome::LoggedIn) unauthenticated_.Release(peer);
+  return result.outcome;
 }
 
-bool AccessControl::CheckKeyLogin(const std::string& name, const std::string& peer,
-                                  std::string_view transport) {
-  const std::shared_ptr<const Users> users = this->users();
-  const User* user = users ? FindUser(*users, name) : nullptr;
-  const std::string where = " peer=" + peer + transportField(transport) + " method=key";
-  if (!user) {
-    audit_->Log("login failed user=" + AuditQuote(name, kMaxNameLength) + where +
-                " reason=\"unknown user\"");
-    return false;
-  }
-  if (limiter_.Blocked(AddressOfPeer(peer))) return false;
-  audit_->Log("login ok user=" + quotedUser(user->name) + where +
-              " level=" + std::to_string(user->level));
-  return true;
+AccessControl::LoginOutcome AccessControl::CheckKey(const std::string& name, const KeyAttempt& key,
+                                                    const std::string& peer,
+                                                    std::string_view transport) {
+  if (!users()) return LoginOutcome::Failed;
+  const LoginResult result = authenticator_.CheckKey(name, key, {peer, transport, "key"});
+  if (result.outcome == LoginOutcome::LoggedIn && key.proven) unauthenticated_.Release(peer);
+  return result.outcome;
 }
 
 void AccessControl::TransportClosed(const std::string& peer, const std::string& user,
                                     std::string_view transport) {
-  audit_->Log("connection closed user=" + quotedUser(user) + " peer=" + peer +
-              transportField(transport));
+  unauthenticated_.Release(peer);
+  audit_->Log("connection closed user=" + (user.empty() ? "-" : AuditQuote(user, kMaxNameLength)) +
+              " peer=" + peer + TransportField(transport));
 }
 
-std::string AccessControl::hashForUnknownUser(const Users& users) {
-  if (!users.empty()) return users.front().hash;
-  std::lock_guard lock(mutex_);
-  if (dummyHash_.empty()) dummyHash_ = HashPassword("velmar: no such user");
-  return dummyHash_;
+bool AccessControl::followUsersFile(telnet::Session& session) {
+  const auto standing = registry_.StandingOf(session);
+  if (!standing) return true;
+  session.userlevel = standing->level;
+  return !standing->removed;
 }
 
 bool AccessControl::Permit(telnet::Session& session, const telnet::Command& command,
                            const std::u16string& commandline) {
-  const bool refused = (settings_.readOnly && command.changesHome) ||
-                       (!session.user.empty() && session.userlevel < command.level);
+  const bool removed = !followUsersFile(session);
+  const bool readOnly = settings_.readOnly && command.changesHome;
+  const bool refused =
+      removed || readOnly || (!session.user.empty() && session.userlevel < command.level);
   if (refused) {
     audit_->Log("permission denied " + who(session) +
                 " command=" + AuditQuote(text::Utf16ToUtf8(commandline)) +
-                (settings_.readOnly && command.changesHome ? " reason=\"read-only\"" : ""));
+                (readOnly ? " reason=\"read-only\"" : ""));
   }
   return !refused;
 }
@@ -400,19 +371,25 @@ void AccessControl::Ran(telnet::Session& session, const telnet::Command& command
     audit_->Log("change " + who(session) + " command=" +
                 AuditQuote(text::Utf16ToUtf8(commandline)) + " outcome=" + AuditQuote(outcome));
   }
-  std::lock_guard lock(mutex_);
-  for (auto& [s, info] : sessions_) {
-    if (s == &session) info.path = session.prompt;
-  }
+  registry_.SetPath(session, session.prompt);
+  // The next prompt shows the level the users file gives now.
+  followUsersFile(session);
 }
 
 void AccessControl::Closed(telnet::Session& session) {
-  {
-    std::lock_guard lock(mutex_);
-    sessions_.remove_if([&](const auto& item) { return item.first == &session; });
+  const auto standing = registry_.StandingOf(session);
+  if (standing && standing->removed) {
+    try {
+      session.WriteLn(u"Your account was removed.");
+    } catch (const std::exception&) {
+      // The client is gone already.
+    }
   }
+  const std::string line = "connection closed " + who(session);
+  registry_.Remove(session);
+  unauthenticated_.Release(session.peer());
   // A transport that let the user in logs the end of its connection itself.
-  if (session.authenticatedUser().empty()) audit_->Log("connection closed " + who(session));
+  if (session.authenticatedUser().empty()) audit_->Log(line);
 }
 
 namespace {

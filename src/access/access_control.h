@@ -1,23 +1,23 @@
 // Access decided in one place: whether a client gets in (login against the users file,
 // brute-force limits), what each user may run (levels, read-only mode), and the audit trail
-// of it all. The Telnet sessions ask it through telnet::AccessPolicy.
+// of it all. The sessions ask it through telnet::AccessPolicy; the SSH transport, which logs
+// its users in before a session starts, through the Transport* and Check* calls.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
-#include <cstdint>
+#include <cstddef>
 #include <functional>
-#include <list>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "access/audit.h"
+#include "access/authenticator.h"
 #include "access/login_limiter.h"
+#include "access/password_checks.h"
+#include "access/session_registry.h"
+#include "access/unauthenticated_connections.h"
 #include "access/users_file.h"
 #include "telnet/session.h"
 
@@ -28,7 +28,7 @@ struct AccessSettings {
   bool readOnly = false;
   // Failed logins of one connection before it is closed.
   int attempts = 3;
-  // The pause after each failed login.
+  // The pause after each failed login, before "Login incorrect".
   std::chrono::milliseconds failurePause{2000};
   // A login not completed within this time closes the connection.
   std::chrono::milliseconds timeLimit{60000};
@@ -37,52 +37,56 @@ struct AccessSettings {
   std::function<void(telnet::Session&, std::chrono::milliseconds)> pause;
   LoginLimits limiter;
   LoginLimiter::Now now = &std::chrono::steady_clock::now;
+  // Password checks at once, and waiting for their turn.
+  PasswordChecks::Limits checks = PasswordChecks::DefaultLimits();
+  // Connections of one client that have not logged in, at most (0: no limit). OpenSSH's
+  // MaxStartups starts refusing at 10 unauthenticated connections in all; here the bound is
+  // per client, so that one client cannot keep the others out.
+  std::size_t maxUnauthenticated = 10;
+  // How a password is checked against a hash (none: VerifyPassword); tests count the checks.
+  Authenticator::Verify verify;
 };
-
-// One open session as `who` lists it.
-struct SessionInfo {
-  std::string user;  // empty: the guest of a shell without login
-  std::string peer;
-  std::int64_t sinceUnixMilliseconds = 0;
-  std::u16string path;  // the current category as the prompt shows it
-};
-
-// The longest password read at login, in UTF-16 code units; longer input is cut.
-inline constexpr std::size_t kMaxPasswordLength = 1024;
 
 class AccessControl : public telnet::AccessPolicy {
  public:
+  using LoginOutcome = access::LoginOutcome;
+
   explicit AccessControl(AccessSettings settings = {},
                          std::shared_ptr<AuditTrail> audit = std::make_shared<AuditTrail>());
   ~AccessControl() override;
 
   // The users who may log in; null (the default) means no login: every client is the guest
-  // with every command. Applies to connections opened afterwards.
+  // with every command. Every login checked from now on uses them; a session of a user who
+  // is no longer in them is ended (with "Your account was removed."), and a changed level
+  // applies from the session's next command.
   void SetUsers(std::shared_ptr<const Users> users);
-  std::shared_ptr<const Users> users() const;
+  std::shared_ptr<const Users> users() const { return authenticator_.users(); }
 
   AuditTrail& audit() { return *audit_; }
-  LoginLimiter& limiter() { return limiter_; }
+  LoginLimiter& limiter() { return authenticator_.limiter(); }
   bool readOnly() const { return settings_.readOnly; }
 
-  // The open sessions, in the order they were opened.
-  std::vector<SessionInfo> Sessions() const;
+  // The sessions `who` lists (logged in, or guests), in the order they were opened.
+  std::vector<SessionInfo> Sessions() const { return registry_.Listed(); }
 
-  enum class LoginOutcome { LoggedIn, Failed, ShutOut };
-
+  // A new connection from `peer` (address and port), before a thread is spent on it: its
+  // place among the client's connections that have not logged in, held until it ends. Null
+  // (after an audit line) when the client has as many as it may.
+  std::shared_ptr<void> AdmitConnection(const std::string& peer, std::string_view transport);
   // A connection to `transport` was turned away by the connection limits before any session.
   void ConnectionRefused(const std::string& peer, std::string_view transport);
 
   // For a transport that authenticates before the shell starts (SSH), named `transport` in
-  // the audit lines. A connection has opened: false when its address is shut out.
+  // the audit lines. A connection has opened: false when its client is shut out.
   bool TransportOpened(const std::string& peer, std::string_view transport);
-  // A password login: checked against the users file, counted by the brute-force limiter
-  // (ShutOut once the address is shut out) and logged.
+  // A password login (see Authenticator::CheckPassword); `wanted` tells whether the
+  // connection still waits for it.
   LoginOutcome CheckPassword(const std::string& name, std::string_view password,
-                             const std::string& peer, std::string_view transport);
-  // A login with a key the transport has verified: true when `name` is in the users file
-  // and the address is not shut out; logged.
-  bool CheckKeyLogin(const std::string& name, const std::string& peer, std::string_view transport);
+                             const std::string& peer, std::string_view transport,
+                             const std::function<bool()>& wanted);
+  // A key offered or signed (see Authenticator::CheckKey).
+  LoginOutcome CheckKey(const std::string& name, const KeyAttempt& key, const std::string& peer,
+                        std::string_view transport);
   // The connection has ended; `user` is empty when nobody logged in.
   void TransportClosed(const std::string& peer, const std::string& user,
                        std::string_view transport);
@@ -99,26 +103,20 @@ class AccessControl : public telnet::AccessPolicy {
  private:
   class Deadlines;
 
-  LoginOutcome attempt(telnet::Session& session, const Users& users, bool first);
-  LoginOutcome verify(const Users& users, const std::string& name, std::string_view password,
-                      const std::string& peer, std::string_view transport, std::string_view method,
-                      const User** found);
-  bool admitAuthenticated(telnet::Session& session, const Users* users);
-  void setUser(telnet::Session& session, const User& user);
-  void track(telnet::Session& session);
-  std::string hashForUnknownUser(const Users& users);
-  static std::string who(const telnet::Session& session);
-  static std::string transportField(std::string_view transport);
+  LoginOutcome attempt(telnet::Session& session, bool first);
+  bool admitAuthenticated(telnet::Session& session);
+  void setUser(telnet::Session& session, const std::string& user, std::uint8_t level);
+  // Takes the level the users file gives the session's user now; false once the user has
+  // been removed.
+  bool followUsersFile(telnet::Session& session);
+  std::string who(const telnet::Session& session) const;
 
   AccessSettings settings_;
   std::shared_ptr<AuditTrail> audit_;
-  LoginLimiter limiter_;
+  Authenticator authenticator_;
+  UnauthenticatedConnections unauthenticated_;
+  SessionRegistry registry_;
   std::unique_ptr<Deadlines> deadlines_;
-
-  mutable std::mutex mutex_;  // guards users_, sessions_ and dummyHash_
-  std::shared_ptr<const Users> users_;
-  std::list<std::pair<const telnet::Session*, SessionInfo>> sessions_;
-  std::string dummyHash_;
 };
 
 // The dispatch row of `who` (level 10): lists the sessions of `access`.

@@ -28,6 +28,9 @@ Controller::Controller(ControllerSettings settings) : settings_(std::move(settin
   listener_.setRefusalHook([access = settings_.access](const std::string& address, bool ssh) {
     access->ConnectionRefused(address, ssh ? "ssh" : "telnet");
   });
+  listener_.setAdmissionGate([access = settings_.access](const std::string& peer, bool ssh) {
+    return access->AdmitConnection(peer, ssh ? "ssh" : "telnet");
+  });
   const auto shell = StandardSessionConfig(settings_.access);
   listener_.setHandlerFactory(settings_.handlerFactory ? settings_.handlerFactory
                                                        : telnet::MakeSessionFactory(shell));

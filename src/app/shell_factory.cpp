@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <functional>
 #include <memory>
 
 #include "api/json_rpc.h"
@@ -15,7 +16,24 @@
 namespace velmar::app {
 
 namespace {
+
 constexpr std::string_view kSsh = "ssh";
+
+ssh::LoginCheck SshCheck(access::LoginOutcome outcome) {
+  switch (outcome) {
+    case access::LoginOutcome::LoggedIn:
+      return ssh::LoginCheck::kAccepted;
+    case access::LoginOutcome::ShutOut:
+      return ssh::LoginCheck::kShutOut;
+    case access::LoginOutcome::Busy:
+      return ssh::LoginCheck::kBusy;
+    case access::LoginOutcome::Failed:
+    case access::LoginOutcome::Abandoned:
+      break;
+  }
+  return ssh::LoginCheck::kRejected;
+}
+
 }  // namespace
 
 std::shared_ptr<const telnet::SessionConfig> StandardSessionConfig(
@@ -49,20 +67,15 @@ telnet::StreamServer SshService(const SshSettings& settings,
   config->admit = [access](const std::string& address) {
     return access->TransportOpened(address, kSsh);
   };
-  config->checkPassword = [access](const std::string& user, const std::string& password,
-                                   const std::string& address) {
-    switch (access->CheckPassword(user, password, address, kSsh)) {
-      case access::AccessControl::LoginOutcome::LoggedIn:
-        return ssh::PasswordCheck::kAccepted;
-      case access::AccessControl::LoginOutcome::ShutOut:
-        return ssh::PasswordCheck::kShutOut;
-      case access::AccessControl::LoginOutcome::Failed:
-        break;
-    }
-    return ssh::PasswordCheck::kRejected;
+  config->checkPassword = [access](const std::string& user, std::string_view password,
+                                   const std::string& address,
+                                   const std::function<bool()>& connected) {
+    return SshCheck(access->CheckPassword(user, password, address, kSsh, connected));
   };
-  config->checkKeyUser = [access](const std::string& user, const std::string& address) {
-    return access->CheckKeyLogin(user, address, kSsh);
+  config->checkKey = [access](const std::string& user, const ssh::KeyOffer& key,
+                              const std::string& address) {
+    return SshCheck(
+        access->CheckKey(user, {key.fingerprint, key.authorized, key.proven}, address, kSsh));
   };
   config->closed = [access](const std::string& address, const std::string& user) {
     access->TransportClosed(address, user, kSsh);

@@ -98,6 +98,7 @@ bool ChannelClient::receive(std::chrono::milliseconds timeout) {
 
 telnet::InputLine ChannelClient::ReadLine() {
   if (closed_.load()) failClosed();
+  if (ending_.load()) throw Error("Connection closed: the session was ended");
   std::string screen;
   input_.begin(text::Utf8ToUtf16(row_), screen);
   show(screen);
@@ -113,6 +114,7 @@ telnet::InputLine ChannelClient::ReadLine() {
           return {telnet::InputLine::Status::kLine, u"exit"};
       }
     }
+    if (ending_.load()) throw Error("Connection closed: the session was ended");
     if (closed_.load() || !receive(kReadSlice)) failClosed();
   }
 }
@@ -126,7 +128,7 @@ void ChannelClient::delay(std::int32_t msec) {
   if (msec <= 0) return;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(msec);
   for (;;) {
-    if (closed_.load() || input_.interrupted()) return;
+    if (closed_.load() || ending_.load() || input_.interrupted()) return;
     const auto left =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return;

@@ -33,10 +33,12 @@ class ChannelClient final : public telnet::Client {
   // The transport has authenticated the user already; the shell never hides input.
   void SetClientEcho(bool) override {}
   void delay(std::int32_t msec) override;
-  bool Interrupted() const override { return input_.interrupted(); }
+  bool Interrupted() const override { return input_.interrupted() || ending_.load(); }
   std::int32_t ConsoleChars() const override;
   void Disconnect() override;
-  bool Connected() const override { return !closed_.load(); }
+  // The session's thread sees it within one read slice.
+  void EndSession() override { ending_ = true; }
+  bool Connected() const override { return !closed_.load() && !ending_.load(); }
   const std::string& peer() const override { return channel_.address(); }
   std::string_view transport() const override { return "ssh"; }
   const std::string& authenticatedUser() const override { return channel_.user(); }
@@ -53,6 +55,7 @@ class ChannelClient final : public telnet::Client {
   const bool commandOutput_;
   ChannelInput input_;
   std::atomic<bool> closed_{false};
+  std::atomic<bool> ending_{false};
   bool inputEnded_ = false;
   // What was written after the last line end: the prompt a line is read behind.
   std::string row_;

@@ -2,6 +2,7 @@
 
 #include <libssh/callbacks.h>
 #include <libssh/server.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -43,6 +44,7 @@ class LoginTimer {
 };
 
 constexpr char kShutOutMessage[] = "Too many failed logins. Try again later.";
+constexpr char kBusyMessage[] = "Too many logins at once. Try again later.";
 
 void InitLibrary() {
   static const int status = ssh_init();
@@ -155,33 +157,51 @@ class Connection {
     return SSH_AUTH_SUCCESS;
   }
 
-  static int password(ssh_session, const char* user, const char* password, void* userdata) {
+  // Answers an attempt as `check` says; `proven`: a login rather than the offer of a key.
+  int answer(LoginCheck check, const char* user, bool proven) {
+    switch (check) {
+      case LoginCheck::kAccepted:
+        return proven ? accept(user) : SSH_AUTH_SUCCESS;
+      case LoginCheck::kShutOut:
+        refuse(kShutOutMessage);
+        return SSH_AUTH_DENIED;
+      case LoginCheck::kBusy:
+        refuse(kBusyMessage);
+        return SSH_AUTH_DENIED;
+      case LoginCheck::kRejected:
+        break;
+    }
+    return deny();
+  }
+
+  static int password(ssh_session session, const char* user, const char* password, void* userdata) {
     Connection& c = self(userdata);
     if (c.shutOut_) c.refuse(kShutOutMessage);
     if (c.refused_ || !c.config_.checkPassword) return SSH_AUTH_DENIED;
-    switch (c.config_.checkPassword(user, password, c.address_)) {
-      case PasswordCheck::kAccepted:
-        return c.accept(user);
-      case PasswordCheck::kShutOut:
-        c.refuse(kShutOutMessage);
-        return SSH_AUTH_DENIED;
-      case PasswordCheck::kRejected:
-        break;
-    }
-    return c.deny();
+    // Shut down (switch-off, the login time) or reset, the socket hangs up.
+    const int fd = ssh_get_fd(session);
+    const auto connected = [fd] {
+      pollfd hangup{fd, 0, 0};
+      return ::poll(&hangup, 1, 0) == 0;
+    };
+    return c.answer(c.config_.checkPassword(user, password, c.address_, connected), user, true);
   }
 
   static int publicKey(ssh_session, const char* user, ssh_key key, char state, void* userdata) {
     Connection& c = self(userdata);
     if (c.shutOut_) c.refuse(kShutOutMessage);
     if (c.refused_) return SSH_AUTH_DENIED;
-    const bool known = IsAuthorizedKey(c.config_.authorizedKeysDir, user, key);
-    if (state == SSH_PUBLICKEY_STATE_NONE) return known ? SSH_AUTH_SUCCESS : c.deny();
-    if (state == SSH_PUBLICKEY_STATE_VALID && known) {
-      if (!c.config_.checkKeyUser || c.config_.checkKeyUser(user, c.address_))
-        return c.accept(user);
+    KeyOffer offer;
+    offer.fingerprint = Fingerprint(key);
+    // A signature that did not verify proves nothing: that key is refused.
+    offer.authorized = (state == SSH_PUBLICKEY_STATE_NONE || state == SSH_PUBLICKEY_STATE_VALID) &&
+                       IsAuthorizedKey(c.config_.authorizedKeysDir, user, key);
+    offer.proven = state != SSH_PUBLICKEY_STATE_NONE;
+    if (!c.config_.checkKey) {
+      return c.answer(offer.authorized ? LoginCheck::kAccepted : LoginCheck::kRejected, user,
+                      offer.proven);
     }
-    return c.deny();
+    return c.answer(c.config_.checkKey(user, offer, c.address_), user, offer.proven);
   }
 
   static ssh_channel openChannel(ssh_session session, void* userdata) {

@@ -14,11 +14,19 @@ namespace velmar::ssh {
 
 class Channel;
 
-// How a password check ended.
-enum class PasswordCheck {
+// How a login attempt (a password, or a key offered or signed) ended.
+enum class LoginCheck {
   kAccepted,
   kRejected,
   kShutOut,  // rejected, and no further attempt is taken on this connection
+  kBusy,     // not checked: too many logins at once; no further attempt is taken either
+};
+
+// A public key a client offers, or signs with to log in.
+struct KeyOffer {
+  std::string fingerprint;  // "SHA256:..."
+  bool authorized = false;  // in the user's file of the authorized keys folder
+  bool proven = false;      // signed (and the signature verified): the login itself
 };
 
 // What every SSH connection of a server shares; read-only once serving.
@@ -28,13 +36,18 @@ struct ServerConfig {
   // Called first with the client's address: false closes the connection at once. None: all
   // are admitted.
   std::function<bool(const std::string& address)> admit;
-  // Checks a user's password; gets the client's address too. Empty: no password logins.
-  std::function<PasswordCheck(const std::string& user, const std::string& password,
-                              const std::string& address)>
+  // Checks a user's password (left in libssh's buffer, never copied); gets the client's
+  // address too, and a function that tells whether the connection is still open (a check may
+  // have to wait its turn). Empty: no password logins.
+  std::function<LoginCheck(const std::string& user, std::string_view password,
+                           const std::string& address, const std::function<bool()>& connected)>
       checkPassword;
-  // Whether a user who has proved to hold one of the keys in the authorized_keys folder may
-  // log in. None: every such user.
-  std::function<bool(const std::string& user, const std::string& address)> checkKeyUser;
+  // Decides on every key a client offers or signs with, authorized or not: an offer that
+  // is accepted lets the client sign with the key, a signed key that is accepted logs the
+  // user in. None: the authorized keys are accepted and the others rejected.
+  std::function<LoginCheck(const std::string& user, const KeyOffer& key,
+                           const std::string& address)>
+      checkKey;
   // Called last: the connection has ended; `user` is empty when nobody logged in.
   std::function<void(const std::string& address, const std::string& user)> closed;
   // Folder of authorized_keys files, one per user name. Empty: no key logins.

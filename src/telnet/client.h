@@ -17,8 +17,8 @@ namespace velmar::telnet {
 // an SSH channel (ssh::ChannelClient) implement it, so that every command, text and rule of
 // the shell exists once.
 //
-// A client is used by its session's thread only, except Disconnect(), which any thread may
-// call to end it (switch-off, the login time limit).
+// A client is used by its session's thread only, except Disconnect() and EndSession(), which
+// any thread may call to end it (switch-off, the login time limit, a removed user).
 class Client {
  public:
   // Gets the text before the cursor; gives the word to replace and its candidates.
@@ -62,7 +62,12 @@ class Client {
 
   // Ends the client's connection without a farewell; any thread may call it.
   virtual void Disconnect() = 0;
-  // False once the client's connection has ended.
+  // Ends the session but not yet the connection; any thread may call it. The running command
+  // is interrupted, no further line is read (a read raises velmar::Error) and Connected()
+  // turns false, while the session's own thread may still write its last words before the
+  // connection is closed.
+  virtual void EndSession() = 0;
+  // False once the client's connection has ended, or its session.
   virtual bool Connected() const = 0;
 
   // The client's address and port as text, for messages and the audit trail.

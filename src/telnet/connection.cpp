@@ -50,6 +50,10 @@ void Connection::failClosed(const char* what) {
   throw Error(std::string("Connection closed: ") + what);
 }
 
+void Connection::failEnded() {
+  throw Error("Connection closed: the session was ended");
+}
+
 void Connection::WriteBytes(std::string_view bytes) {
   while (!bytes.empty()) {
     if (closed_.load()) failClosed("the connection was closed");
@@ -85,12 +89,16 @@ bool Connection::receive(bool wait) {
 InputLine Connection::ReadLine() {
   input_.commandDone();
   for (;;) {
+    if (ending_.load()) failEnded();
     if (auto line = input_.next()) {
       commandWidth_ = input_.windowWidth();
       return std::move(*line);
     }
     if (closed_.load()) failClosed("the connection was closed");
-    if (inputEnded_ || !receive(true)) failClosed(endReason_.c_str());
+    if (inputEnded_ || !receive(true)) {
+      if (ending_.load()) failEnded();
+      failClosed(endReason_.c_str());
+    }
   }
 }
 
@@ -102,7 +110,6 @@ std::size_t Connection::InputSecretLn(char16_t* out, std::size_t capacity) {
 }
 
 void Connection::SetClientEcho(bool on) {
-  if (!PeerSpeaksTelnet()) return;
   answers_.clear();
   input_.offerEcho(!on, answers_);
   if (!answers_.empty()) WriteBytes(answers_);
@@ -116,14 +123,14 @@ void Connection::delay(std::int32_t msec) {
   if (msec <= 0) return;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(msec);
   for (;;) {
-    if (closed_.load() || input_.interrupted()) return;
+    if (closed_.load() || ending_.load() || input_.interrupted()) return;
     const auto left =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return;
     if (inputEnded_ || !input_.acceptsMore()) {
       // Nothing more to read for now: a plain wait that switch-off cuts short.
       std::unique_lock lock(mutex_);
-      wake_.wait_until(lock, deadline, [this] { return closed_.load(); });
+      wake_.wait_until(lock, deadline, [this] { return closed_.load() || ending_.load(); });
       return;
     }
     pollfd waitFor{fd_.get(), POLLIN, 0};
@@ -132,6 +139,15 @@ void Connection::delay(std::int32_t msec) {
     // Disconnect() shuts the socket down, which wakes the poll with the end of input.
     if (ready > 0) receive(false);
   }
+}
+
+void Connection::EndSession() {
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_.load() || ending_.exchange(true)) return;
+  }
+  ::shutdown(fd_.get(), SHUT_RD);
+  wake_.notify_all();
 }
 
 void Connection::Disconnect() {

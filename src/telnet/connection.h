@@ -18,10 +18,12 @@ namespace velmar::telnet {
 // through here. The wire speaks UTF-8 in both directions. Reads and writes block; a failed
 // or closed connection raises velmar::Error. Input passes through the Telnet protocol layer
 // (ClientInput); output is sent as it is made, so a client that never negotiates receives
-// exactly the text written and never an IAC byte.
+// exactly the text written and never an IAC byte, except the request to stop its echo
+// while a password is typed (SetClientEcho).
 //
-// Disconnect() may be called from any thread: it shuts the socket down, so that a read or
-// write blocked on it fails at once, and wakes a delay() in progress. The descriptor itself
+// Disconnect() and EndSession() may be called from any thread: they shut the socket down
+// (EndSession its input only), so that a read blocked on it fails at once, and wake a
+// delay() in progress. The descriptor itself
 // is closed only when the object is destroyed, after its thread is done with it.
 class Connection final : public Client {
  public:
@@ -37,28 +39,31 @@ class Connection final : public Client {
   InputLine ReadLine() override;
   // The secret line goes through the same protocol layer as every other line.
   std::size_t InputSecretLn(char16_t* out, std::size_t capacity) override;
-  // Asks a Telnet-speaking client to stop (false) or resume (true) its local echo: the
-  // server offers to echo (IAC WILL ECHO) and withdraws the offer (IAC WONT ECHO), so that
-  // a typed password does not show. A raw client is sent nothing.
+  // Asks the client to stop (false) or resume (true) its local echo: the server offers to
+  // echo (IAC WILL ECHO) and withdraws the offer (IAC WONT ECHO), so that a typed password
+  // does not show. Sent to every client, whether it has negotiated or not: clients such as
+  // inetutils and busybox telnet negotiate only when the server does.
   void SetClientEcho(bool on) override;
   // Meanwhile the client's input is read, so that an interrupt is noticed; lines typed ahead
   // are kept. Also cut short by the listener's switch-off.
   void delay(std::int32_t msec) override;
-  bool Interrupted() const override { return input_.interrupted(); }
+  bool Interrupted() const override { return input_.interrupted() || ending_.load(); }
   // The client's window width when it has reported one (taken when the command's line was
   // read), else the configured width.
   std::int32_t ConsoleChars() const override;
   void Disconnect() override;
-  bool Connected() const override { return !closed_.load(); }
+  // Shuts the socket's input down, which ends a read in progress; output still goes out.
+  void EndSession() override;
+  bool Connected() const override { return !closed_.load() && !ending_.load(); }
   const std::string& peer() const override { return peer_; }
   std::string_view transport() const override { return "telnet"; }
 
-  // Whether the client has sent any Telnet command so far: only such a client is sent
-  // Telnet commands in return.
+  // Whether the client has sent any Telnet command so far.
   bool PeerSpeaksTelnet() const { return input_.protocol().negotiating(); }
 
  private:
   [[noreturn]] void failClosed(const char* what);
+  [[noreturn]] static void failEnded();
   // Reads what the socket holds (waiting for it when `wait`) into the input; false at the
   // end of input.
   bool receive(bool wait);
@@ -66,6 +71,7 @@ class Connection final : public Client {
   platform::UniqueFd fd_;
   std::string peer_;
   std::atomic<bool> closed_{false};
+  std::atomic<bool> ending_{false};
   std::mutex mutex_;  // guards the wake-up of delay()
   std::condition_variable wake_;
 

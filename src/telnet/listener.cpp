@@ -47,7 +47,8 @@ struct Listener::Entry {
     }
   }
   std::shared_ptr<const Settings> settings;
-  ThreadStack stack;  // the entry goes only after its thread has been joined
+  std::shared_ptr<void> admission;  // what the admission gate gave, held while it runs
+  ThreadStack stack;                // the entry goes only after its thread has been joined
   pthread_t thread{};
   std::list<Entry>::iterator self;
 };
@@ -279,22 +280,27 @@ void Listener::startConnection(int fd, bool second) {
   // Prompts and short lines should leave at once, not wait for the previous ACK.
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   std::string address = clientAddress(fd);
+  std::shared_ptr<void> admission;
+  if (admissionGate_) {
+    const auto peer = platform::PeerAddress(fd);
+    admission = admissionGate_(peer ? platform::FormatEndpoint(*peer) : std::string(), second);
+    if (!admission) {
+      refuse(fd);
+      return;
+    }
+  }
 
   std::unique_lock lock(mutex_);
   if (stopping_) return;
   if (overLimit(address)) {
     lock.unlock();
     if (refusalHook_) refusalHook_(address, second);
-    // A fresh socket's send buffer takes the line whole; never wait for a client that
-    // does not read.
-    static constexpr char kRefusal[] = "Too many connections.\r\n";
-    [[maybe_unused]] const ssize_t sent =
-        ::send(fd, kRefusal, sizeof kRefusal - 1, MSG_DONTWAIT | MSG_NOSIGNAL);
-    ::shutdown(fd, SHUT_WR);
+    refuse(fd);
     return;
   }
   Entry& entry = entries_.emplace_back();
   entry.owner = this;
+  entry.admission = std::move(admission);
   entry.address = std::move(address);
   ++perAddress_[entry.address];
   if (second) {
@@ -321,6 +327,15 @@ void Listener::startConnection(int fd, bool second) {
   }
 }
 
+void Listener::refuse(int fd) {
+  // A fresh socket's send buffer takes the line whole; never wait for a client that does
+  // not read.
+  static constexpr char kRefusal[] = "Too many connections.\r\n";
+  [[maybe_unused]] const ssize_t sent =
+      ::send(fd, kRefusal, sizeof kRefusal - 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+  ::shutdown(fd, SHUT_WR);
+}
+
 void Listener::forgetAddress(const std::string& address) {
   const auto it = perAddress_.find(address);
   if (it != perAddress_.end() && --it->second == 0) perAddress_.erase(it);
@@ -329,6 +344,7 @@ void Listener::forgetAddress(const std::string& address) {
 void* Listener::connectionMain(void* arg) {
   auto& entry = *static_cast<Entry*>(arg);
   serve(entry, *entry.settings);
+  entry.admission.reset();
   Listener& owner = *entry.owner;
   {
     std::lock_guard lock(owner.mutex_);

@@ -107,6 +107,13 @@ class Listener {
     refusalHook_ = std::move(hook);
   }
 
+  // Asked on the accepting thread for each new client, with its address and port and whether
+  // it came to the second service's port: gives what the connection holds until it ends, or
+  // null to turn the client away as the connection limits do (the gate logs why). None: every
+  // client passes.
+  using AdmissionGate = std::function<std::shared_ptr<void>(const std::string& peer, bool second)>;
+  void setAdmissionGate(AdmissionGate gate) { admissionGate_ = std::move(gate); }
+
   // Stack size of the connection threads; kept small so that many idle connections stay
   // cheap.
   void setThreadStackSize(std::size_t bytes) { stackSize_ = bytes; }
@@ -142,6 +149,8 @@ class Listener {
   void acceptLoop(int listenFd, bool second);
   void startConnection(int fd, bool second);
   bool overLimit(const std::string& address) const;
+  // Sends "Too many connections." to a client turned away, without waiting for it.
+  static void refuse(int fd);
   void forgetAddress(const std::string& address);
   void reapLoop();
   static void* connectionMain(void* arg);
@@ -155,6 +164,7 @@ class Listener {
   StreamServer secondServer_;
   std::function<void()> switchOffHook_;
   std::function<void(const std::string&, bool)> refusalHook_;
+  AdmissionGate admissionGate_;
   std::size_t stackSize_ = kDefaultStackSize;
   std::size_t maxConnections_ = 0;
   std::size_t maxPerAddress_ = 0;

@@ -5,9 +5,11 @@ pseudo-terminal as a person types, and checks what the person sees.
     real_clients_test.py VELMAR_BINARY [CLIENT...]
 
 Clients: inetutils (negotiating), inetutils-plain (not negotiating), busybox, plink-telnet,
-plink-raw, nc, socat. A client whose program is missing is reported as skipped. Every wait
-has a deadline; the whole run is bounded. Exit status 0 when every client passed, 77 when
-none could be run.
+plink-raw, nc, socat; inetutils-login and busybox-login log in against a users file and read
+the screen with a terminal emulator (python3-pyte) to see that the password never shows. A
+client whose program (or the emulator) is missing is reported as skipped. Every wait has a
+deadline; the whole run is bounded. Exit status 0 when every client passed, 77 when none could
+be run.
 """
 import os
 import pty
@@ -16,6 +18,7 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 import tty
 
@@ -34,13 +37,26 @@ def free_port():
         return s.getsockname()[1]
 
 
+LOGIN_PASSWORD = "Sesam-7-oeffne-dich"
+
+
+def make_users_file(binary, directory):
+    """A users file with the user admin (level 10), made by the velmar-passwd beside velmar."""
+    path = os.path.join(directory, "users")
+    passwd = os.path.join(os.path.dirname(binary), "velmar-passwd")
+    subprocess.run([passwd, "--stdin", "-c", path, "admin", "--level", "10"],
+                   input=(LOGIN_PASSWORD + "\n").encode(), capture_output=True, check=True)
+    return path
+
+
 class Velmar:
-    def __init__(self, binary):
+    def __init__(self, binary, users=None):
         self.port = free_port()
         demo_port = free_port()
+        extra = ["--users", users] if users else []
         self.proc = subprocess.Popen(
             [binary, "--demo", "--demo-port", str(demo_port), "--telnet-port", str(self.port),
-             "--shutdown-minutes", "10"],
+             "--shutdown-minutes", "10"] + extra,
             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         end = time.monotonic() + DEADLINE
         while time.monotonic() < end:
@@ -245,6 +261,39 @@ def byte_exact(argv):
     return run
 
 
+def screen_of(output):
+    """The rows a terminal of 132 columns shows after `output`, as the user sees them."""
+    import pyte
+    screen = pyte.Screen(132, 500)
+    pyte.ByteStream(screen).feed(output)
+    return [row.rstrip() for row in screen.display]
+
+
+def login_hidden(argv):
+    """Logs in as a person would; the password must never appear on the screen, and once in,
+    the client shows what is typed again."""
+    def run(velmar):
+        term = Terminal([a.replace("PORT", str(velmar.port)) for a in argv])
+        try:
+            term.expect("Login: ")
+            term.type("admin\r")
+            term.expect("Password: ")
+            term.type(LOGIN_PASSWORD + "\r")
+            term.expect(PROMPT_END)
+            out = term.command("ls")
+            check(b"Erdgeschoss" in out, "first command after the login", out)
+            rows = screen_of(term.seen)
+            shown = "\n".join(rows).rstrip("\n")
+            leaks = [r for r in rows if LOGIN_PASSWORD in r]
+            check(not leaks, "password on the screen", "\n".join(leaks).encode())
+            check(any(r.startswith("Login: admin") for r in rows), "name shown", shown.encode())
+            check(any(r.endswith("@IP-Symcon>ls") for r in rows), "echo back after the login",
+                  shown.encode())
+        finally:
+            term.close()
+    return run
+
+
 CLIENTS = {
     "inetutils": (["telnet"], inetutils),
     "inetutils-plain": (["telnet"], inetutils_plain),
@@ -253,7 +302,19 @@ CLIENTS = {
     "plink-raw": (["plink"], simple(["plink", "-batch", "-raw", "-P", "PORT", "127.0.0.1"])),
     "nc": (["nc"], byte_exact(["nc", "127.0.0.1", "PORT"])),
     "socat": (["socat"], byte_exact(["socat", "-", "TCP:127.0.0.1:PORT"])),
+    # Both negotiate only once the server does: the password is hidden all the same.
+    "inetutils-login": (["telnet"], login_hidden(["telnet", "127.0.0.1", "PORT"])),
+    "busybox-login": (["busybox"], login_hidden(["busybox", "telnet", "127.0.0.1", "PORT"])),
 }
+NEEDS_USERS = {"inetutils-login", "busybox-login"}
+
+
+def have_emulator():
+    try:
+        import pyte  # noqa: F401
+        return True
+    except ImportError:
+        return False
 
 
 def main():
@@ -262,25 +323,37 @@ def main():
         return 64
     names = sys.argv[2:] or list(CLIENTS)
     signal.alarm(60 + 60 * len(names))  # the whole run is bounded
-    velmar = Velmar(sys.argv[1])
+    binary = sys.argv[1]
+    servers = {}  # started when first needed: without users, and with
     failed = 0
     skipped = 0
-    try:
-        for name in names:
-            programs, run = CLIENTS[name]
-            if any(subprocess.run(["which", p], capture_output=True).returncode for p in programs):
-                print("SKIP %s (not installed)" % name)
-                skipped += 1
-                continue
-            started = time.monotonic()
-            try:
-                run(velmar)
-                print("PASS %s (%.1f s)" % (name, time.monotonic() - started))
-            except Failure as e:
-                failed += 1
-                print("FAIL %s: %s" % (name, e))
-    finally:
-        velmar.stop()
+    with tempfile.TemporaryDirectory() as directory:
+        try:
+            for name in names:
+                programs, run = CLIENTS[name]
+                if any(subprocess.run(["which", p], capture_output=True).returncode
+                       for p in programs):
+                    print("SKIP %s (not installed)" % name)
+                    skipped += 1
+                    continue
+                users = name in NEEDS_USERS
+                if users and not have_emulator():
+                    print("SKIP %s (python3-pyte not installed)" % name)
+                    skipped += 1
+                    continue
+                started = time.monotonic()
+                try:
+                    if users not in servers:
+                        servers[users] = Velmar(
+                            binary, make_users_file(binary, directory) if users else None)
+                    run(servers[users])
+                    print("PASS %s (%.1f s)" % (name, time.monotonic() - started))
+                except Failure as e:
+                    failed += 1
+                    print("FAIL %s: %s" % (name, e))
+        finally:
+            for velmar in servers.values():
+                velmar.stop()
     if failed:
         return 1
     return 77 if skipped == len(names) else 0

@@ -7,8 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -35,17 +37,20 @@ const std::string kGuestGreeting = kWelcome +
                                    "You are logged in as guest. Type \"help\" if you need "
                                    "assistance.\r\n"
                                    "Have a lot of fun...\r\n\r\n";
+const std::string kEchoOff = "\xff\xfb\x01";  // IAC WILL ECHO: the client stops its echo
+const std::string kEchoOn = "\xff\xfc\x01";   // IAC WONT ECHO: and resumes it
 const std::string kLogin = "Login: ";
-const std::string kPassword = "Password: ";
-const std::string kIncorrect = "\r\nLogin incorrect\r\n";
+const std::string kPassword = kEchoOff + "Password: ";
+const std::string kIncorrect = kEchoOn + "\r\nLogin incorrect\r\n";
 const std::string kShutOut = "Too many failed logins. Try again later.\r\n";
+const std::string kLongPassword(1024, 'P');
 
 std::string Prompt(const std::string& mark) {
   return "\x1b[36;1m" + mark + "IP-Symcon>\x1b[0m";
 }
 
 std::string LoggedIn(const std::string& name) {
-  return "\r\nYou are logged in as " + name +
+  return kEchoOn + "\r\nYou are logged in as " + name +
          ". Type \"help\" if you need assistance.\r\nHave a lot of fun...\r\n\r\n";
 }
 
@@ -62,19 +67,40 @@ telnet::Command Probe(std::u16string word, std::uint8_t level, bool changesHome 
   return command;
 }
 
+// A command that runs until it is interrupted (as a long find or ping would).
+telnet::Command Wait() {
+  telnet::Command command;
+  command.words = {u"WAIT"};
+  command.handler = [](telnet::Session& session, const std::u16string&) {
+    session.WriteLn(u"waiting");
+    session.delay(60000);
+    session.WriteLn(u"done");
+  };
+  return command;
+}
+
 class LoginTest : public ::testing::Test {
  protected:
   // Starts the listener; `users` false means a shell without login.
   void Start(bool users = true, AccessSettings settings = {}) {
-    settings.pause = [this](telnet::Session&, std::chrono::milliseconds pause) {
+    settings.pause = [this](telnet::Session& session, std::chrono::milliseconds pause) {
       std::lock_guard lock(mutex_);
       pauses_.push_back(pause);
+      session.Write(pauseMark_);
     };
     settings.now = [this] { return now_.load(); };
+    settings.verify = [this](const std::string& hash, std::string_view password) {
+      std::unique_lock lock(mutex_);
+      ++checks_;
+      changed_.wait(lock, [this] { return !holdChecks_; });
+      lock.unlock();
+      return VerifyPassword(hash, password);
+    };
     auto audit = std::make_shared<AuditTrail>();
     audit->setSink([this](const std::string& line) {
       std::lock_guard lock(mutex_);
       audit_.push_back(line);
+      changed_.notify_all();
     });
     access_ = std::make_shared<AccessControl>(settings, audit);
     if (users) {
@@ -84,19 +110,26 @@ class LoginTest : public ::testing::Test {
           {"viewer", 1,
            HashOf("K\xc3\xbc"
                   "che")},
+          {"long", 1, HashOf(kLongPassword)},
       }));
     }
     auto config = std::make_shared<telnet::SessionConfig>();
     config->commands = {Probe(u"RUN", 5, true), Probe(u"LS", 1), Probe(u"SET", 5, true),
-                        Probe(u"PING", 5), WhoCommand(access_)};
+                        Probe(u"PING", 5),      Wait(),          WhoCommand(access_)};
     config->access = access_;
     listener_.setDefaultPort(0);
     listener_.setBindings({"127.0.0.1"});
+    listener_.setAdmissionGate([access = access_](const std::string& peer, bool) {
+      return access->AdmitConnection(peer, "telnet");
+    });
     listener_.setHandlerFactory(telnet::MakeSessionFactory(config));
     listener_.setActive(true);
   }
 
-  void TearDown() override { listener_.setActive(false); }
+  void TearDown() override {
+    HoldChecks(false);  // a test that failed while holding them must not hang here
+    listener_.setActive(false);
+  }
 
   std::unique_ptr<TelnetClient> Connect() {
     return std::make_unique<TelnetClient>("127.0.0.1", listener_.boundPort());
@@ -149,14 +182,37 @@ class LoginTest : public ::testing::Test {
     std::lock_guard lock(mutex_);
     return pauses_;
   }
+  // Waits (bounded) until `count` audit lines hold `text`.
+  bool AwaitAudit(const std::string& text, std::size_t count = 1) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, 10s, [&] {
+      std::size_t found = 0;
+      for (const auto& line : audit_) found += line.find(text) != std::string::npos ? 1 : 0;
+      return found >= count;
+    });
+  }
+  // While held, password checks wait (counted) until they are let go.
+  void HoldChecks(bool hold) {
+    std::lock_guard lock(mutex_);
+    holdChecks_ = hold;
+    changed_.notify_all();
+  }
+  int Checks() {
+    std::lock_guard lock(mutex_);
+    return checks_;
+  }
 
   telnet::Listener listener_;
   std::shared_ptr<AccessControl> access_;
   std::atomic<std::chrono::steady_clock::time_point> now_{
       std::chrono::steady_clock::time_point(std::chrono::hours(1000))};
   std::mutex mutex_;
+  std::condition_variable changed_;
   std::vector<std::string> audit_;
   std::vector<std::chrono::milliseconds> pauses_;
+  std::u16string pauseMark_;  // written by each pause, to see where it falls
+  int checks_ = 0;
+  bool holdChecks_ = false;
 };
 
 TEST_F(LoginTest, TheRightPasswordGivesTheUsersLevelAndPromptMark) {
@@ -209,7 +265,7 @@ TEST_F(LoginTest, TheThirdFailureClosesTheConnection) {
   EXPECT_EQ(client->readToEnd(), "");
   ASSERT_TRUE(listener_.waitUntilNoConnections(10s));
   EXPECT_EQ(Pauses().size(), 3u);
-  EXPECT_TRUE(AuditHas("connection closed user=guest peer=127.0.0.1:"));
+  EXPECT_TRUE(AuditHas("connection closed user=- peer=127.0.0.1:"));
 }
 
 TEST_F(LoginTest, AnEmptyNameAsksAgainAndNegotiationBeforeTheNameIsDropped) {
@@ -243,21 +299,56 @@ TEST_F(LoginTest, ALoginNotCompletedInTimeClosesTheConnection) {
   EXPECT_EQ(Exchange(*admin, "ls", "@"), "ran LS");
 }
 
-TEST_F(LoginTest, OnlyATelnetClientIsAskedToStopItsEcho) {
+TEST_F(LoginTest, EveryClientIsAskedToStopItsEchoForThePassword) {
   Start();
-  // A raw client: not one IAC byte in the whole dialogue.
-  auto raw = LogIn("op", "op-pw", "+");
-  // A client that has sent a Telnet command: WILL ECHO before the password, WONT ECHO after.
+  // A raw client too: WILL ECHO before the password prompt, WONT ECHO after its line. Clients
+  // such as inetutils and busybox telnet negotiate only once the server does.
+  auto raw = Connect();
+  EXPECT_EQ(raw->readUntil(kLogin), kWelcome + kLogin);
+  raw->send("op\r\n");
+  EXPECT_EQ(raw->readUntil("Password: "), kEchoOff + "Password: ");
+  raw->send("op-pw\r\n");
+  EXPECT_EQ(raw->readUntil(Prompt("+")), LoggedIn("op") + Prompt("+"));
+
+  // A client that has sent a Telnet command: the answers to it (BINARY offered both ways,
+  // SUPPRESS-GO-AHEAD refused), then the same.
   auto telnet = Connect();
   telnet->readUntil(kLogin);
   telnet->send("\xff\xfd\x03op\r\n");
-  // The answers to its first command (BINARY offered both ways, SUPPRESS-GO-AHEAD refused),
-  // then the prompt.
-  EXPECT_EQ(telnet->readUntil(kPassword),
+  EXPECT_EQ(telnet->readUntil("Password: "),
             std::string("\xff\xfb\x00\xff\xfd\x00\xff\xfc\x03", 9) + kPassword);
-  EXPECT_EQ(telnet->readExactly(3), "\xff\xfb\x01");
   telnet->send("\xff\xfd\x01op-x\x7fpw\r\n");  // its DO ECHO answer, and a typo erased
-  EXPECT_EQ(telnet->readUntil(Prompt("+")), "\xff\xfc\x01" + LoggedIn("op") + Prompt("+"));
+  EXPECT_EQ(telnet->readUntil(Prompt("+")), LoggedIn("op") + Prompt("+"));
+  // Its DONT ECHO answers the WONT: not answered again (RFC 1143), so nothing comes before
+  // the command's reply.
+  telnet->send("\xff\xfe\x01");
+  EXPECT_EQ(Exchange(*telnet, "ls", "+"), "ran LS");
+}
+
+TEST_F(LoginTest, LoginIncorrectComesAfterThePause) {
+  Start();
+  pauseMark_ = u"<pause>";
+  auto client = Connect();
+  client->readUntil(kLogin);
+  client->send("admin\r\n");
+  client->readUntil(kPassword);
+  client->send("wrong\r\n");
+  EXPECT_EQ(client->readUntil(kLogin), kEchoOn + "\r\n<pause>Login incorrect\r\n" + kLogin);
+}
+
+TEST_F(LoginTest, APasswordOverTheLimitFailsAsItIsNeverCut) {
+  Start();
+  LogIn("long", kLongPassword, "");
+  auto client = Connect();
+  for (const std::size_t extra : {std::size_t{5}, std::size_t{20000}}) {  // the line limit too
+    client->readUntil(kLogin);
+    client->send("long\r\n");
+    client->readUntil(kPassword);
+    client->send(kLongPassword + std::string(extra, 'X') + "\r\n");
+    EXPECT_EQ(client->readUntil("Login incorrect\r\n"), kIncorrect) << extra;
+  }
+  EXPECT_TRUE(AwaitAudit("login failed user=\"long\" peer=127.0.0.1:", 2));
+  EXPECT_TRUE(AuditHas("reason=\"password too long\""));
 }
 
 TEST_F(LoginTest, LevelsDecideWhichCommandsRun) {
@@ -298,15 +389,20 @@ TEST_F(LoginTest, LevelsDecideWhichCommandsRun) {
   EXPECT_TRUE(AuditHas("command=\"run 1\" outcome=\"done\""));
 }
 
-TEST_F(LoginTest, WhoListsTheOpenSessions) {
+TEST_F(LoginTest, WhoListsTheSessionsLoggedIn) {
   Start();
   auto op = LogIn("op", "op-pw", "+");
   auto admin = LogIn("admin", "admin-pw", "@");
+  auto waiting = Connect();  // at its login: nobody yet
+  waiting->readUntil(kLogin);
   const std::string reply = Exchange(*admin, "who", "@");
   EXPECT_EQ(reply.rfind("USER   ADDRESS", 0), 0u) << reply;
   EXPECT_NE(reply.find("\r\nop     127.0.0.1:"), std::string::npos) << reply;
   EXPECT_NE(reply.find("\r\nadmin  127.0.0.1:"), std::string::npos) << reply;
   EXPECT_NE(reply.find("  IP-Symcon"), std::string::npos) << reply;
+  EXPECT_EQ(std::count(reply.begin(), reply.end(), '\n'), 2) << reply;  // two rows
+  waiting.reset();
+  EXPECT_TRUE(AwaitAudit("connection closed user=- peer=127.0.0.1:"));
 }
 
 TEST_F(LoginTest, WithoutUsersEveryClientIsTheGuestWithEveryCommand) {
@@ -350,7 +446,7 @@ TEST_F(LoginTest, TenFailuresFromOneAddressShutItOutUntilTenMinutesHavePassed) {
   client->send("admin\r\n");
   client->readUntil(kPassword);
   client->send("guess\r\n");
-  EXPECT_EQ(client->readToEnd(), "\r\n" + kShutOut);
+  EXPECT_EQ(client->readToEnd(), kEchoOn + "\r\n" + kShutOut);
 
   // Even the right password gets nowhere now: the client is closed before the greeting.
   EXPECT_EQ(Connect()->readToEnd(), kShutOut);
@@ -359,6 +455,107 @@ TEST_F(LoginTest, TenFailuresFromOneAddressShutItOutUntilTenMinutesHavePassed) {
 
   now_.store(now_.load() + 10min);
   LogIn("admin", "admin-pw", "@");
+}
+
+TEST_F(LoginTest, GuessesOnManyConnectionsAtOnceGetNoMoreChecksThanMayFail) {
+  AccessSettings settings;
+  settings.maxUnauthenticated = 0;  // all 64 from one address, waiting at once
+  settings.checks = {2, 128};
+  Start(true, settings);
+  std::vector<std::unique_ptr<TelnetClient>> clients;
+  for (int i = 0; i < 64; ++i) {
+    clients.push_back(Connect());
+    clients.back()->readUntil(kLogin);
+    clients.back()->send("admin\r\n");
+    clients.back()->readUntil(kPassword);
+  }
+  // 63 guess at once while the checks are held: ten begin (a pending attempt counts), the
+  // others are refused without one, and so is the right password on the 64th.
+  HoldChecks(true);
+  for (int i = 0; i < 63; ++i) clients[i]->send("guess" + std::to_string(i) + "\r\n");
+  ASSERT_TRUE(AwaitAudit("login refused peer=127.0.0.1:", 53));
+  clients[63]->send("admin-pw\r\n");
+  EXPECT_EQ(clients[63]->readToEnd(), kEchoOn + "\r\n" + kShutOut);
+  HoldChecks(false);
+  ASSERT_TRUE(AwaitAudit("login shut out peer=127.0.0.1:"));
+  EXPECT_TRUE(AwaitAudit("login failed user=\"admin\"", 10));
+  EXPECT_EQ(Checks(), 10);
+
+  // Nine were told "Login incorrect" and may try again: shut out, whatever they send.
+  int incorrect = 0;
+  for (int i = 0; i < 63; ++i) {
+    EXPECT_EQ(clients[i]->readUntil("\r\n"), kEchoOn + "\r\n");
+    const std::string answer = clients[i]->readUntil("\r\n");
+    if (answer == kShutOut) continue;
+    ASSERT_EQ(answer, "Login incorrect\r\n") << i;
+    ++incorrect;
+    clients[i]->readUntil(kLogin);
+    clients[i]->send("admin\r\nadmin-pw\r\n");
+    EXPECT_EQ(clients[i]->readToEnd(), kPassword + kEchoOn + "\r\n" + kShutOut);
+  }
+  EXPECT_EQ(incorrect, 9);
+  EXPECT_EQ(Checks(), 10);
+  EXPECT_FALSE(AuditHas("login ok"));
+}
+
+TEST_F(LoginTest, TheEleventhConnectionNotLoggedInIsTurnedAway) {
+  Start();
+  std::vector<std::unique_ptr<TelnetClient>> waiting;
+  for (int i = 0; i < 10; ++i) {
+    waiting.push_back(Connect());
+    waiting.back()->readUntil(kLogin);
+  }
+  EXPECT_EQ(Connect()->readToEnd(), "Too many connections.\r\n");
+  EXPECT_TRUE(AuditHas("connection refused peer=127.0.0.1:"));
+  EXPECT_TRUE(AuditHas(" reason=\"too many connections not logged in\""));
+
+  // One logs in: its place is free for another; one that goes frees its place too.
+  waiting[0]->send("op\r\n");
+  waiting[0]->readUntil(kPassword);
+  waiting[0]->send("op-pw\r\n");
+  waiting[0]->readUntil(Prompt("+"));
+  auto next = Connect();
+  EXPECT_EQ(next->readUntil(kLogin), kWelcome + kLogin);
+  EXPECT_EQ(Connect()->readToEnd(), "Too many connections.\r\n");
+  waiting[1].reset();
+  ASSERT_TRUE(AwaitAudit("connection closed user=- peer=127.0.0.1:"));
+  EXPECT_EQ(Connect()->readUntil(kLogin), kWelcome + kLogin);
+}
+
+TEST_F(LoginTest, AReloadEndsTheSessionsOfRemovedUsersAndNewLevelsApplyAtOnce) {
+  Start();
+  // At its password when the user is removed.
+  auto atLogin = Connect();
+  atLogin->readUntil(kLogin);
+  atLogin->send("admin\r\n");
+  atLogin->readUntil(kPassword);
+  // Running a command, and idle at the prompt.
+  auto admin = LogIn("admin", "admin-pw", "@");
+  admin->send("wait\r\n");
+  admin->readUntil("waiting\r\n");
+  auto op = LogIn("op", "op-pw", "+");
+  auto viewer = LogIn("viewer",
+                      "K\xc3\xbc"
+                      "che",
+                      "");
+
+  // admin removed, op lowered to 1, viewer raised to 5.
+  access_->SetUsers(std::make_shared<const Users>(Users{
+      {"op", 1, HashOf("op-pw")},
+      {"viewer", 5,
+       HashOf("K\xc3\xbc"
+              "che")},
+  }));
+  EXPECT_EQ(admin->readToEnd(), "done\r\nYour account was removed.\r\n");
+  EXPECT_TRUE(AwaitAudit("session ended user=\"admin\" peer=127.0.0.1:"));
+  EXPECT_TRUE(AuditHas(" reason=\"account removed\""));
+  atLogin->send("admin-pw\r\n");
+  EXPECT_EQ(atLogin->readUntil("Login incorrect\r\n"), kIncorrect);
+
+  EXPECT_EQ(Exchange(*op, "set 1 2", ""), "Permission denied.");
+  EXPECT_EQ(Exchange(*op, "ls", ""), "ran LS");
+  EXPECT_EQ(Exchange(*viewer, "set 1 2", "+"), "ran SET");
+  EXPECT_FALSE(AuditHas("session ended user=\"op\""));
 }
 
 // What a terminal shows of a session run by inetutils telnet, read with a deadline.

@@ -605,6 +605,44 @@ TEST(HeadlessAccessTest, LoginAgainstTheUsersFileAndReloadOnSighup) {
   EXPECT_EQ(after.find("user=\"admin\""), std::string::npos) << after;
 }
 
+TEST(HeadlessAccessTest, AReloadThatRemovesAUserEndsItsSessionsAndLogins) {
+  UsersFolder folder;
+  const std::string users = folder.Path("users");
+  ASSERT_EQ(folder.Passwd("admin-pw", "--stdin -c " + users + " admin --level 10"), 0);
+  ASSERT_EQ(folder.Passwd("victim-pw", "--stdin " + users + " victim --level 5"), 0);
+  Process velmar(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--users", users,
+                         "--shutdown-minutes", "0"}));
+  const auto port = static_cast<std::uint16_t>(TelnetPort(velmar));
+  ASSERT_GT(port, 0);
+  TelnetClient atLogin(port);  // waits at its password across the reload
+  atLogin.readUntil("Login: ", 20s);
+  atLogin.send("victim\r\n");
+  atLogin.readUntil("Password: ", 20s);
+  TelnetClient loggedIn(port);
+  loggedIn.readUntil("Login: ", 20s);
+  loggedIn.send("victim\r\n");
+  loggedIn.readUntil("Password: ", 20s);
+  loggedIn.send("victim-pw\r\n");
+  loggedIn.readUntil("+IP-Symcon>\x1b[0m", 20s);
+
+  Process remove({kBin + "/velmar-passwd", "-D", users, "victim"});
+  ASSERT_EQ(remove.Wait(), 0);
+  velmar.Signal(SIGHUP);
+  ASSERT_TRUE(velmar.StderrLineWith("users file reloaded: 1 users"));
+  EXPECT_EQ(loggedIn.readToEnd(20s), "Your account was removed.\r\n");
+  atLogin.send("victim-pw\r\n");
+  EXPECT_NE(atLogin.readUntil("Login incorrect\r\n", 20s).find("Login incorrect"),
+            std::string::npos);
+
+  velmar.Signal(SIGTERM);
+  EXPECT_EQ(velmar.Wait(), 0);
+  const std::string err = velmar.Stderr();
+  EXPECT_NE(err.find("velmar: audit: session ended user=\"victim\""), std::string::npos) << err;
+  EXPECT_EQ(err.find("login ok user=\"victim\"", err.find("users file reloaded")),
+            std::string::npos)
+      << err;
+}
+
 TEST(HeadlessAccessTest, ABadUsersFileStopsTheStart) {
   UsersFolder folder;
   const std::string users = folder.Path("users");

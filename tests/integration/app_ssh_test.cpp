@@ -86,6 +86,7 @@ class SshServiceTest : public ::testing::Test {
       audit_.push_back(line);
     });
     auto access = std::make_shared<access::AccessControl>(accessSettings, audit);
+    access_ = access;
     access->SetUsers(std::make_shared<const access::Users>(access::Users{
         {"alice", 10, HashOf("alice-pw")},
         {"viewer", 1, HashOf("viewer-pw")},
@@ -156,6 +157,7 @@ class SshServiceTest : public ::testing::Test {
 
   sim::Simulator sim_{sim::SimulatorOptions{}};  // the demo home
   testing::SshClientFiles files_;
+  std::shared_ptr<access::AccessControl> access_;
   std::unique_ptr<Controller> controller_;
   int sshPort_ = 0;
   std::mutex auditMutex_;
@@ -347,6 +349,50 @@ TEST_F(SshServiceTest, FailedSshLoginsShutTheAddressOutForTelnetToo) {
   EXPECT_EQ(AuditWith({"login refused", "too many failed logins"}).size(), 2u);
 }
 
+TEST_F(SshServiceTest, EveryRefusedKeyCountsAndAnAcceptableOneDoesNot) {
+  access::AccessSettings settings;
+  settings.limiter.maxFailures = 3;
+  Start(settings);
+  // The client offers its key before it signs with it: an acceptable offer counts for nothing.
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(Run("alice", "uptime").status, 0);
+  EXPECT_TRUE(AuditWith({"login failed"}).empty());
+
+  // Each refused key is a failed attempt, audited, over as many connections as it takes.
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(RunCommand(withKey("ghost") + " alice@127.0.0.1 uptime").status, 255);
+  }
+  EXPECT_EQ(AuditWith({"login failed user=\"alice\" peer=127.0.0.1:", " transport=ssh method=key",
+                       " key=\"SHA256:", " reason=\"key not authorized\""})
+                .size(),
+            3u);
+  EXPECT_EQ(AuditWith({"login shut out peer=127.0.0.1:", "transport=ssh"}).size(), 1u);
+  // Now the right password gets nowhere either, and a connection that never logged in is
+  // logged as such.
+  EXPECT_EQ(RunCommand(withPassword("alice-pw") + " alice@127.0.0.1 uptime").status, 255);
+  EXPECT_TRUE(AuditWith({"login ok", "method=password"}).empty());
+  EXPECT_FALSE(AuditWith({"connection closed user=- peer=127.0.0.1:", "transport=ssh"}).empty());
+}
+
+TEST_F(SshServiceTest, TheEleventhConnectionNotLoggedInIsTurnedAway) {
+  Start();
+  std::vector<std::unique_ptr<TelnetClient>> waiting;  // plain TCP: no key exchange yet
+  for (int i = 0; i < 10; ++i) {
+    waiting.push_back(std::make_unique<TelnetClient>(sshPort_));
+    waiting.back()->readUntil("SSH-2.0-");
+  }
+  EXPECT_EQ(TelnetClient(static_cast<std::uint16_t>(sshPort_)).readToEnd(),
+            "Too many connections.\r\n");
+  EXPECT_EQ(TelnetClient(controller_->listener().boundPort()).readToEnd(),
+            "Too many connections.\r\n");
+  EXPECT_EQ(AuditWith({"connection refused peer=127.0.0.1:",
+                       "reason=\"too many connections not logged in\""})
+                .size(),
+            2u);
+  waiting.clear();
+  ASSERT_TRUE(controller_->listener().waitUntilNoConnections(10s));
+  EXPECT_EQ(Run("alice", "uptime").status, 0);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Interactive sessions in a pty
 
@@ -384,6 +430,24 @@ class Terminal {
  private:
   PtyClient client_;
 };
+
+TEST_F(SshServiceTest, ASessionOfAUserRemovedByAReloadEnds) {
+  Start();
+  Terminal terminal(withKey("alice") + " -tt alice@127.0.0.1", 80);
+  ASSERT_TRUE(terminal.started()) << terminal.client().output();
+  access_->SetUsers(std::make_shared<const access::Users>(access::Users{
+      {"viewer", 1, HashOf("viewer-pw")},
+  }));
+  EXPECT_TRUE(terminal.client().waitFor("Your account was removed.\r\n"))
+      << terminal.client().output();
+  EXPECT_NE(terminal.client().exitStatus(), -1);
+  EXPECT_EQ(AuditWith({"session ended user=\"alice\" peer=127.0.0.1:", "transport=ssh",
+                       "reason=\"account removed\""})
+                .size(),
+            1u);
+  // Nor does the key get in any more.
+  EXPECT_EQ(Run("alice", "uptime").status, 255);
+}
 
 TEST_F(SshServiceTest, PtySessionGreetsAndEditsLinesOnTheServer) {
   Start();

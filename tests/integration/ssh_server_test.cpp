@@ -112,12 +112,12 @@ class SshServerTest : public ::testing::Test {
     config_.hostKeyPath = (dir_ / "state" / "velmar" / "ssh_host_ed25519_key").string();
     hostKey_ = LoadOrCreateHostKey(config_.hostKeyPath);
     config_.authorizedKeysDir = (dir_ / "keys").string();
-    config_.checkPassword = [this](const std::string& user, const std::string& password,
-                                   const std::string& address) {
+    config_.checkPassword = [this](const std::string& user, std::string_view password,
+                                   const std::string& address, const std::function<bool()>&) {
       ++passwordChecks_;
       return user == "bob" && password == "Geheim 1" && address == "127.0.0.1"
-                 ? PasswordCheck::kAccepted
-                 : PasswordCheck::kRejected;
+                 ? LoginCheck::kAccepted
+                 : LoginCheck::kRejected;
     };
     config_.onSession = Session;
     start();

@@ -50,6 +50,7 @@ class UnusedClient final : public telnet::Client {
   bool Interrupted() const override { return false; }
   std::int32_t ConsoleChars() const override { return 80; }
   void Disconnect() override {}
+  void EndSession() override {}
   bool Connected() const override { return true; }
   const std::string& peer() const override { return peer_; }
   std::string_view transport() const override { return "test"; }
