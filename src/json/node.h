@@ -12,6 +12,18 @@
 #include "json/text_buffer.h"
 #include "json/value.h"
 
+// Under AddressSanitizer the arena keeps what it has not handed out poisoned, so that a write
+// past the end of a list or a text in the arena is caught like one on the heap.
+#if defined(__has_include)
+#if __has_include(<sanitizer/asan_interface.h>)
+#include <sanitizer/asan_interface.h>
+#endif
+#endif
+#ifndef ASAN_POISON_MEMORY_REGION
+#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#endif
+
 namespace velmar::json::detail {
 
 // Everything one parse builds comes from one arena: nodes, the text of names and strings,
@@ -40,16 +52,19 @@ class Arena {
     nodeNext_ += size;
     nodeLeft_ -= size;
     ++created_;
+    ASAN_UNPOISON_MEMORY_REGION(at, size);
     return at;
   }
 
   // Memory for `size` bytes that live as long as the arena (text, tables, lists).
   void* Allocate(std::size_t size) {
+    const std::size_t used = size;
     size = (size + 7) & ~std::size_t{7};
-    if (size > left_) return AllocateSlow(size);
+    if (size > left_) return AllocateSlow(size, used);
     void* at = next_;
     next_ += size;
     left_ -= size;
+    ASAN_UNPOISON_MEMORY_REGION(at, used);
     return at;
   }
 
@@ -66,17 +81,19 @@ class Arena {
  private:
   struct Block {
     Block* next;
+    std::size_t bytes;
   };
   struct PageHead {
     Arena* arena;
-    PageHead* nextChunk;  // in the first page of a chunk: the chunk made before it
+    PageHead* nextChunk;     // in the first page of a chunk: the chunk made before it,
+    std::size_t chunkBytes;  // and the size of this chunk
   };
   static constexpr std::int64_t kParserHold = std::int64_t{1} << 50;
 
   Arena() = default;
   ~Arena();
   static void Destroy(Arena* arena) noexcept;
-  void* AllocateSlow(std::size_t size);
+  void* AllocateSlow(std::size_t size, std::size_t used);
   void* NewBlock(std::size_t bytes);
   void NewNodePage();
 

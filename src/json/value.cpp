@@ -244,8 +244,10 @@ Arena* Arena::Create() {
   auto* arena = new (chunk + sizeof(PageHead)) Arena();
   head->arena = arena;
   head->nextChunk = nullptr;
+  head->chunkBytes = kFirstChunk;
   arena->next_ = reinterpret_cast<char*>(arena + 1);
   arena->left_ = static_cast<std::size_t>(chunk + kPageBytes - arena->next_);
+  ASAN_POISON_MEMORY_REGION(arena->next_, kFirstChunk - (arena->next_ - chunk));
   arena->blockSize_ = 4096;
   arena->freePages_ = chunk + kPageBytes;
   arena->chunkEnd_ = chunk + kFirstChunk;
@@ -256,11 +258,13 @@ Arena* Arena::Create() {
 Arena::~Arena() {
   while (blocks_ != nullptr) {
     Block* next = blocks_->next;
+    ASAN_UNPOISON_MEMORY_REGION(blocks_, blocks_->bytes);
     ::operator delete(blocks_);
     blocks_ = next;
   }
   while (chunks_ != nullptr) {
     PageHead* next = chunks_->nextChunk;
+    ASAN_UNPOISON_MEMORY_REGION(chunks_, chunks_->chunkBytes);
     ::operator delete (chunks_, std::align_val_t{kPageBytes});
     chunks_ = next;
   }
@@ -270,27 +274,35 @@ void Arena::Destroy(Arena* arena) noexcept {
   // The first chunk, which holds the arena, goes last.
   char* first = reinterpret_cast<char*>(arena) - sizeof(PageHead);
   arena->~Arena();
+  ASAN_UNPOISON_MEMORY_REGION(first, reinterpret_cast<PageHead*>(first)->chunkBytes);
   ::operator delete (first, std::align_val_t{kPageBytes});
 }
 
 void* Arena::NewBlock(std::size_t bytes) {
   auto* block = static_cast<Block*>(::operator new(sizeof(Block) + bytes));
   block->next = blocks_;
+  block->bytes = sizeof(Block) + bytes;
   blocks_ = block;
+  ASAN_POISON_MEMORY_REGION(block + 1, bytes);
   return block + 1;
 }
 
-void* Arena::AllocateSlow(std::size_t size) {
-  // Something as large as half a block has a block of its own, and the current one stays open.
-  if (size >= blockSize_ / 2) return NewBlock(size);
-  // Blocks double up to 1 MiB: a large reply takes a few large blocks, which the heap learns
-  // to keep for the next one.
-  next_ = static_cast<char*>(NewBlock(blockSize_));
-  left_ = blockSize_;
-  blockSize_ = std::min<std::size_t>(blockSize_ * 2, 1 << 20);
-  void* at = next_;
-  next_ += size;
-  left_ -= size;
+void* Arena::AllocateSlow(std::size_t size, std::size_t used) {
+  void* at;
+  if (size >= blockSize_ / 2) {
+    // Something as large as half a block has a block of its own; the current one stays open.
+    at = NewBlock(size);
+  } else {
+    // Blocks double up to 1 MiB: a large reply takes a few large blocks, which the heap
+    // learns to keep for the next one.
+    next_ = static_cast<char*>(NewBlock(blockSize_));
+    left_ = blockSize_;
+    blockSize_ = std::min<std::size_t>(blockSize_ * 2, 1 << 20);
+    at = next_;
+    next_ += size;
+    left_ -= size;
+  }
+  ASAN_UNPOISON_MEMORY_REGION(at, used);
   return at;
 }
 
@@ -301,11 +313,14 @@ void Arena::NewNodePage() {
     char* chunk = static_cast<char*>(::operator new (chunkBytes_, std::align_val_t{kPageBytes}));
     auto* head = reinterpret_cast<PageHead*>(chunk);
     head->nextChunk = chunks_;
+    head->chunkBytes = chunkBytes_;
     chunks_ = head;
     freePages_ = chunk;
     chunkEnd_ = chunk + chunkBytes_;
+    ASAN_POISON_MEMORY_REGION(chunk + sizeof(PageHead), chunkBytes_ - sizeof(PageHead));
   }
   auto* head = reinterpret_cast<PageHead*>(freePages_);
+  ASAN_UNPOISON_MEMORY_REGION(head, sizeof(PageHead));
   head->arena = this;
   nodeNext_ = freePages_ + sizeof(PageHead);
   nodeLeft_ = kPageBytes - sizeof(PageHead);
@@ -544,7 +559,7 @@ void JsonTable::Put(std::u16string_view name, JsonValue value) {
   detail::Access::DropIterationEntries(*this);
   Extras& extras = Own();
   extras.names.reserve(extras.names.size() + 1);
-  if (count_ == capacity_) {
+  if (capacity_ == 0 || count_ == capacity_) {  // 0: the members are not its own
     // The first growth also moves members read into an arena to memory of the table's own.
     const std::uint32_t grown = static_cast<std::uint32_t>(std::min<std::size_t>(
         std::max<std::size_t>(count_ * 2, 4), std::numeric_limits<std::uint32_t>::max()));
@@ -634,7 +649,7 @@ void JsonArray::Reserve(std::size_t count) {
 }
 
 std::size_t JsonArray::Add(JsonValue value) {
-  if (length_ == capacity_) {
+  if (capacity_ == 0 || length_ == capacity_) {  // 0: the elements are not its own
     if (length_ == std::numeric_limits<std::uint32_t>::max()) throw Error("JSON array too large");
     Reserve(std::min<std::size_t>(std::max<std::size_t>(std::size_t{length_} * 2, 4),
                                   std::numeric_limits<std::uint32_t>::max()));
