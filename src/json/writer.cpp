@@ -204,49 +204,45 @@ char16_t* PutUnicodeEscape(char16_t* out, char16_t c) {
   return out + 6;
 }
 
-// Full escaping: printable ASCII stays, everything else becomes an escape.
-void PutFullEscaped(Output& output, std::u16string_view text) {
+// Writes `text` unit by unit through `escapeUnit(out, unit)`, which writes at most six units
+// at `out` and returns where it ended.
+template <typename EscapeUnit>
+void PutEscaped(Output& output, std::u16string_view text, EscapeUnit escapeUnit) {
   const char16_t* in = text.data();
   const char16_t* const end = in + text.size();
   while (in != end) {
     const char16_t* stop =
         in + std::min<std::size_t>(static_cast<std::size_t>(end - in), kRunUnits);
     char16_t* out = output.Room(static_cast<std::size_t>(stop - in) * 6);
-    for (; in != stop; ++in) {
-      const char16_t c = *in;
-      const char escape = c < 128 ? kFullEscapes[c] : 'u';
-      if (escape == 0) {
-        *out++ = c;
-      } else if (escape != 'u') {
-        *out++ = u'\\';
-        *out++ = static_cast<char16_t>(escape);
-      } else {
-        out = PutUnicodeEscape(out, c);
-      }
-    }
+    for (; in != stop; ++in) out = escapeUnit(out, *in);
     output.Advance(out);
   }
 }
 
+// Full escaping: printable ASCII stays, everything else becomes an escape.
+void PutFullEscaped(Output& output, std::u16string_view text) {
+  PutEscaped(output, text, [](char16_t* out, char16_t c) {
+    const char escape = c < 128 ? kFullEscapes[c] : 'u';
+    if (escape == 0) {
+      *out++ = c;
+    } else if (escape != 'u') {
+      *out++ = u'\\';
+      *out++ = static_cast<char16_t>(escape);
+    } else {
+      out = PutUnicodeEscape(out, c);
+    }
+    return out;
+  });
+}
+
 // Minimal escaping: only NUL, the double quote and the backslash.
 void PutMinimalEscaped(Output& output, std::u16string_view text) {
-  const char16_t* in = text.data();
-  const char16_t* const end = in + text.size();
-  while (in != end) {
-    const char16_t* stop =
-        in + std::min<std::size_t>(static_cast<std::size_t>(end - in), kRunUnits);
-    char16_t* out = output.Room(static_cast<std::size_t>(stop - in) * 6);
-    for (; in != stop; ++in) {
-      const char16_t c = *in;
-      if (c == 0) {
-        out = PutUnicodeEscape(out, c);
-        continue;
-      }
-      if (c == u'"' || c == u'\\') *out++ = u'\\';
-      *out++ = c;
-    }
-    output.Advance(out);
-  }
+  PutEscaped(output, text, [](char16_t* out, char16_t c) {
+    if (c == 0) return PutUnicodeEscape(out, c);
+    if (c == u'"' || c == u'\\') *out++ = u'\\';
+    *out++ = c;
+    return out;
+  });
 }
 
 class Writer {
