@@ -18,7 +18,10 @@ fi
 
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
-build-bench/bin/json_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+# The repetitions of all benchmarks are interleaved at random, so that a disturbance on a shared
+# machine falls on ours and the references alike.
+build-bench/bin/json_bench --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+  --benchmark_report_aggregates_only=true \
   --benchmark_format=csv "$@" >"$out" 2>/dev/null
 
 # Rows "ParseOurs/1_median",...,bytes_per_second,...: the median of the repetitions (or the

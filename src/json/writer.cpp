@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <string_view>
 #include <vector>
 
 #include "core/error.h"
@@ -30,14 +32,28 @@ constexpr auto kDigitPairs = [] {
   return pairs;
 }();
 
+// The number of decimal digits of `value`: its bit length gives the power of ten it is at
+// most one above.
+std::size_t DecimalDigits(std::uint64_t value) {
+  static constexpr auto kPowers = [] {
+    std::array<std::uint64_t, 20> powers{};
+    powers[0] = 1;
+    for (std::size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
+    return powers;
+  }();
+  const auto guess = static_cast<std::size_t>(std::bit_width(value | 1) * 1233 >> 12);
+  return guess + 1 - ((value | 1) < kPowers[guess] ? 1 : 0);
+}
+
+std::uint64_t Magnitude(std::int64_t value) {
+  return value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+}
+
 // Writes `value` in decimal at `out` (room for kNumberChars) and returns the end.
 char16_t* PutInteger(char16_t* out, std::int64_t value) {
-  std::uint64_t magnitude =
-      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  std::uint64_t magnitude = Magnitude(value);
   if (value < 0) *out++ = u'-';
-  int digits = 1;
-  for (std::uint64_t rest = magnitude; rest >= 10; rest /= 10) ++digits;
-  char16_t* end = out + digits;
+  char16_t* end = out + DecimalDigits(magnitude);
   char16_t* at = end;
   while (magnitude >= 100) {
     const auto pair = static_cast<std::size_t>(magnitude % 100) * 2;
@@ -141,59 +157,6 @@ constexpr auto kFullEscapes = [] {
 
 constexpr char16_t kHexDigits[] = u"0123456789abcdef";
 
-// The text being written: raw writes into room made ahead, in a buffer of the writer's own
-// while the text is short and in a heap buffer that grows in place where it can (realloc)
-// when it is longer. The result is copied out once, at its final length.
-class Output {
- public:
-  Output() = default;
-  ~Output() {
-    if (begin_ != small_) std::free(begin_);
-  }
-  Output(const Output&) = delete;
-  Output& operator=(const Output&) = delete;
-
-  // Room for `count` more code units at the returned position; Advance to where writing ended.
-  char16_t* Room(std::size_t count) {
-    if (static_cast<std::size_t>(limit_ - at_) < count) Grow(count);
-    return at_;
-  }
-  void Advance(char16_t* to) { at_ = to; }
-
-  void Put(char16_t unit) {
-    *Room(1) = unit;
-    ++at_;
-  }
-  void PutAscii(const char* first, const char* last) {
-    at_ = std::copy(first, last, Room(static_cast<std::size_t>(last - first)));
-  }
-
-  std::u16string Take() const { return std::u16string(begin_, at_); }
-
- private:
-  void Grow(std::size_t count) {
-    const auto used = static_cast<std::size_t>(at_ - begin_);
-    const auto capacity = static_cast<std::size_t>(limit_ - begin_);
-    const std::size_t size = std::max({used + count, capacity * 2, std::size_t{1024}});
-    if (size > SIZE_MAX / sizeof(char16_t)) throw std::bad_alloc();
-    void* grown = begin_ == small_ ? std::malloc(size * sizeof(char16_t))
-                                   : std::realloc(begin_, size * sizeof(char16_t));
-    if (grown == nullptr) throw std::bad_alloc();
-    if (begin_ == small_) std::copy(small_, at_, static_cast<char16_t*>(grown));
-    begin_ = static_cast<char16_t*>(grown);
-    at_ = begin_ + used;
-    limit_ = begin_ + size;
-  }
-
-  char16_t small_[128];
-  char16_t* begin_ = small_;
-  char16_t* at_ = small_;
-  char16_t* limit_ = small_ + std::size(small_);
-};
-
-// Texts are escaped in runs of this many code units, each of which may take six.
-constexpr std::size_t kRunUnits = 1024;
-
 char16_t* PutUnicodeEscape(char16_t* out, char16_t c) {
   out[0] = u'\\';
   out[1] = u'u';
@@ -204,24 +167,9 @@ char16_t* PutUnicodeEscape(char16_t* out, char16_t c) {
   return out + 6;
 }
 
-// Writes `text` unit by unit through `escapeUnit(out, unit)`, which writes at most six units
-// at `out` and returns where it ended.
-template <typename EscapeUnit>
-void PutEscaped(Output& output, std::u16string_view text, EscapeUnit escapeUnit) {
-  const char16_t* in = text.data();
-  const char16_t* const end = in + text.size();
-  while (in != end) {
-    const char16_t* stop =
-        in + std::min<std::size_t>(static_cast<std::size_t>(end - in), kRunUnits);
-    char16_t* out = output.Room(static_cast<std::size_t>(stop - in) * 6);
-    for (; in != stop; ++in) out = escapeUnit(out, *in);
-    output.Advance(out);
-  }
-}
-
 // Full escaping: printable ASCII stays, everything else becomes an escape.
-void PutFullEscaped(Output& output, std::u16string_view text) {
-  PutEscaped(output, text, [](char16_t* out, char16_t c) {
+char16_t* PutFullEscaped(char16_t* out, std::u16string_view text) {
+  for (const char16_t c : text) {
     const char escape = c < 128 ? kFullEscapes[c] : 'u';
     if (escape == 0) {
       *out++ = c;
@@ -231,25 +179,100 @@ void PutFullEscaped(Output& output, std::u16string_view text) {
     } else {
       out = PutUnicodeEscape(out, c);
     }
-    return out;
-  });
+  }
+  return out;
 }
 
 // Minimal escaping: only NUL, the double quote and the backslash.
-void PutMinimalEscaped(Output& output, std::u16string_view text) {
-  PutEscaped(output, text, [](char16_t* out, char16_t c) {
-    if (c == 0) return PutUnicodeEscape(out, c);
+char16_t* PutMinimalEscaped(char16_t* out, std::u16string_view text) {
+  for (const char16_t c : text) {
+    if (c == 0) {
+      out = PutUnicodeEscape(out, c);
+      continue;
+    }
     if (c == u'"' || c == u'\\') *out++ = u'\\';
     *out++ = c;
-    return out;
-  });
+  }
+  return out;
 }
 
-class Writer {
- public:
-  explicit Writer(bool escape) : escape_(escape) {}
+// How many units the escaped text of `text` takes.
+std::size_t EscapedLength(std::u16string_view text, bool full) {
+  std::size_t units = text.size();
+  for (const char16_t c : text) {
+    if (full) {
+      const char escape = c < 128 ? kFullEscapes[c] : 'u';
+      units += escape == 0 ? 0 : escape == 'u' ? 5 : 1;
+    } else {
+      units += c == 0 ? 5 : (c == u'"' || c == u'\\') ? 1 : 0;
+    }
+  }
+  return units;
+}
 
-  void Write(Node* root) {
+std::size_t IntegerLength(std::int64_t value) {
+  return DecimalDigits(Magnitude(value)) + (value < 0 ? 1 : 0);
+}
+
+// The longest number text of a double ("-1.23456789012345E-308") or a fixed-point value.
+constexpr std::size_t kMaxNumberUnits = 22;
+
+// Takes the pieces of a value's text and counts how many units they need at most: exactly,
+// but for doubles and fixed-point values, which are counted at their longest.
+class Measure {
+ public:
+  explicit Measure(bool escape) : escape_(escape) {}
+  std::size_t units() const { return units_; }
+
+  void Mark(char16_t) { ++units_; }
+  void Literal(std::string_view word) { units_ += word.size(); }
+  void Integer(std::int64_t value) { units_ += IntegerLength(value); }
+  void Double(double) { units_ += kMaxNumberUnits; }
+  void Currency(std::int64_t) { units_ += kMaxNumberUnits; }
+  void String(std::u16string_view text) { units_ += 2 + EscapedLength(text, escape_); }
+
+ private:
+  bool escape_;
+  std::size_t units_ = 0;
+};
+
+// Takes the pieces of a value's text and writes them into room measured ahead.
+class Print {
+ public:
+  Print(bool escape, char16_t* out) : escape_(escape), at_(out) {}
+  char16_t* end() const { return at_; }
+
+  void Mark(char16_t unit) { *at_++ = unit; }
+  void Literal(std::string_view word) { at_ = std::copy(word.begin(), word.end(), at_); }
+  void Integer(std::int64_t value) { at_ = PutInteger(at_, value); }
+  void Double(double value) {
+    char number[kNumberChars];
+    at_ = std::copy(number, FormatFloat(number, value), at_);
+  }
+  void Currency(std::int64_t tenThousandths) {
+    char number[kNumberChars];
+    at_ = std::copy(number, FormatCurrency(number, tenThousandths), at_);
+  }
+  void String(std::u16string_view text) {
+    *at_++ = u'"';
+    at_ = escape_ ? PutFullEscaped(at_, text) : PutMinimalEscaped(at_, text);
+    *at_++ = u'"';
+  }
+
+ private:
+  bool escape_;
+  char16_t* at_;
+};
+
+// Walks a value in the order of its text and hands the pieces to `Out` (Measure or Print):
+// brackets, separators, scalars and strings. Containers are a stack rather than a recursion,
+// so that nesting cannot exhaust the stack; a container met again inside itself raises.
+template <typename Out>
+class Walker {
+ public:
+  explicit Walker(Out& out) : out_(out) {}
+
+  void Walk(Node* root) {
     try {
       WriteOrOpen(root);
       while (!stack_.empty()) Step();
@@ -259,15 +282,13 @@ class Writer {
     }
   }
 
-  std::u16string Take() { return out_.Take(); }
-
  private:
   struct Frame {
     Node* node;
     std::size_t next;
   };
 
-  // Writes the members or elements of the innermost open container up to the next container
+  // Hands on the members or elements of the innermost open container up to the next container
   // among them, which it opens, or to the end, where it closes it.
   void Step() {
     Frame& frame = stack_.back();
@@ -277,9 +298,9 @@ class Writer {
       const auto* members = detail::Access::Members(table);
       for (const std::size_t count = detail::Access::Count(table); frame.next < count;) {
         const auto& member = members[frame.next++];
-        if (frame.next > 1) out_.Put(u',');
-        PutString(member.Name());
-        out_.Put(u':');
+        if (frame.next > 1) out_.Mark(u',');
+        out_.String(member.Name());
+        out_.Mark(u':');
         if (!WriteOrOpen(member.value.node())) return;  // `frame` is no longer the last
       }
       return Close(u'}');
@@ -288,55 +309,47 @@ class Writer {
     const JsonValue* items = detail::Access::Items(array);
     for (const std::size_t count = array.Length(); frame.next < count;) {
       Node* item = items[frame.next++].node();
+      if (frame.next > 1) out_.Mark(u',');
       if (item != nullptr && item->type == JsonType::stInt) {
-        // The common list of IDs: the comma and the number in one go.
-        char16_t* out = out_.Room(kNumberChars + 1);
-        if (frame.next > 1) *out++ = u',';
-        out_.Advance(PutInteger(out, item->integer));
-        continue;
+        out_.Integer(item->integer);  // the common list of IDs, without the general way
+      } else if (!WriteOrOpen(item)) {
+        return;
       }
-      if (frame.next > 1) out_.Put(u',');
-      if (!WriteOrOpen(item)) return;
     }
     Close(u']');
   }
 
   void Close(char16_t bracket) {
-    out_.Put(bracket);
+    out_.Mark(bracket);
     stack_.back().node->processing = false;
     stack_.pop_back();
   }
 
-  // Writes a scalar whole and returns true; for a container writes its opening bracket, pushes
-  // it and returns false.
+  // Hands on a scalar whole and returns true; for a container hands on its opening bracket,
+  // pushes it and returns false.
   bool WriteOrOpen(Node* node) {
-    char number[kNumberChars];
     if (node == nullptr) {
-      out_.PutAscii("null", "null" + 4);
+      out_.Literal("null");
       return true;
     }
     switch (node->type) {
       case JsonType::stNull:
-        out_.PutAscii("null", "null" + 4);
+        out_.Literal("null");
         return true;
       case JsonType::stBoolean:
-        if (node->boolean) {
-          out_.PutAscii("true", "true" + 4);
-        } else {
-          out_.PutAscii("false", "false" + 5);
-        }
+        out_.Literal(node->boolean ? "true" : "false");
         return true;
       case JsonType::stInt:
-        out_.Advance(PutInteger(out_.Room(kNumberChars), node->integer));
+        out_.Integer(node->integer);
         return true;
       case JsonType::stDouble:
-        out_.PutAscii(number, FormatFloat(number, node->dbl));
+        out_.Double(node->dbl);
         return true;
       case JsonType::stCurrency:
-        out_.PutAscii(number, FormatCurrency(number, node->integer));
+        out_.Currency(node->integer);
         return true;
       case JsonType::stString:
-        PutString(detail::TextOf(node));
+        out_.String(detail::TextOf(node));
         return true;
       case JsonType::stObject:
       case JsonType::stArray:
@@ -347,22 +360,11 @@ class Writer {
     if (node->processing) throw Error("Cannot write a JSON value that contains itself");
     node->processing = true;
     stack_.push_back(Frame{node, 0});
-    out_.Put(node->type == JsonType::stObject ? u'{' : u'[');
+    out_.Mark(node->type == JsonType::stObject ? u'{' : u'[');
     return false;
   }
 
-  void PutString(std::u16string_view text) {
-    out_.Put(u'"');
-    if (escape_) {
-      PutFullEscaped(out_, text);
-    } else {
-      PutMinimalEscaped(out_, text);
-    }
-    out_.Put(u'"');
-  }
-
-  bool escape_;
-  Output out_;
+  Out& out_;
   std::vector<Frame> stack_;
 };
 
@@ -374,9 +376,17 @@ std::u16string NumberText(const char* first, const char* last) {
 
 std::u16string AsJson(const JsonValue& value, bool escape) {
   if (!value) return {};
-  Writer writer(escape);
-  writer.Write(value.node());
-  return writer.Take();
+  // The text is measured first and then written into a string of that size: one allocation,
+  // no copy, and no more memory than the text at any time.
+  Measure measure(escape);
+  Walker<Measure>(measure).Walk(value.node());
+  std::u16string text(measure.units(), u'\0');
+  Print print(escape, text.data());
+  Walker<Print>(print).Walk(value.node());
+  text.resize(static_cast<std::size_t>(print.end() - text.data()));
+  // Many doubles written much shorter than their longest leave much room unused.
+  if (text.capacity() > 4096 && text.size() < text.capacity() / 4 * 3) text.shrink_to_fit();
+  return text;
 }
 
 std::u16string FloatToJson(double value) {
