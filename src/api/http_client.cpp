@@ -16,29 +16,39 @@ namespace {
 std::once_flag gCurlInitOnce;
 
 // Where curl puts the body of one transfer, and the limit it must stay under.
-struct BodySink {
+struct BodyTarget {
   CURL* handle;
   HttpReply* reply;
+  HttpBodySink* sink;  // nullptr: into reply->body
   std::size_t maxBytes;
+  std::size_t bytes = 0;
   bool tooLarge = false;
 };
 
 size_t CollectBody(char* data, size_t size, size_t count, void* userdata) {
-  auto& sink = *static_cast<BodySink*>(userdata);
-  std::string& body = sink.reply->body;
+  auto& target = *static_cast<BodyTarget*>(userdata);
   const std::size_t bytes = size * count;
-  if (body.size() + bytes > sink.maxBytes) {
-    sink.tooLarge = true;
+  if (target.bytes + bytes > target.maxBytes) {
+    target.tooLarge = true;
     return 0;  // ends the transfer with a write error
   }
-  if (body.empty()) {
-    // A body of known size gets its room at once rather than doubling its way up.
-    curl_off_t length = -1;
-    if (curl_easy_getinfo(sink.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
-        length > 0 && static_cast<std::size_t>(length) <= sink.maxBytes)
-      body.reserve(static_cast<std::size_t>(length));
+  if (target.sink != nullptr) {
+    long status = 0;
+    curl_easy_getinfo(target.handle, CURLINFO_RESPONSE_CODE, &status);
+    target.sink->Take(status, std::string_view(data, bytes));
+  } else {
+    std::string& body = target.reply->body;
+    if (body.empty()) {
+      // A body of known size gets its room at once rather than doubling its way up.
+      curl_off_t length = -1;
+      if (curl_easy_getinfo(target.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) ==
+              CURLE_OK &&
+          length > 0 && static_cast<std::size_t>(length) <= target.maxBytes)
+        body.reserve(static_cast<std::size_t>(length));
+    }
+    body.append(data, bytes);
   }
-  body.append(data, bytes);
+  target.bytes += bytes;
   return bytes;
 }
 
@@ -182,7 +192,7 @@ HttpReply HttpClient::PostWithCurl(const HttpPost& request) {
   if (!request.authorization.empty()) headers.Add("Authorization: " + request.authorization);
 
   HttpReply reply;
-  BodySink sink{handle_, &reply, request.maxReplyBytes};
+  BodyTarget target{handle_, &reply, request.bodySink, request.maxReplyBytes};
   char errorText[CURL_ERROR_SIZE] = {};
   // Connecting gives up after the connect limit; the whole transfer, interim replies and
   // trailers included, after the request's limit (0: none).
@@ -200,7 +210,7 @@ HttpReply HttpClient::PostWithCurl(const HttpPost& request) {
   curl_easy_setopt(handle_, CURLOPT_FRESH_CONNECT, request.freshConnection ? 1L : 0L);
   curl_easy_setopt(handle_, CURLOPT_SSL_VERIFYPEER, request.verifyPeer ? 1L : 0L);
   curl_easy_setopt(handle_, CURLOPT_SSL_VERIFYHOST, request.verifyPeer ? 2L : 0L);
-  curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &sink);
+  curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &target);
   curl_easy_setopt(handle_, CURLOPT_HEADERDATA, &reply);
   curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, errorText);
 
@@ -216,7 +226,7 @@ HttpReply HttpClient::PostWithCurl(const HttpPost& request) {
     CloseConnection();
     throw Error(kAbortedMessage);
   }
-  if (sink.tooLarge) {
+  if (target.tooLarge) {
     CloseConnection();
     throw Error(ReplyTooLargeMessage(request.maxReplyBytes));
   }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace velmar::api {
 
@@ -37,6 +38,16 @@ inline std::string ReplyTooLargeMessage(std::size_t maxBytes) {
   return "The server's reply is larger than " + std::to_string(maxBytes) + " bytes.";
 }
 
+// Takes the body of the final reply as it arrives, in place of HttpReply::body, so that a
+// large reply is never held whole. A request that is sent once more (see HttpPost::retryable)
+// is only sent again before any byte of its reply came.
+class HttpBodySink {
+ public:
+  virtual ~HttpBodySink() = default;
+  // The next bytes of the body of a reply with this status.
+  virtual void Take(long status, std::string_view bytes) noexcept = 0;
+};
+
 // One request as the transport wants it sent.
 struct HttpPost {
   std::string url;
@@ -58,6 +69,8 @@ struct HttpPost {
   // The request only reads: on a kept connection that turns out to be gone before any byte
   // of the reply came, it may be sent once more on a new connection.
   bool retryable = false;
+  // Where the reply's body goes; nullptr: into HttpReply::body.
+  HttpBodySink* bodySink = nullptr;
 };
 
 }  // namespace velmar::api

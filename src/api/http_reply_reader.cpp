@@ -75,8 +75,13 @@ bool HttpReplyReader::TakeLine(std::string_view& line) {
 }
 
 void HttpReplyReader::TakeBody(std::size_t count) {
-  if (reply_.body.size() + count > maxBodyBytes_) throw Error(ReplyTooLargeMessage(maxBodyBytes_));
-  reply_.body.append(buffer_, consumed_, count);
+  if (bodyBytes_ + count > maxBodyBytes_) throw Error(ReplyTooLargeMessage(maxBodyBytes_));
+  if (sink_ != nullptr) {
+    if (count != 0) sink_->Take(reply_.status, std::string_view(buffer_).substr(consumed_, count));
+  } else {
+    reply_.body.append(buffer_, consumed_, count);
+  }
+  bodyBytes_ += count;
   consumed_ += count;
 }
 
@@ -136,7 +141,7 @@ void HttpReplyReader::StartBody(std::string_view head) {
     remaining_ = *length;
     // The body's size is known (and within the limit): one allocation instead of a string that
     // doubles its way up and briefly holds twice the body while it moves.
-    reply_.body.reserve(remaining_);
+    if (sink_ == nullptr) reply_.body.reserve(remaining_);
     phase_ = remaining_ == 0 ? Phase::Done : Phase::Body;
   }
   reply_.connectionEnds = !keepAlive;

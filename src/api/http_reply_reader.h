@@ -18,8 +18,10 @@ class HttpReplyReader {
   // without bound.
   static constexpr std::size_t kMaxHeadBytes = 64 * 1024;
 
-  explicit HttpReplyReader(std::size_t maxBodyBytes = kDefaultMaxReplyBytes)
-      : maxBodyBytes_(maxBodyBytes) {}
+  // With a sink, the body goes there as it arrives instead of into reply().body.
+  explicit HttpReplyReader(std::size_t maxBodyBytes = kDefaultMaxReplyBytes,
+                           HttpBodySink* sink = nullptr)
+      : maxBodyBytes_(maxBodyBytes), sink_(sink) {}
 
   // Takes the next bytes; returns true once the response is complete. Bytes after the end of
   // the response are ignored.
@@ -43,6 +45,8 @@ class HttpReplyReader {
   std::size_t ParseLength(std::string_view text, int base, const char* what) const;
 
   std::size_t maxBodyBytes_;
+  HttpBodySink* sink_;
+  std::size_t bodyBytes_ = 0;  // of the final reply, kept or handed to the sink
 
   Phase phase_ = Phase::Head;
   std::string buffer_;  // bytes received and not consumed yet, from consumed_ on

@@ -122,6 +122,23 @@ std::string UrlHost(const std::string& host) {
   return host;
 }
 
+// Reads a successful reply's body as JSON while it arrives, so that the body is never held
+// beside the values read from it; the bodies of other replies are only counted.
+class ReplyParse final : public HttpBodySink {
+ public:
+  void Take(long status, std::string_view bytes) noexcept override {
+    bytes_ += bytes.size();
+    if (status >= 200 && status < 300) reader_.Feed(bytes);
+  }
+  std::size_t bytes() const { return bytes_; }
+  JsonRef Finish() { return reader_.Finish(); }
+
+ private:
+  // The reply is read one character per byte; the object records repair UTF-8 text later.
+  json::JsonStreamReader reader_;
+  std::size_t bytes_ = 0;
+};
+
 std::string RequestUrl(const Settings& settings) {
   return std::string(settings.useSSL ? "https://" : "http://") + UrlHost(settings.host) + ":" +
          std::to_string(settings.port) + "/api/";
@@ -293,8 +310,10 @@ JsonRef MakeRPCRequestEx(const std::string& method, const JsonRef& params) {
   post.retryable = reuse && readOnly;
   post.timeoutSeconds = gRequestTimeoutSeconds.load();
   post.maxReplyBytes = gMaxReplyBytes.load();
+  ReplyParse parse;
+  post.bodySink = &parse;
 
-  HttpReply reply = lane.http.Post(post);
+  const HttpReply reply = lane.http.Post(post);
 
   if (reply.status >= 400)
     throw Error(reply.statusLine.empty() ? "HTTP error " + std::to_string(reply.status)
@@ -303,10 +322,9 @@ JsonRef MakeRPCRequestEx(const std::string& method, const JsonRef& params) {
     throw Error("The server answered with a redirect, which is not followed: " + reply.statusLine);
   if (reply.status < 200 || reply.status >= 300)
     throw Error("Unexpected HTTP status from the server: " + reply.statusLine);
-  if (reply.body.empty()) throw Error("The server sent an empty reply.");
+  if (parse.bytes() == 0) throw Error("The server sent an empty reply.");
 
-  // The reply is read one character per byte; the object records repair UTF-8 text later.
-  JsonRef parsed = json::ParseJsonCodePage(reply.body);
+  JsonRef parsed = parse.Finish();
   if (!parsed || parsed.DataType() != json::JsonType::stObject)
     throw Error("The server's reply is not a JSON-RPC object.");
 

@@ -119,7 +119,7 @@ HttpReply PlainHttpConnection::Post(const PlainTarget& target, const HttpPost& r
       if (fd_ < 0) Connect(target, connecting);
       peer_ = target.hostHeader;
       Send(PlainRequestBytes(target, request), whole);
-      HttpReply reply = Receive(whole, request.maxReplyBytes, replyStarted);
+      HttpReply reply = Receive(whole, request, replyStarted);
       if (request.keepAlive && reply.connectionEnds) Close();
       return reply;
     } catch (const Error&) {
@@ -191,9 +191,9 @@ void PlainHttpConnection::Send(const std::string& bytes, const Deadline& deadlin
   }
 }
 
-HttpReply PlainHttpConnection::Receive(const Deadline& deadline, std::size_t maxReplyBytes,
+HttpReply PlainHttpConnection::Receive(const Deadline& deadline, const HttpPost& request,
                                        bool& replyStarted) {
-  HttpReplyReader reader(maxReplyBytes);
+  HttpReplyReader reader(request.maxReplyBytes, request.bodySink);
   char buffer[16 * 1024];
   for (;;) {
     if (deadline.Passed()) throw Error(NoAnswerMessage(deadline.seconds));

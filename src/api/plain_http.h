@@ -61,8 +61,9 @@ class PlainHttpConnection {
 
   void Connect(const PlainTarget& target, const Deadline& deadline);
   void Send(const std::string& bytes, const Deadline& deadline);
-  // `replyStarted` is set once the first byte of the reply has come.
-  HttpReply Receive(const Deadline& deadline, std::size_t maxReplyBytes, bool& replyStarted);
+  // `replyStarted` is set once the first byte of the reply has come. The body goes to the
+  // request's sink, if it has one.
+  HttpReply Receive(const Deadline& deadline, const HttpPost& request, bool& replyStarted);
   // The open connection goes to `target` and the server has neither closed it nor sent
   // anything unasked on it.
   bool StillOpenTo(const PlainTarget& target) const;

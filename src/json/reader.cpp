@@ -1,15 +1,21 @@
 #include "json/reader.h"
 
-#include <charconv>
-#include <cmath>
-#include <iterator>
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "json/inline_vector.h"
+#include "json/member_order.h"
+#include "json/name_table.h"
 #include "json/node.h"
+#include "json/number_text.h"
+#include "json/text_buffer.h"
 
 namespace velmar::json {
 
@@ -18,9 +24,18 @@ namespace {
 using detail::Node;
 
 // A value may be enclosed by at most this many arrays and objects.
-constexpr int kMaxLevel = 31;
+constexpr std::size_t kMaxLevel = 31;
 
-enum class Context { kTop, kArray, kObject };
+// Strings up to this many code units are copied into the arena; a longer one keeps the buffer
+// it was read into.
+constexpr std::size_t kArenaTextUnits = 1024;
+
+// A list of at least this many elements that is all of the stack takes the stack's memory.
+constexpr std::size_t kHandOverItems = 1024;
+
+// The most code units a run of text adds before the buffer is asked for room again: a long
+// text arriving whole still grows its buffer step by step with what it holds.
+constexpr std::size_t kRunUnits = 4096;
 
 inline char16_t Unit(char16_t c) {
   return c;
@@ -45,7 +60,7 @@ int HexValue(char16_t c) {
 }
 
 // Characters that cannot begin an unquoted member name.
-bool EndsOrCannotStartName(char16_t c) {
+bool CannotStartName(char16_t c) {
   switch (c) {
     case 0:
     case 8:
@@ -75,117 +90,204 @@ bool ContinuesWord(char16_t c) {
   return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_' || c == u'.' || c > 255;
 }
 
-// One parse over a text of code units `Ch`: char16_t (UTF-16) or char (Windows-1252 bytes).
-// Recursive descent; the nesting limit bounds the recursion. Errors return an empty handle.
+// Copies bytes eight at a time while none of them is the quote, a backslash, NUL or above
+// 127 (which the code page maps): the plain ASCII that most strings are.
+void CopyPlainBytes(const char*& p, const char* stop, char16_t*& out, char quote) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
+  auto hasZeroByte = [](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+  const std::uint64_t quotes = kOnes * static_cast<unsigned char>(quote);
+  const std::uint64_t backslashes = kOnes * static_cast<unsigned char>('\\');
+  while (stop - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    if (((hasZeroByte(word) | hasZeroByte(word ^ quotes) | hasZeroByte(word ^ backslashes)) |
+         (word & kHighs)) != 0)
+      return;
+    for (int i = 0; i < 8; ++i) out[i] = static_cast<unsigned char>(p[i]);
+    p += 8;
+    out += 8;
+  }
+}
+
+constexpr std::u16string_view kLiterals[] = {u"true", u"false", u"null"};
+
+// The reader: a machine that takes the text in pieces. Its state says what comes next, so
+// that a piece may end anywhere (inside a string, a number, a comment, an escape) and the next
+// piece goes on from there. Containers are a stack of frames rather than a recursion, and a
+// value is built as soon as its text is complete. Code units are `Ch`: char16_t (UTF-16) or
+// char (Windows-1252 bytes). The end of the text is a NUL code unit, real or fed by Finish.
 template <typename Ch>
-class Parser {
+class Reader {
+  using Member = detail::Access::Member;
+
  public:
-  Parser(const Ch* begin, const Ch* end)
-      : p_(begin),
-        end_(end),
-        arena_(detail::Arena::Create(static_cast<std::size_t>(end - begin))) {}
-  ~Parser() {
-    items_.clear();
+  Reader() : arena_(detail::Arena::Create()), names_(*arena_) { members_.reserve(32); }
+  ~Reader() {
+    for (Node* item : items_) JsonValue::Adopt(item);  // what an unfinished text left open
     members_.clear();
+    result_ = JsonValue();
     Flush();
     arena_->Seal();
   }
-  Parser(const Parser&) = delete;
-  Parser& operator=(const Parser&) = delete;
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
 
-  JsonValue Run() {
-    JsonValue value;
-    if (SkipWhite()) {
-      value = ParseValue(0, Context::kTop);
-      if (value) {
-        JsonType type = value.node()->type;
-        bool delimited = type == JsonType::stObject || type == JsonType::stArray ||
-                         (type == JsonType::stString && delimitedString_);
-        if (delimited && !SkipWhite()) value = JsonValue();
-      }
+  // Reads the units [p, end). Raises std::bad_alloc when memory runs out.
+  void Feed(const Ch* p, const Ch* end) {
+    while (!Finished() && Step(p, end)) {
     }
+  }
+
+  JsonValue Finish() {
+    static constexpr Ch kEnd[1] = {0};
+    if (!Finished()) Feed(kEnd, kEnd + 1);
+    JsonValue value = state_ == State::kDone ? std::move(result_) : JsonValue();
     Flush();
     return value;
   }
 
-  // Adds the values created so far to the live count.
-  void Flush() {
-    detail::CountCreated(created_);
-    created_ = 0;
+  bool Finished() const { return state_ >= State::kDone; }
+  bool Fail() {
+    state_ = State::kFailed;
+    return true;  // the step is over; Feed sees the failure
   }
 
  private:
-  // The current code unit; 0 at the end of the text (and at a NUL, which ends it too).
-  char16_t Peek() const { return p_ < end_ ? Unit(*p_) : 0; }
-  char16_t PeekAt(std::size_t ahead) const {
-    for (std::size_t i = 0; i < ahead; ++i)
-      if (p_ + i >= end_ || *(p_ + i) == 0) return 0;
-    return p_ + ahead < end_ ? Unit(*(p_ + ahead)) : 0;
+  // White space and comments come first in the states up to kTopEnd.
+  enum class State : std::uint8_t {
+    kValue,         // white space, then a value
+    kItemOrClose,   // after "[" or ",": white space, then "]" or a value
+    kNameOrClose,   // after "{" or ",": white space, then "}" or a member name
+    kColon,         // after a quoted name: white space, then ":"
+    kAfterValue,    // in a container: white space, then "," or its close
+    kTopEnd,        // after a top-level object, array or string: white space, then done
+    kString,        // inside quotes
+    kEscape,        // after a backslash
+    kHexDigits,     // the digits of \u or \x
+    kNumber,        // number characters
+    kLiteral,       // true, false or null, and the character after it
+    kBareWord,      // a value that is none of the above
+    kUnquotedName,  // a member name without quotes, up to ":"
+    kDone,
+    kFailed,
+  };
+  enum class Comment : std::uint8_t { kNone, kSlash, kBlock, kBlockStar, kLine };
+  enum class Skip { kReady, kMore, kBad };
+
+  struct Frame {
+    bool object;
+    std::size_t base;  // where its elements or members begin on items_ or members_
+  };
+
+  // One step: false when the piece is used up.
+  bool Step(const Ch*& p, const Ch* end) {
+    if (state_ <= State::kTopEnd) {
+      switch (SkipWhite(p, end)) {
+        case Skip::kReady:
+          break;
+        case Skip::kMore:
+          return false;
+        case Skip::kBad:
+          return Fail();
+      }
+    }
+    switch (state_) {
+      case State::kValue:
+        return StartValue(p, end);
+      case State::kItemOrClose:
+        return ItemOrClose(p, end);
+      case State::kNameOrClose:
+        return NameOrClose(p, end);
+      case State::kColon:
+        return Colon(p);
+      case State::kAfterValue:
+        return AfterValue(p, end);
+      case State::kTopEnd:
+        state_ = State::kDone;
+        return true;
+      case State::kString:
+        return InString(p, end);
+      case State::kEscape:
+        return InEscape(p, end);
+      case State::kHexDigits:
+        return InHexDigits(p, end);
+      case State::kNumber:
+        return InNumber(p, end);
+      case State::kLiteral:
+        return InLiteral(p, end);
+      case State::kBareWord:
+        return InBareWord(p, end);
+      case State::kUnquotedName:
+        return InUnquotedName(p, end);
+      case State::kDone:
+      case State::kFailed:
+        break;
+    }
+    return false;
   }
 
-  // A new node of type N in the arena.
-  template <typename N, typename... Args>
-  N* New(Args&&... args) {
-    ++created_;
-    return new (arena_->Allocate(sizeof(N))) N(std::forward<Args>(args)..., arena_);
-  }
+  // ---- white space and comments --------------------------------------------------------
 
-  JsonValue Scalar(JsonType type) { return JsonValue::Adopt(New<Node>(type)); }
-  JsonValue String(std::u16string text) {
-    return JsonValue::Adopt(New<detail::StringNode>(std::move(text)));
-  }
-
-  // Skips white space and comments. False for a "/" that starts no comment, or a comment
-  // that the text ends in.
-  bool SkipWhite() {
+  // Skips white space and comments up to the next token (or the end of the text).
+  Skip SkipWhite(const Ch*& p, const Ch* end) {
+    // Most tokens follow each other directly.
+    if (comment_ == Comment::kNone && p != end && !IsWhite(Unit(*p)) && *p != Ch('/'))
+      return Skip::kReady;
     for (;;) {
-      char16_t c = Peek();
-      if (IsWhite(c)) {
-        ++p_;
-        continue;
-      }
-      if (c != u'/') return true;
-      char16_t next = PeekAt(1);
-      if (next == u'*') {
-        p_ += 2;
-        for (;;) {
-          char16_t d = Peek();
-          if (d == 0) return false;
-          ++p_;
-          if (d == u'*' && Peek() == u'/') {
-            ++p_;
-            break;
+      if (p == end) return Skip::kMore;
+      const char16_t c = Unit(*p);
+      switch (comment_) {
+        case Comment::kNone:
+          if (IsWhite(c)) {
+            ++p;
+            continue;
           }
-        }
-      } else if (next == u'/') {
-        p_ += 2;
-        for (;;) {
-          char16_t d = Peek();
-          if (d == 0) return false;
-          ++p_;
-          if (d == u'\n') break;
-        }
-      } else {
-        return false;
+          if (c != u'/') return Skip::kReady;
+          comment_ = Comment::kSlash;
+          break;
+        case Comment::kSlash:
+          if (c != u'*' && c != u'/') return Skip::kBad;
+          comment_ = c == u'*' ? Comment::kBlock : Comment::kLine;
+          break;
+        case Comment::kBlock:
+          if (c == 0) return Skip::kBad;
+          if (c == u'*') comment_ = Comment::kBlockStar;
+          break;
+        case Comment::kBlockStar:
+          if (c != u'/') {
+            comment_ = Comment::kBlock;
+            continue;  // the same character again, inside the comment
+          }
+          comment_ = Comment::kNone;
+          break;
+        case Comment::kLine:
+          if (c == 0) return Skip::kBad;
+          if (c == u'\n') comment_ = Comment::kNone;
+          break;
       }
+      ++p;
     }
   }
 
-  JsonValue ParseValue(int level, Context context) {
-    if (level > kMaxLevel) return {};
-    char16_t c = Peek();
+  // ---- structure ------------------------------------------------------------------------
+
+  // The first character of a value is at p (after white space). Strings and numbers are read
+  // on at once, as far as the piece goes.
+  bool StartValue(const Ch*& p, const Ch* end) {
+    if (depth_ > kMaxLevel) return Fail();
+    const char16_t c = Unit(*p);
     switch (c) {
       case u'{':
-        return ParseObject(level);
       case u'[':
-        return ParseArray(level);
+        ++p;
+        frames_[depth_++] = Frame{c == u'{', c == u'{' ? members_.size() : items_.size()};
+        state_ = c == u'{' ? State::kNameOrClose : State::kItemOrClose;
+        return true;
       case u'"':
-      case u'\'': {
-        std::u16string text;
-        if (!ReadQuoted(c, text)) return {};
-        delimitedString_ = level == 0;
-        return String(std::move(text));
-      }
+      case u'\'':
+        ++p;
+        StartString(c, false);
+        return InString(p, end);
       case u'-':
       case u'0':
       case u'1':
@@ -197,396 +299,432 @@ class Parser {
       case u'7':
       case u'8':
       case u'9':
-        return ParseNumber();
+        number_.clear();
+        state_ = State::kNumber;
+        return InNumber(p, end);
       case u't':
       case u'f':
       case u'n':
-        if (JsonValue literal = ParseLiteral(); literal) return literal;
-        break;
+        literal_ = c == u't' ? 0 : c == u'f' ? 1 : 2;
+        matched_ = 0;
+        state_ = State::kLiteral;
+        return true;
       default:
-        break;
+        text_.Clear();
+        state_ = State::kBareWord;
+        return true;
     }
-    return ParseBareWord(context);
   }
 
-  JsonValue ParseObject(int level) {
-    ++p_;  // {
-    auto* node = New<detail::ObjectNode>();
-    JsonValue object = JsonValue::Adopt(node);
-    if (!SkipWhite()) return {};
-    if (Peek() == u'}') {
-      ++p_;
-      return object;
+  bool ItemOrClose(const Ch*& p, const Ch* end) {
+    if (Unit(*p) != u']') return StartValue(p, end);
+    ++p;
+    return CloseArray();
+  }
+
+  bool NameOrClose(const Ch*& p, const Ch* end) {
+    const char16_t c = Unit(*p);
+    if (c == u'}') {
+      ++p;
+      return CloseObject();
     }
-    Truncate<JsonTable::Entry> scope{members_, members_.size()};
-    for (;;) {
-      std::u16string name;
-      char16_t c = Peek();
-      if (c == u'"' || c == u'\'') {
-        if (!ReadQuoted(c, name) || !SkipWhite() || Peek() != u':') return {};
-        ++p_;
+    if (c == u'"' || c == u'\'') {
+      ++p;
+      StartString(c, true);
+      return InString(p, end);
+    }
+    if (CannotStartName(c)) return Fail();
+    text_.Clear();
+    state_ = State::kUnquotedName;
+    return true;
+  }
+
+  bool Colon(const Ch*& p) {
+    if (Unit(*p) != u':') return Fail();
+    ++p;
+    state_ = State::kValue;
+    return true;
+  }
+
+  bool AfterValue(const Ch*& p, const Ch* end) {
+    const char16_t c = Unit(*p);
+    const bool object = frames_[depth_ - 1].object;
+    if (c == u',') {
+      ++p;
+      state_ = object ? State::kNameOrClose : State::kItemOrClose;
+      // The next element or member usually follows at once.
+      if (p == end || IsWhite(Unit(*p)) || *p == Ch('/')) return true;
+      return object ? NameOrClose(p, end) : ItemOrClose(p, end);
+    }
+    if (c != (object ? u'}' : u']')) return Fail();
+    ++p;
+    return object ? CloseObject() : CloseArray();
+  }
+
+  // A value is complete (`node`, whose reference is handed over): it becomes the result, an
+  // element or the value of the member named last. `delimited`: it ended with its own closing
+  // character (a quote or bracket).
+  bool Complete(Node* node, bool delimited) {
+    if (depth_ == 0) {
+      result_ = JsonValue::Adopt(node);
+      state_ = delimited ? State::kTopEnd : State::kDone;
+    } else {
+      // The member named last is the last one on the stack: an inner object's members are
+      // gone from it once the inner object is closed.
+      if (frames_[depth_ - 1].object) {
+        members_.back().value = JsonValue::Adopt(node);
       } else {
-        if (EndsOrCannotStartName(c)) return {};
-        // An unquoted name runs up to the colon, spaces included.
-        const Ch* start = p_;
-        while (Peek() != u':') {
-          if (Peek() == 0) return {};
-          ++p_;
-        }
-        AppendRange(name, start, p_);
-        ++p_;
+        items_.push_back(node);
       }
-      if (!SkipWhite()) return {};
-      JsonValue value = ParseValue(level + 1, Context::kObject);
-      if (!value || !SkipWhite()) return {};
-      std::uint32_t hash = JsonTable::Hash(name);
-      members_.push_back(JsonTable::Entry{hash, std::move(name), std::move(value)});
-      c = Peek();
-      if (c == u'}') break;
-      if (c != u',') return {};
-      ++p_;
-      if (!SkipWhite()) return {};
-      if (Peek() == u'}') break;  // a trailing comma
+      state_ = State::kAfterValue;
     }
-    ++p_;  // }
-    auto first = members_.begin() + static_cast<std::ptrdiff_t>(scope.base);
-    detail::Access::Entries(node->table)
-        .assign(std::make_move_iterator(first), std::make_move_iterator(members_.end()));
-    detail::Access::FinishAppend(node->table);
-    return object;
+    return true;
   }
 
-  JsonValue ParseArray(int level) {
-    ++p_;  // [
+  bool CloseArray() {
+    const std::size_t base = frames_[--depth_].base;
+    const std::size_t count = items_.size() - base;
+    if (count > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
     auto* node = New<detail::ArrayNode>();
-    JsonValue array = JsonValue::Adopt(node);
-    if (!SkipWhite()) return {};
-    if (Peek() == u']') {
-      ++p_;
-      return array;
+    // The handles move as they are (a handle is its node's pointer). A long list that is all
+    // of the stack (as the result list of a reply is) keeps the stack's memory; any other
+    // moves into the arena.
+    if (base == 0 && count >= kHandOverItems) {
+      Node** stack = items_.ReleaseHeap();
+      void* shrunk = std::realloc(stack, count * sizeof(Node*));
+      detail::Access::SetOwnedItems(node->array,
+                                    static_cast<JsonValue*>(shrunk != nullptr ? shrunk : stack),
+                                    static_cast<std::uint32_t>(count));
+    } else {
+      auto* items = static_cast<JsonValue*>(arena_->Allocate(count * sizeof(JsonValue)));
+      if (count != 0) std::memcpy(static_cast<void*>(items), &items_[base], count * sizeof(Node*));
+      items_.resize(base);
+      detail::Access::SetArenaItems(node->array, items, static_cast<std::uint32_t>(count));
     }
-    // Elements collect on a stack shared by all levels and move into the array at its end,
-    // so that each array is allocated once at its final size.
-    Truncate<JsonValue> scope{items_, items_.size()};
+    return Complete(node, true);
+  }
+
+  bool CloseObject() {
+    const std::size_t base = frames_[--depth_].base;
+    const std::size_t count = members_.size() - base;
+    if (count > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+    auto* node = New<detail::ObjectNode>();
+    JsonValue object = JsonValue::Adopt(node);  // owned while the members move
+    auto* members = static_cast<Member*>(arena_->Allocate(count * sizeof(Member)));
+    const std::size_t kept = order_.Arrange(&members_[base], count, members);
+    members_.resize(base);
+    detail::Access::SetArenaMembers(node->table, members, static_cast<std::uint32_t>(kept));
+    return Complete(object.Release(), true);
+  }
+
+  // A member name is complete in text_.
+  void AddName() {
+    const detail::NameTable::Name name = names_.Intern(text_.data(), text_.size());
+    members_.push_back(Member{name.hash, name.length, name.text, JsonValue()});
+  }
+
+  // ---- strings and escapes --------------------------------------------------------------
+
+  void StartString(char16_t quote, bool name) {
+    quote_ = quote;
+    stringIsName_ = name;
+    text_.Clear();
+    state_ = State::kString;
+  }
+
+  bool InString(const Ch*& p, const Ch* end) {
+    const Ch quote = static_cast<Ch>(quote_);
     for (;;) {
-      JsonValue value = ParseValue(level + 1, Context::kArray);
-      if (!value || !SkipWhite()) return {};
-      items_.push_back(std::move(value));
-      char16_t c = Peek();
-      if (c == u']') break;
-      if (c != u',') return {};
-      ++p_;
-      if (!SkipWhite()) return {};
-      if (Peek() == u']') break;  // a trailing comma
+      const Ch* stop = p + std::min<std::size_t>(static_cast<std::size_t>(end - p), kRunUnits);
+      char16_t* out = text_.Reserve(static_cast<std::size_t>(stop - p));
+      if constexpr (std::is_same_v<Ch, char>) CopyPlainBytes(p, stop, out, quote);
+      while (p != stop && *p != quote && *p != Ch('\\') && *p != Ch(0)) *out++ = Unit(*p++);
+      text_.CommitUpTo(out);
+      if (p == end) return false;
+      if (p != stop) break;
     }
-    ++p_;  // ]
-    auto first = items_.begin() + static_cast<std::ptrdiff_t>(scope.base);
-    detail::Access::Items(node->array)
-        .assign(std::make_move_iterator(first), std::make_move_iterator(items_.end()));
-    return array;
+    const Ch c = *p;
+    if (c == Ch(0)) return Fail();
+    ++p;
+    if (c != quote) {
+      escapeReturn_ = State::kString;
+      state_ = State::kEscape;
+      return true;
+    }
+    if (!stringIsName_) return Complete(TakeText(), depth_ == 0);
+    AddName();
+    state_ = State::kColon;
+    // The colon usually follows at once.
+    if (p != end && *p == Ch(':')) {
+      ++p;
+      state_ = State::kValue;
+    }
+    return true;
   }
 
-  static void AppendRange(std::u16string& to, const Ch* first, const Ch* last) {
-    std::size_t at = to.size();
-    to.resize(at + static_cast<std::size_t>(last - first));
-    for (char16_t* out = to.data() + at; first != last; ++first, ++out) *out = Unit(*first);
-  }
-
-  // After a backslash: appends the character that the escape stands for. False at the end of
-  // the text or for a non-hexadecimal digit in \u or \x.
-  bool ReadEscape(std::u16string& text) {
-    char16_t c = Peek();
-    if (c == 0) return false;
-    ++p_;
-    int digits = 0;
+  bool InEscape(const Ch*& p, const Ch* end) {
+    if (p == end) return false;
+    const char16_t c = Unit(*p);
+    if (c == 0) return Fail();
+    ++p;
+    char16_t unit = c;
     switch (c) {
       case u'b':
-        text.push_back(8);
-        return true;
+        unit = 8;
+        break;
       case u't':
-        text.push_back(9);
-        return true;
+        unit = 9;
+        break;
       case u'n':
-        text.push_back(10);
-        return true;
+        unit = 10;
+        break;
       case u'f':
-        text.push_back(12);
-        return true;
+        unit = 12;
+        break;
       case u'r':
-        text.push_back(13);
-        return true;
+        unit = 13;
+        break;
       case u'u':
-        digits = 4;
-        break;
       case u'x':
-        digits = 2;
-        break;
-      default:
-        text.push_back(c);
+        hexLeft_ = c == u'u' ? 4 : 2;
+        hexValue_ = 0;
+        state_ = State::kHexDigits;
         return true;
+      default:
+        break;
     }
-    unsigned value = 0;
-    for (int i = 0; i < digits; ++i) {
-      int digit = HexValue(Peek());
-      if (digit < 0) return false;
-      ++p_;
-      value = value * 16 + static_cast<unsigned>(digit);
-    }
-    text.push_back(static_cast<char16_t>(value));
+    text_.Append(unit);
+    state_ = escapeReturn_;
     return true;
   }
 
-  // A string between `quote` characters, the opening one at the current position.
-  bool ReadQuoted(char16_t quote, std::u16string& text) {
-    ++p_;
-    // Fast path: a run without escapes is copied in one go.
-    const Ch* start = p_;
-    const Ch rawQuote = static_cast<Ch>(quote);
-    while (p_ < end_ && *p_ != rawQuote && *p_ != u'\\' && *p_ != 0) ++p_;
-    AppendRange(text, start, p_);
-    if (p_ < end_ && *p_ == rawQuote) {
-      ++p_;
-      return true;
+  bool InHexDigits(const Ch*& p, const Ch* end) {
+    for (; hexLeft_ > 0; --hexLeft_) {
+      if (p == end) return false;
+      const int digit = HexValue(Unit(*p));
+      if (digit < 0) return Fail();
+      ++p;
+      hexValue_ = hexValue_ * 16 + static_cast<unsigned>(digit);
     }
-    // Escapes follow. The rest of the string decodes to at most as many characters as it has:
-    // room for them is made once, so that a long string never doubles its way up (and, while
-    // it moves, briefly holds three times its size).
-    text.reserve(text.size() + RawLengthOfRest(rawQuote));
-    for (;;) {
-      char16_t c = Peek();
-      if (c == 0) return false;
-      ++p_;
-      if (c == quote) break;
-      if (c == u'\\') {
-        if (!ReadEscape(text)) return false;
-      } else {
-        text.push_back(c);
-      }
-    }
-    // Escapes that made the text much shorter than its room leave no large slack behind.
-    if (text.capacity() > 4096 && text.size() < text.capacity() / 2) text.shrink_to_fit();
+    text_.Append(static_cast<char16_t>(hexValue_));
+    state_ = escapeReturn_;
     return true;
   }
 
-  // The number of characters from the current position up to the closing `rawQuote` (or the
-  // end of the text), an escaped character counted with its backslash.
-  std::size_t RawLengthOfRest(Ch rawQuote) const {
-    const Ch* q = p_;
-    while (q < end_ && *q != rawQuote && *q != 0) q += (*q == u'\\' && q + 1 < end_) ? 2 : 1;
-    return static_cast<std::size_t>(q - p_);
+  // The text read into text_ as a string node.
+  Node* TakeText() {
+    const std::size_t length = text_.size();
+    void* block;
+    Node* node;
+    if (length <= kArenaTextUnits) {
+      auto* units = static_cast<char16_t*>(arena_->Allocate(length * sizeof(char16_t)));
+      if (length != 0) std::memcpy(units, text_.data(), length * sizeof(char16_t));
+      block = arena_->AllocateNode(sizeof(detail::StringNode));
+      node = new (block) detail::StringNode(units, length, arena_);
+    } else {
+      block = arena_->AllocateNode(sizeof(detail::OwningStringNode));
+      node = new (block) detail::OwningStringNode(text_.Release(), length, arena_);
+    }
+    ++created_;
+    return node;
   }
 
-  JsonValue ParseNumber() {
-    // Fast path: an integer of up to 18 digits, which cannot overflow.
-    const Ch* q = p_;
-    const bool negative = *q == '-';
-    if (negative) ++q;
-    const Ch* digits = q;
-    std::uint64_t magnitude = 0;
-    while (q < end_ && *q >= '0' && *q <= '9' && q - digits < 18)
-      magnitude = magnitude * 10 + static_cast<unsigned>(*q++ - '0');
-    if (q != digits && (q == end_ || !IsNumberChar(Unit(*q)))) {
-      p_ = q;
-      JsonValue v = Scalar(JsonType::stInt);
-      v.node()->integer =
-          negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
-      return v;
-    }
-    number_.clear();
-    while (IsNumberChar(Peek())) number_.push_back(static_cast<char>(Unit(*p_++)));
-    return NumberValue();
-  }
+  // ---- numbers and literals -------------------------------------------------------------
 
-  // The value of the number text in number_, or no value when it is not a number. Integers
-  // beyond 64 bits and fixed-point values beyond its range read as doubles.
-  JsonValue NumberValue() {
-    const char* s = number_.data();
-    const std::size_t length = number_.size();
-    std::size_t i = 0;
-    if (i < length && s[i] == '-') ++i;
-    std::size_t intStart = i;
-    while (i < length && s[i] >= '0' && s[i] <= '9') ++i;
-    std::size_t intDigits = i - intStart;
-    bool point = false;
-    std::size_t fracDigits = 0;
-    if (i < length && s[i] == '.') {
-      point = true;
-      std::size_t fracStart = ++i;
-      while (i < length && s[i] >= '0' && s[i] <= '9') ++i;
-      fracDigits = i - fracStart;
-    }
-    if (intDigits + fracDigits == 0) return {};
-    bool exponent = false;
-    if (i < length && (s[i] == 'e' || s[i] == 'E')) {
-      exponent = true;
-      ++i;
-      if (i < length && (s[i] == '+' || s[i] == '-')) ++i;
-      std::size_t expStart = i;
-      while (i < length && s[i] >= '0' && s[i] <= '9') ++i;
-      if (i == expStart) return {};
-    }
-    if (i != length) return {};
-
-    if (!point && !exponent) {
-      std::int64_t value = 0;
-      auto result = std::from_chars(s, s + length, value);
-      if (result.ec == std::errc()) {
-        JsonValue v = Scalar(JsonType::stInt);
-        v.node()->integer = value;
-        return v;
+  bool InNumber(const Ch*& p, const Ch* end) {
+    const Ch* start = p;
+    if (number_.empty()) {
+      // The common case: an integer of up to 18 digits (which cannot overflow), whole in
+      // this piece.
+      const Ch* q = *p == Ch('-') ? p + 1 : p;
+      const Ch* digits = q;
+      std::uint64_t magnitude = 0;
+      while (q != end && *q >= Ch('0') && *q <= Ch('9') && q - digits < 18)
+        magnitude = magnitude * 10 + static_cast<unsigned>(*q++ - Ch('0'));
+      if (q != digits && q != end && !IsNumberChar(Unit(*q))) {
+        p = q;
+        Node* node = New<Node>(JsonType::stInt);
+        const auto value = static_cast<std::int64_t>(magnitude);
+        node->integer = digits != start ? -value : value;
+        return Complete(node, false);
       }
-    } else if (point && !exponent && fracDigits <= 4) {
-      if (JsonValue v = Currency(s, intStart, intDigits, fracDigits); v) return v;
     }
-    return Double(s, length);
-  }
-
-  JsonValue Currency(const char* s, std::size_t intStart, std::size_t intDigits,
-                     std::size_t fracDigits) {
-    std::uint64_t magnitude = 0;
-    constexpr std::uint64_t kLimit = std::numeric_limits<std::int64_t>::max();
-    auto addDigit = [&](char d) {
-      if (magnitude > (kLimit - static_cast<unsigned>(d - '0')) / 10) return false;
-      magnitude = magnitude * 10 + static_cast<unsigned>(d - '0');
-      return true;
-    };
-    for (std::size_t k = 0; k < intDigits; ++k)
-      if (!addDigit(s[intStart + k])) return {};
-    for (std::size_t k = 0; k < fracDigits; ++k)
-      if (!addDigit(s[intStart + intDigits + 1 + k])) return {};
-    for (std::size_t k = fracDigits; k < 4; ++k)
-      if (!addDigit('0')) return {};
-    JsonValue v = Scalar(JsonType::stCurrency);
-    v.node()->integer =
-        s[0] == '-' ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
-    return v;
-  }
-
-  JsonValue Double(const char* s, std::size_t length) {
-    double value = 0;
-    auto result = std::from_chars(s, s + length, value);
-    if (result.ec == std::errc::result_out_of_range) {
-      value = Overflows(s, length) ? std::numeric_limits<double>::infinity() : 0.0;
-      if (s[0] == '-') value = -value;
-    } else if (result.ec != std::errc()) {
-      return {};
+    while (p != end && IsNumberChar(Unit(*p))) ++p;
+    if (p == end || !number_.empty()) number_.append(start, p);
+    if (p == end) return false;
+    // The number ends at the first other character, which belongs to what follows.
+    std::string_view text = number_;
+    if constexpr (std::is_same_v<Ch, char>) {
+      if (number_.empty()) text = std::string_view(start, static_cast<std::size_t>(p - start));
+    } else {
+      if (number_.empty()) text = number_.assign(start, p);
     }
-    JsonValue v = Scalar(JsonType::stDouble);
-    v.node()->dbl = value;
-    return v;
-  }
-
-  // For a number out of the range of doubles: whether it is too large (rather than too small).
-  static bool Overflows(const char* s, std::size_t length) {
-    // The decimal exponent of the first non-zero digit decides.
-    long position = 0;  // digits before the point, counted from the first non-zero digit
-    bool seenNonZero = false, afterPoint = false;
-    std::size_t i = s[0] == '-' ? 1 : 0;
-    for (; i < length && s[i] != 'e' && s[i] != 'E'; ++i) {
-      if (s[i] == '.') {
-        afterPoint = true;
-        continue;
-      }
-      if (!seenNonZero && s[i] == '0') {
-        if (afterPoint) --position;
-        continue;
-      }
-      seenNonZero = true;
-      if (!afterPoint) ++position;
+    const detail::NumberRead read = detail::ReadNumber(text);
+    if (!read.valid) return Fail();
+    Node* node = New<Node>(read.type);
+    if (read.type == JsonType::stDouble) {
+      node->dbl = read.dbl;
+    } else {
+      node->integer = read.integer;
     }
-    long exponent = 0;
-    if (i < length) {
-      ++i;
-      bool negative = s[i] == '-';
-      if (s[i] == '+' || s[i] == '-') ++i;
-      for (; i < length; ++i) exponent = std::min(exponent * 10 + (s[i] - '0'), 100000L);
-      if (negative) exponent = -exponent;
+    return Complete(node, false);
+  }
+
+  bool InLiteral(const Ch*& p, const Ch* end) {
+    const std::u16string_view word = kLiterals[literal_];
+    for (; matched_ < word.size(); ++matched_, ++p) {
+      if (p == end) return false;
+      if (Unit(*p) != word[matched_]) return LiteralIsWord();
     }
-    return position + exponent > 0;
+    if (p == end) return false;
+    if (ContinuesWord(Unit(*p))) return LiteralIsWord();
+    Node* node = New<Node>(literal_ == 2 ? JsonType::stNull : JsonType::stBoolean);
+    if (literal_ != 2) node->boolean = literal_ == 0;
+    return Complete(node, false);
   }
 
-  // "true", "false" or "null" in lower case, not followed by a letter, "_", "." or a
-  // character above 255. Anything else leaves the position unchanged and gives no value.
-  JsonValue ParseLiteral() {
-    static constexpr std::u16string_view kWords[] = {u"true", u"false", u"null"};
-    char16_t first = Peek();
-    std::u16string_view word = first == u't' ? kWords[0] : first == u'f' ? kWords[1] : kWords[2];
-    for (std::size_t i = 0; i < word.size(); ++i)
-      if (PeekAt(i) != word[i]) return {};
-    if (ContinuesWord(PeekAt(word.size()))) return {};
-    p_ += word.size();
-    if (first == u'n') return Scalar(JsonType::stNull);
-    JsonValue v = Scalar(JsonType::stBoolean);
-    v.node()->boolean = first == u't';
-    return v;
+  // What was read of a literal starts a bare word instead.
+  bool LiteralIsWord() {
+    text_.Clear();
+    for (std::size_t i = 0; i < matched_; ++i) text_.Append(kLiterals[literal_][i]);
+    state_ = State::kBareWord;
+    return true;
   }
 
-  // A bare word: up to the end of its value, backslash escapes included, without trailing
-  // line feeds, carriage returns and spaces. Inside a container the text must not end in it.
-  JsonValue ParseBareWord(Context context) {
-    char16_t close = context == Context::kArray ? u']' : u'}';
-    std::u16string text;
+  // A bare word runs, backslash escapes included, to the end of its value: inside an array up
+  // to the next "," or "]", inside an object up to the next "," or "}", at the top level up to
+  // the end of the text. Trailing line feeds, carriage returns and spaces are dropped.
+  bool InBareWord(const Ch*& p, const Ch* end) {
+    const bool top = depth_ == 0;
+    const Ch close = top ? Ch(0) : frames_[depth_ - 1].object ? Ch('}') : Ch(']');
+    const Ch comma = top ? Ch(0) : Ch(',');
     for (;;) {
-      // Copy the run up to the next character of interest in one go.
-      const Ch* start = p_;
-      if (context == Context::kTop) {
-        while (p_ < end_ && *p_ != 0 && *p_ != u'\\') ++p_;
-      } else {
-        while (p_ < end_ && *p_ != 0 && *p_ != u'\\' && *p_ != u',' && *p_ != close) ++p_;
-      }
-      AppendRange(text, start, p_);
-      char16_t c = Peek();
-      if (c == u'\\') {
-        ++p_;
-        if (!ReadEscape(text)) return {};
-        continue;
-      }
-      if (c == 0 && context != Context::kTop) return {};
-      break;
+      const Ch* stop = p + std::min<std::size_t>(static_cast<std::size_t>(end - p), kRunUnits);
+      char16_t* out = text_.Reserve(static_cast<std::size_t>(stop - p));
+      while (p != stop && *p != Ch('\\') && *p != Ch(0) && *p != comma && *p != close)
+        *out++ = Unit(*p++);
+      text_.CommitUpTo(out);
+      if (p == end) return false;
+      if (p != stop) break;
     }
-    std::size_t keep = text.size();
+    if (*p == Ch('\\')) {
+      ++p;
+      escapeReturn_ = State::kBareWord;
+      state_ = State::kEscape;
+      return true;
+    }
+    if (*p == Ch(0) && !top) return Fail();
+    std::size_t keep = text_.size();
+    const char16_t* units = text_.data();
     while (keep > 0 &&
-           (text[keep - 1] == u'\n' || text[keep - 1] == u'\r' || text[keep - 1] == u' '))
+           (units[keep - 1] == u'\n' || units[keep - 1] == u'\r' || units[keep - 1] == u' '))
       --keep;
-    text.resize(keep);
-    return String(std::move(text));
+    text_.Truncate(keep);
+    return Complete(TakeText(), false);
   }
 
-  // Drops what a level left on a shared stack when it ends, successfully or not.
-  template <typename T>
-  struct Truncate {
-    std::vector<T>& stack;
-    std::size_t base;
-    ~Truncate() { stack.erase(stack.begin() + static_cast<std::ptrdiff_t>(base), stack.end()); }
-  };
+  // An unquoted name runs up to the colon, spaces included, without escapes.
+  bool InUnquotedName(const Ch*& p, const Ch* end) {
+    for (;;) {
+      const Ch* stop = p + std::min<std::size_t>(static_cast<std::size_t>(end - p), kRunUnits);
+      char16_t* out = text_.Reserve(static_cast<std::size_t>(stop - p));
+      while (p != stop && *p != Ch(':') && *p != Ch(0)) *out++ = Unit(*p++);
+      text_.CommitUpTo(out);
+      if (p == end) return false;
+      if (p != stop) break;
+    }
+    if (*p == Ch(0)) return Fail();
+    ++p;
+    AddName();
+    state_ = State::kValue;
+    return true;
+  }
 
-  const Ch* p_;
-  const Ch* end_;
+  // ---- nodes ----------------------------------------------------------------------------
+
+  template <typename N>
+  N* New(JsonType type) {
+    ++created_;
+    return new (arena_->AllocateNode(sizeof(N))) N(type, arena_);
+  }
+  template <typename N>
+  N* New() {
+    ++created_;
+    return new (arena_->AllocateNode(sizeof(N))) N(arena_);
+  }
+
+  // Adds the values created so far to the live count.
+  void Flush() {
+    detail::CountCreated(created_);
+    created_ = 0;
+  }
+
+  State state_ = State::kValue;
+  Comment comment_ = Comment::kNone;
+  State escapeReturn_ = State::kString;
+  char16_t quote_ = 0;
+  bool stringIsName_ = false;
+  std::uint8_t literal_ = 0;
+  std::size_t matched_ = 0;
+  int hexLeft_ = 0;
+  unsigned hexValue_ = 0;
+
   detail::Arena* arena_;
-  std::vector<JsonValue> items_;
-  std::vector<JsonTable::Entry> members_;
   std::int64_t created_ = 0;
-  bool delimitedString_ = false;  // the top-level value is a quoted string
-  std::string number_;
+  detail::NameTable names_;
+  std::size_t depth_ = 0;  // open containers
+  std::array<Frame, kMaxLevel + 1> frames_;
+  // Elements (owned references) and members of the open containers, innermost last; each
+  // container takes its own when it closes, so that it is allocated once at its final size.
+  detail::InlineVector<Node*, 64> items_;
+  std::vector<Member> members_;
+  detail::MemberOrder order_;
+  detail::TextBuffer text_;  // the string, name or bare word being read
+  std::string number_;       // the number being read, when it spans pieces
+  JsonValue result_;
 };
 
-}  // namespace
-
-JsonValue ParseJson(std::u16string_view text) noexcept {
+template <typename Ch>
+JsonValue ParseWhole(const Ch* begin, const Ch* end) noexcept {
   try {
-    Parser<char16_t> parser(text.data(), text.data() + text.size());
-    return parser.Run();
+    Reader<Ch> reader;
+    reader.Feed(begin, end);
+    return reader.Finish();
   } catch (...) {
     return {};  // out of memory: no value, as for any text that cannot be read
   }
 }
 
+}  // namespace
+
+JsonValue ParseJson(std::u16string_view text) noexcept {
+  return ParseWhole(text.data(), text.data() + text.size());
+}
+
 JsonValue ParseJsonCodePage(std::string_view bytes) noexcept {
+  return ParseWhole(bytes.data(), bytes.data() + bytes.size());
+}
+
+class JsonStreamReader::Machine : public Reader<char> {};
+
+JsonStreamReader::JsonStreamReader() : machine_(std::make_unique<Machine>()) {}
+
+JsonStreamReader::~JsonStreamReader() = default;
+
+void JsonStreamReader::Feed(std::string_view bytes) noexcept {
+  if (machine_->Finished()) return;
   try {
-    Parser<char> parser(bytes.data(), bytes.data() + bytes.size());
-    return parser.Run();
+    machine_->Feed(bytes.data(), bytes.data() + bytes.size());
   } catch (...) {
-    return {};  // out of memory: no value, as for any text that cannot be read
+    machine_->Fail();  // out of memory: no value
+  }
+}
+
+JsonValue JsonStreamReader::Finish() noexcept {
+  try {
+    return machine_->Finish();
+  } catch (...) {
+    return {};
   }
 }
 

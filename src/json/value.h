@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,8 +46,18 @@ class JsonValue {
   JsonValue(const JsonValue& other) noexcept;
   JsonValue(JsonValue&& other) noexcept : node_(other.node_) { other.node_ = nullptr; }
   JsonValue& operator=(const JsonValue& other) noexcept;
-  JsonValue& operator=(JsonValue&& other) noexcept;
-  ~JsonValue();
+  JsonValue& operator=(JsonValue&& other) noexcept {
+    if (this != &other) {
+      detail::Node* old = node_;
+      node_ = other.node_;
+      other.node_ = nullptr;
+      if (old != nullptr) Drop(old);
+    }
+    return *this;
+  }
+  ~JsonValue() {
+    if (node_ != nullptr) Drop(node_);
+  }
 
   static JsonValue MakeNull();
   static JsonValue MakeBoolean(bool value);
@@ -102,10 +113,21 @@ class JsonValue {
 
   // For the implementation: the shared node (nullptr when there is no value).
   detail::Node* node() const noexcept { return node_; }
-  static JsonValue Adopt(detail::Node* node) noexcept;  // takes over one reference
-  detail::Node* Release() noexcept;                     // gives up the reference to the caller
+  static JsonValue Adopt(detail::Node* node) noexcept {  // takes over one reference
+    JsonValue value;
+    value.node_ = node;
+    return value;
+  }
+  detail::Node* Release() noexcept {  // gives up the reference to the caller
+    detail::Node* node = node_;
+    node_ = nullptr;
+    return node;
+  }
 
  private:
+  // Gives up one reference of `node`; destroys it when it was the last.
+  static void Drop(detail::Node* node) noexcept;
+
   detail::Node* node_ = nullptr;
 };
 
@@ -119,13 +141,20 @@ class JsonTable {
     std::u16string name;
     JsonValue value;
   };
+  // Iterating hands out entries made for it on the first call of begin(); they stay valid until
+  // the table changes.
   using const_iterator = std::vector<Entry>::const_iterator;
+
+  JsonTable() noexcept;
+  ~JsonTable();
+  JsonTable(const JsonTable&) = delete;
+  JsonTable& operator=(const JsonTable&) = delete;
 
   // h = h * 129 + c + 0x9E370001 (mod 2^32) over the UTF-16 code units, from h = 0.
   static std::uint32_t Hash(std::u16string_view name) noexcept;
 
-  std::size_t Count() const noexcept { return entries_.size(); }
-  bool Empty() const noexcept { return entries_.empty(); }
+  std::size_t Count() const noexcept { return count_; }
+  bool Empty() const noexcept { return count_ == 0; }
 
   // Stores `value` as member `name`, replacing the value of an existing member of that name.
   void Put(std::u16string_view name, JsonValue value);
@@ -138,26 +167,44 @@ class JsonTable {
   bool Find(std::u16string_view name, JsonValue& value) const;
 
   // The members in their order.
-  const_iterator begin() const noexcept { return entries_.begin(); }
-  const_iterator end() const noexcept { return entries_.end(); }
+  const_iterator begin() const;
+  const_iterator end() const;
 
  private:
   friend struct detail::Access;
+  struct Extras;
 
-  // For the reader, which appends members in any order: puts them in order once (a repeated
-  // name keeps the value appended last).
-  void FinishAppend();
+  // A member as the table holds it. Its name lives as long as the table: in the arena of the
+  // parse that read it, or in the table's own copy.
+  struct Member {
+    std::uint32_t hash;
+    std::uint32_t length;
+    const char16_t* name;
+    JsonValue value;
+    std::u16string_view Name() const noexcept { return {name, length}; }
+  };
 
-  std::vector<Entry> entries_;
+  const Member* Locate(std::u16string_view name, std::uint32_t hash) const noexcept;
+  Extras& Own();
+
+  Member* members_ = nullptr;
+  std::uint32_t count_ = 0;
+  std::uint32_t capacity_ = 0;  // 0 while members_ is arena memory, not the table's own
+  std::unique_ptr<Extras> extras_;
 };
 
 // The element list of an array.
 class JsonArray {
  public:
-  using const_iterator = std::vector<JsonValue>::const_iterator;
+  using const_iterator = const JsonValue*;
 
-  std::size_t Length() const noexcept { return items_.size(); }
-  bool Empty() const noexcept { return items_.empty(); }
+  JsonArray() = default;
+  ~JsonArray();
+  JsonArray(const JsonArray&) = delete;
+  JsonArray& operator=(const JsonArray&) = delete;
+
+  std::size_t Length() const noexcept { return length_; }
+  bool Empty() const noexcept { return length_ == 0; }
 
   // Appends `value` (an empty handle makes an empty slot) and returns its index.
   std::size_t Add(JsonValue value);
@@ -166,14 +213,17 @@ class JsonArray {
   JsonValue operator[](std::size_t index) const;
   JsonValue Get(std::size_t index) const { return (*this)[index]; }
 
-  const_iterator begin() const noexcept { return items_.begin(); }
-  const_iterator end() const noexcept { return items_.end(); }
+  const_iterator begin() const noexcept { return items_; }
+  const_iterator end() const noexcept { return items_ + length_; }
 
-  void Reserve(std::size_t count) { items_.reserve(count); }
+  void Reserve(std::size_t count);
 
  private:
   friend struct detail::Access;
-  std::vector<JsonValue> items_;
+
+  JsonValue* items_ = nullptr;
+  std::uint32_t length_ = 0;
+  std::uint32_t capacity_ = 0;  // 0 while items_ is arena memory, not the array's own
 };
 
 // One argument of ArrayOf: a 32-bit integer, a Boolean, a floating-point number, a string

@@ -1,8 +1,13 @@
 #include "json/writer.h"
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <string_view>
 #include <vector>
 
 #include "core/error.h"
@@ -14,107 +19,72 @@ namespace {
 
 using detail::Node;
 
-void AppendAscii(std::u16string& out, const char* first, const char* last) {
-  std::size_t at = out.size();
-  out.resize(at + static_cast<std::size_t>(last - first));
-  for (char16_t* to = out.data() + at; first != last; ++first, ++to)
-    *to = static_cast<unsigned char>(*first);
-}
+// The number texts, in ASCII. Each fits in kNumberChars.
+constexpr std::size_t kNumberChars = 32;
 
-void AppendInteger(std::u16string& out, std::int64_t value) {
-  char buffer[24];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  AppendAscii(out, buffer, result.ptr);
-}
-
-constexpr char kHexDigits[] = "0123456789abcdef";
-
-void AppendUnicodeEscape(std::u16string& out, char16_t c) {
-  char16_t escape[6] = {u'\\',
-                        u'u',
-                        static_cast<char16_t>(kHexDigits[(c >> 12) & 15]),
-                        static_cast<char16_t>(kHexDigits[(c >> 8) & 15]),
-                        static_cast<char16_t>(kHexDigits[(c >> 4) & 15]),
-                        static_cast<char16_t>(kHexDigits[c & 15])};
-  out.append(escape, 6);
-}
-
-// Full escaping: printable ASCII stays, everything else becomes an escape.
-void AppendFullEscaped(std::u16string& out, std::u16string_view text) {
-  std::size_t runStart = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char16_t c = text[i];
-    if (c >= 32 && c <= 127 && c != u'"' && c != u'\\' && c != u'/') continue;
-    out.append(text.data() + runStart, i - runStart);
-    runStart = i + 1;
-    char16_t shortForm = 0;
-    switch (c) {
-      case 8:
-        shortForm = u'b';
-        break;
-      case 9:
-        shortForm = u't';
-        break;
-      case 10:
-        shortForm = u'n';
-        break;
-      case 12:
-        shortForm = u'f';
-        break;
-      case 13:
-        shortForm = u'r';
-        break;
-      case u'"':
-      case u'\\':
-      case u'/':
-        shortForm = c;
-        break;
-      default:
-        break;
-    }
-    if (shortForm != 0) {
-      out.push_back(u'\\');
-      out.push_back(shortForm);
-    } else {
-      AppendUnicodeEscape(out, c);
-    }
+// The decimal digits of 00 to 99.
+constexpr auto kDigitPairs = [] {
+  std::array<char16_t, 200> pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char16_t>(u'0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char16_t>(u'0' + i % 10);
   }
-  out.append(text.data() + runStart, text.size() - runStart);
+  return pairs;
+}();
+
+// The number of decimal digits of `value`: its bit length gives the power of ten it is at
+// most one above.
+std::size_t DecimalDigits(std::uint64_t value) {
+  static constexpr auto kPowers = [] {
+    std::array<std::uint64_t, 20> powers{};
+    powers[0] = 1;
+    for (std::size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
+    return powers;
+  }();
+  const auto guess = static_cast<std::size_t>(std::bit_width(value | 1) * 1233 >> 12);
+  return guess + 1 - ((value | 1) < kPowers[guess] ? 1 : 0);
 }
 
-// Minimal escaping: only NUL, the double quote and the backslash.
-void AppendMinimalEscaped(std::u16string& out, std::u16string_view text) {
-  std::size_t runStart = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char16_t c = text[i];
-    if (c != 0 && c != u'"' && c != u'\\') continue;
-    out.append(text.data() + runStart, i - runStart);
-    runStart = i + 1;
-    if (c == 0) {
-      out.append(u"\\u0000");
-    } else {
-      out.push_back(u'\\');
-      out.push_back(c);
-    }
+std::uint64_t Magnitude(std::int64_t value) {
+  return value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+}
+
+// Writes `value` in decimal at `out` (room for kNumberChars) and returns the end.
+char16_t* PutInteger(char16_t* out, std::int64_t value) {
+  std::uint64_t magnitude = Magnitude(value);
+  if (value < 0) *out++ = u'-';
+  char16_t* end = out + DecimalDigits(magnitude);
+  char16_t* at = end;
+  while (magnitude >= 100) {
+    const auto pair = static_cast<std::size_t>(magnitude % 100) * 2;
+    magnitude /= 100;
+    *--at = kDigitPairs[pair + 1];
+    *--at = kDigitPairs[pair];
   }
-  out.append(text.data() + runStart, text.size() - runStart);
+  if (magnitude >= 10) {
+    *--at = kDigitPairs[magnitude * 2 + 1];
+    *--at = kDigitPairs[magnitude * 2];
+  } else {
+    *--at = static_cast<char16_t>(u'0' + magnitude);
+  }
+  return end;
 }
 
-void AppendFloat(std::u16string& out, double value) {
+// 15 significant digits, plain form for decimal exponents from -3 to 15, else scientific.
+char* FormatFloat(char* out, double value) {
   if (value == 0) {
-    out.push_back(u'0');
-    return;
+    *out++ = '0';
+    return out;
   }
   if (!std::isfinite(value)) {
-    out.append(u"null");  // JSON has no text for these
-    return;
+    constexpr char kNull[] = "null";  // JSON has no text for these
+    return std::copy(kNull, kNull + 4, out);
   }
   // d.dddddddddddddde±x: the value rounded to 15 significant digits.
   char sci[40];
   const char* sciEnd =
       std::to_chars(sci, sci + sizeof sci, std::fabs(value), std::chars_format::scientific, 14).ptr;
-  const char* ePos = sci;
-  while (ePos != sciEnd && *ePos != 'e') ++ePos;
+  const char* ePos = std::find(static_cast<const char*>(sci), sciEnd, 'e');
   const char* expStart = ePos + 1;
   if (*expStart == '+') ++expStart;  // from_chars takes a "-" but no "+"
   int exponent10 = 0;
@@ -124,58 +94,185 @@ void AppendFloat(std::u16string& out, double value) {
   for (const char* p = sci; p != ePos; ++p)
     if (*p != '.') digits[n++] = *p;
   while (n > 1 && digits[n - 1] == '0') --n;
-  // value = 0.d1...dn * 10^e
-  int e = exponent10 + 1;
+  const int e = exponent10 + 1;  // value = 0.d1...dn * 10^e
 
-  if (value < 0) out.push_back(u'-');
+  if (value < 0) *out++ = '-';
   if (e > 15 || e < -3) {
-    out.push_back(static_cast<char16_t>(digits[0]));
+    *out++ = digits[0];
     if (n > 1) {
-      out.push_back(u'.');
-      AppendAscii(out, digits + 1, digits + n);
+      *out++ = '.';
+      out = std::copy(digits + 1, digits + n, out);
     }
-    out.push_back(u'E');
-    int shown = e - 1;
-    if (shown < 0) out.push_back(u'-');
-    AppendInteger(out, std::abs(shown));
-  } else if (e <= 0) {
-    out.append(u"0.");
-    out.append(static_cast<std::size_t>(-e), u'0');
-    AppendAscii(out, digits, digits + n);
-  } else {
-    if (n <= e) {
-      AppendAscii(out, digits, digits + n);
-      out.append(static_cast<std::size_t>(e - n), u'0');
-    } else {
-      AppendAscii(out, digits, digits + e);
-      out.push_back(u'.');
-      AppendAscii(out, digits + e, digits + n);
-    }
+    *out++ = 'E';
+    if (e - 1 < 0) *out++ = '-';
+    return std::to_chars(out, out + 8, std::abs(e - 1)).ptr;
   }
+  if (e <= 0) {
+    *out++ = '0';
+    *out++ = '.';
+    out = std::fill_n(out, -e, '0');
+    return std::copy(digits, digits + n, out);
+  }
+  if (n <= e) {
+    out = std::copy(digits, digits + n, out);
+    return std::fill_n(out, e - n, '0');
+  }
+  out = std::copy(digits, digits + e, out);
+  *out++ = '.';
+  return std::copy(digits + e, digits + n, out);
 }
 
-void AppendCurrency(std::u16string& out, std::int64_t tenThousandths) {
-  std::uint64_t magnitude = tenThousandths < 0 ? 0 - static_cast<std::uint64_t>(tenThousandths)
-                                               : static_cast<std::uint64_t>(tenThousandths);
-  if (tenThousandths < 0) out.push_back(u'-');
-  char buffer[24];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude / 10000);
-  AppendAscii(out, buffer, result.ptr);
+// Plain decimal with at most four decimals, without trailing zeros.
+char* FormatCurrency(char* out, std::int64_t tenThousandths) {
+  const std::uint64_t magnitude = tenThousandths < 0
+                                      ? 0 - static_cast<std::uint64_t>(tenThousandths)
+                                      : static_cast<std::uint64_t>(tenThousandths);
+  if (tenThousandths < 0) *out++ = '-';
+  out = std::to_chars(out, out + 24, magnitude / 10000).ptr;
   unsigned fraction = static_cast<unsigned>(magnitude % 10000);
-  if (fraction == 0) return;
+  if (fraction == 0) return out;
   char decimals[4];
   for (int i = 3; i >= 0; --i, fraction /= 10) decimals[i] = static_cast<char>('0' + fraction % 10);
   int n = 4;
   while (decimals[n - 1] == '0') --n;
-  out.push_back(u'.');
-  AppendAscii(out, decimals, decimals + n);
+  *out++ = '.';
+  return std::copy(decimals, decimals + n, out);
 }
 
-class Writer {
- public:
-  explicit Writer(bool escape) : escape_(escape) {}
+// For each ASCII code unit, how full escaping writes it: 0 as it is, 'u' as \u00xx, any other
+// letter as a backslash and that letter.
+constexpr auto kFullEscapes = [] {
+  std::array<char, 128> table{};
+  for (int c = 0; c < 32; ++c) table[c] = 'u';
+  table[8] = 'b';
+  table[9] = 't';
+  table[10] = 'n';
+  table[12] = 'f';
+  table[13] = 'r';
+  table['"'] = '"';
+  table['\\'] = '\\';
+  table['/'] = '/';
+  return table;
+}();
 
-  void Write(Node* root) {
+constexpr char16_t kHexDigits[] = u"0123456789abcdef";
+
+char16_t* PutUnicodeEscape(char16_t* out, char16_t c) {
+  out[0] = u'\\';
+  out[1] = u'u';
+  out[2] = kHexDigits[(c >> 12) & 15];
+  out[3] = kHexDigits[(c >> 8) & 15];
+  out[4] = kHexDigits[(c >> 4) & 15];
+  out[5] = kHexDigits[c & 15];
+  return out + 6;
+}
+
+// Full escaping: printable ASCII stays, everything else becomes an escape.
+char16_t* PutFullEscaped(char16_t* out, std::u16string_view text) {
+  for (const char16_t c : text) {
+    const char escape = c < 128 ? kFullEscapes[c] : 'u';
+    if (escape == 0) {
+      *out++ = c;
+    } else if (escape != 'u') {
+      *out++ = u'\\';
+      *out++ = static_cast<char16_t>(escape);
+    } else {
+      out = PutUnicodeEscape(out, c);
+    }
+  }
+  return out;
+}
+
+// Minimal escaping: only NUL, the double quote and the backslash.
+char16_t* PutMinimalEscaped(char16_t* out, std::u16string_view text) {
+  for (const char16_t c : text) {
+    if (c == 0) {
+      out = PutUnicodeEscape(out, c);
+      continue;
+    }
+    if (c == u'"' || c == u'\\') *out++ = u'\\';
+    *out++ = c;
+  }
+  return out;
+}
+
+// How many units the escaped text of `text` takes.
+std::size_t EscapedLength(std::u16string_view text, bool full) {
+  std::size_t units = text.size();
+  for (const char16_t c : text) {
+    if (full) {
+      const char escape = c < 128 ? kFullEscapes[c] : 'u';
+      units += escape == 0 ? 0 : escape == 'u' ? 5 : 1;
+    } else {
+      units += c == 0 ? 5 : (c == u'"' || c == u'\\') ? 1 : 0;
+    }
+  }
+  return units;
+}
+
+std::size_t IntegerLength(std::int64_t value) {
+  return DecimalDigits(Magnitude(value)) + (value < 0 ? 1 : 0);
+}
+
+// The longest number text of a double ("-1.23456789012345E-308") or a fixed-point value.
+constexpr std::size_t kMaxNumberUnits = 22;
+
+// Takes the pieces of a value's text and counts how many units they need at most: exactly,
+// but for doubles and fixed-point values, which are counted at their longest.
+class Measure {
+ public:
+  explicit Measure(bool escape) : escape_(escape) {}
+  std::size_t units() const { return units_; }
+
+  void Mark(char16_t) { ++units_; }
+  void Literal(std::string_view word) { units_ += word.size(); }
+  void Integer(std::int64_t value) { units_ += IntegerLength(value); }
+  void Double(double) { units_ += kMaxNumberUnits; }
+  void Currency(std::int64_t) { units_ += kMaxNumberUnits; }
+  void String(std::u16string_view text) { units_ += 2 + EscapedLength(text, escape_); }
+
+ private:
+  bool escape_;
+  std::size_t units_ = 0;
+};
+
+// Takes the pieces of a value's text and writes them into room measured ahead.
+class Print {
+ public:
+  Print(bool escape, char16_t* out) : escape_(escape), at_(out) {}
+  char16_t* end() const { return at_; }
+
+  void Mark(char16_t unit) { *at_++ = unit; }
+  void Literal(std::string_view word) { at_ = std::copy(word.begin(), word.end(), at_); }
+  void Integer(std::int64_t value) { at_ = PutInteger(at_, value); }
+  void Double(double value) {
+    char number[kNumberChars];
+    at_ = std::copy(number, FormatFloat(number, value), at_);
+  }
+  void Currency(std::int64_t tenThousandths) {
+    char number[kNumberChars];
+    at_ = std::copy(number, FormatCurrency(number, tenThousandths), at_);
+  }
+  void String(std::u16string_view text) {
+    *at_++ = u'"';
+    at_ = escape_ ? PutFullEscaped(at_, text) : PutMinimalEscaped(at_, text);
+    *at_++ = u'"';
+  }
+
+ private:
+  bool escape_;
+  char16_t* at_;
+};
+
+// Walks a value in the order of its text and hands the pieces to `Out` (Measure or Print):
+// brackets, separators, scalars and strings. Containers are a stack rather than a recursion,
+// so that nesting cannot exhaust the stack; a container met again inside itself raises.
+template <typename Out>
+class Walker {
+ public:
+  explicit Walker(Out& out) : out_(out) {}
+
+  void Walk(Node* root) {
     try {
       WriteOrOpen(root);
       while (!stack_.empty()) Step();
@@ -185,111 +282,121 @@ class Writer {
     }
   }
 
-  std::u16string Take() { return std::move(out_); }
-
  private:
   struct Frame {
     Node* node;
     std::size_t next;
   };
 
+  // Hands on the members or elements of the innermost open container up to the next container
+  // among them, which it opens, or to the end, where it closes it.
   void Step() {
     Frame& frame = stack_.back();
     Node* node = frame.node;
     if (node->type == JsonType::stObject) {
-      const auto& entries = detail::Access::Entries(detail::TableOf(node));
-      if (frame.next == entries.size()) return Close(u'}');
-      const auto& entry = entries[frame.next++];
-      if (frame.next > 1) out_.push_back(u',');
-      AppendString(entry.name);
-      out_.push_back(u':');
-      WriteOrOpen(entry.value.node());
-    } else {
-      const auto& items = detail::Access::Items(detail::ArrayOf(node));
-      if (frame.next == items.size()) return Close(u']');
-      const auto& item = items[frame.next++];
-      if (frame.next > 1) out_.push_back(u',');
-      WriteOrOpen(item.node());
+      const JsonTable& table = detail::TableOf(node);
+      const auto* members = detail::Access::Members(table);
+      for (const std::size_t count = detail::Access::Count(table); frame.next < count;) {
+        const auto& member = members[frame.next++];
+        if (frame.next > 1) out_.Mark(u',');
+        out_.String(member.Name());
+        out_.Mark(u':');
+        if (!WriteOrOpen(member.value.node())) return;  // `frame` is no longer the last
+      }
+      return Close(u'}');
     }
+    const JsonArray& array = detail::ArrayOf(node);
+    const JsonValue* items = detail::Access::Items(array);
+    for (const std::size_t count = array.Length(); frame.next < count;) {
+      Node* item = items[frame.next++].node();
+      if (frame.next > 1) out_.Mark(u',');
+      if (item != nullptr && item->type == JsonType::stInt) {
+        out_.Integer(item->integer);  // the common list of IDs, without the general way
+      } else if (!WriteOrOpen(item)) {
+        return;
+      }
+    }
+    Close(u']');
   }
 
   void Close(char16_t bracket) {
-    out_.push_back(bracket);
+    out_.Mark(bracket);
     stack_.back().node->processing = false;
     stack_.pop_back();
   }
 
-  // Writes a scalar whole; for a container writes its opening bracket and pushes it.
-  void WriteOrOpen(Node* node) {
+  // Hands on a scalar whole and returns true; for a container hands on its opening bracket,
+  // pushes it and returns false.
+  bool WriteOrOpen(Node* node) {
     if (node == nullptr) {
-      out_.append(u"null");
-      return;
+      out_.Literal("null");
+      return true;
     }
     switch (node->type) {
       case JsonType::stNull:
-        out_.append(u"null");
-        return;
+        out_.Literal("null");
+        return true;
       case JsonType::stBoolean:
-        out_.append(node->boolean ? u"true" : u"false");
-        return;
+        out_.Literal(node->boolean ? "true" : "false");
+        return true;
       case JsonType::stInt:
-        AppendInteger(out_, node->integer);
-        return;
+        out_.Integer(node->integer);
+        return true;
       case JsonType::stDouble:
-        AppendFloat(out_, node->dbl);
-        return;
+        out_.Double(node->dbl);
+        return true;
       case JsonType::stCurrency:
-        AppendCurrency(out_, node->integer);
-        return;
+        out_.Currency(node->integer);
+        return true;
       case JsonType::stString:
-        AppendString(detail::TextOf(node));
-        return;
+        out_.String(detail::TextOf(node));
+        return true;
       case JsonType::stObject:
       case JsonType::stArray:
         break;
       default:
-        return;
+        return true;
     }
     if (node->processing) throw Error("Cannot write a JSON value that contains itself");
     node->processing = true;
     stack_.push_back(Frame{node, 0});
-    out_.push_back(node->type == JsonType::stObject ? u'{' : u'[');
+    out_.Mark(node->type == JsonType::stObject ? u'{' : u'[');
+    return false;
   }
 
-  void AppendString(std::u16string_view text) {
-    out_.push_back(u'"');
-    if (escape_) {
-      AppendFullEscaped(out_, text);
-    } else {
-      AppendMinimalEscaped(out_, text);
-    }
-    out_.push_back(u'"');
-  }
-
-  bool escape_;
-  std::u16string out_;
+  Out& out_;
   std::vector<Frame> stack_;
 };
+
+std::u16string NumberText(const char* first, const char* last) {
+  return std::u16string(first, last);
+}
 
 }  // namespace
 
 std::u16string AsJson(const JsonValue& value, bool escape) {
   if (!value) return {};
-  Writer writer(escape);
-  writer.Write(value.node());
-  return writer.Take();
+  // The text is measured first and then written into a string of that size: one allocation,
+  // no copy, and no more memory than the text at any time.
+  Measure measure(escape);
+  Walker<Measure>(measure).Walk(value.node());
+  std::u16string text(measure.units(), u'\0');
+  Print print(escape, text.data());
+  Walker<Print>(print).Walk(value.node());
+  text.resize(static_cast<std::size_t>(print.end() - text.data()));
+  // Many doubles written much shorter than their longest leave much room unused.
+  if (text.capacity() > 4096 && text.size() < text.capacity() / 4 * 3) text.shrink_to_fit();
+  return text;
 }
 
 std::u16string FloatToJson(double value) {
-  std::u16string out;
-  AppendFloat(out, value);
-  return out;
+  char number[kNumberChars];
+  return NumberText(number, FormatFloat(number, value));
 }
 
 std::u16string CurrToJson(std::int64_t tenThousandths) {
-  std::u16string out;
-  AppendCurrency(out, tenThousandths);
-  return out;
+  char number[kNumberChars];
+  return NumberText(number, FormatCurrency(number, tenThousandths));
 }
 
 }  // namespace velmar::json

@@ -1,7 +1,8 @@
 // Reads arbitrary bytes as a reply body, and the same bytes taken as UTF-16, with the lenient
-// reader. Whatever reads must write, and what is written must read back to the same text.
-// Text that an independent strict parser (nlohmann/json) accepts as standard JSON must read
-// too, to the same values.
+// reader; and the bytes as they arrive, in pieces cut where the input says. All must read the
+// same. Whatever reads must write, and what is written must read back to the same text. Text
+// that an independent strict parser (nlohmann/json) accepts as standard JSON must read too, to
+// the same values.
 
 #include <cmath>
 #include <cstddef>
@@ -116,11 +117,28 @@ void CheckAgainstStrictParser(std::string_view bytes) {
 
 }  // namespace
 
+// The bytes fed in pieces: piece k is (byte k of the input) % 8 + 1 bytes long, so that the
+// fuzzer controls where pieces end.
+JsonValue ReadInPieces(std::string_view bytes) {
+  velmar::json::JsonStreamReader reader;
+  std::size_t at = 0;
+  for (std::size_t k = 0; at < bytes.size(); ++k) {
+    const std::size_t piece = static_cast<unsigned char>(bytes[k % bytes.size()]) % 8 + 1;
+    reader.Feed(bytes.substr(at, piece));
+    at += piece;
+  }
+  return reader.Finish();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::int64_t liveBefore = velmar::json::LiveValueCount();
   {
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
     JsonValue fromBytes = velmar::json::ParseJsonCodePage(bytes);
+
+    JsonValue inPieces = ReadInPieces(bytes);
+    Check(inPieces.HasValue() == fromBytes.HasValue());
+    if (fromBytes) Check(inPieces.AsJson() == fromBytes.AsJson());
 
     // The same text as UTF-16 must read the same.
     std::u16string wide(size, u'\0');

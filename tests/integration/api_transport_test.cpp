@@ -444,6 +444,44 @@ TEST(TransportReplies, ResultErrorAndNeither) {
             "che");  // the bytes as they came
 }
 
+// A reply is read as it arrives, on both transports: in the pieces its chunks make (ending
+// inside names, strings, escapes and numbers) or a socket hands over, it reads as it does whole.
+// The body of a reply with a failed status is not read.
+TEST(TransportReplies, RepliesReadAsTheyArriveOnBothTransports) {
+  InitializeRPCModule();
+  FinalizeRPCForThread();
+  InitializeRPCForThread();
+  RawHttpPeer peer;
+  std::string text;
+  for (int i = 0; i < 60000; ++i) text += i % 100 == 0 ? "\\u00e4" : i % 77 == 0 ? "\\n" : "x";
+  const std::string body =
+      R"({"jsonrpc":"2.0","result":{"ObjectName":"K\u00fcche","ChildrenIDs":[12345,-23456],)"
+      R"("Value":21.5,"Ratio":0.333333333333333,"Text":")" +
+      text + R"("},"id":1})";
+  const std::u16string expected = json::ParseJsonCodePage(body).Get(u"result").AsJson();
+  std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (std::size_t at = 0, size = 1; at < body.size(); at += size, size = size % 7 + 1) {
+    const std::string piece = body.substr(at, size);
+    chunked += std::to_string(piece.size()) + "\r\n" + piece + "\r\n";
+  }
+  chunked += "0\r\n\r\n";
+
+  for (const char* host : {"127.0.0.1", "localhost"}) {
+    SCOPED_TRACE(host);
+    InitializeRPC(host, peer.port(), false, "", "");
+    peer.SetRawReply(chunked);
+    EXPECT_EQ(MakeRPCRequest("IPS_GetObject", {1}).AsJson(), expected);
+    peer.SetBody(body);
+    EXPECT_EQ(MakeRPCRequest("IPS_GetObject", {1}).AsJson(), expected);
+    peer.SetBody(body, "HTTP/1.1 500 Internal Server Error");
+    EXPECT_EQ(ErrorOf([] { MakeRPCRequest("IPS_GetObject", {1}); }),
+              "HTTP/1.1 500 Internal Server Error");
+    peer.SetBody("");
+    EXPECT_EQ(ErrorOf([] { MakeRPCRequest("IPS_GetObject", {1}); }),
+              "The server sent an empty reply.");
+  }
+}
+
 TEST(TransportAbort, ASilentServerIsAbortedFromAnotherThread) {
   InitializeRPCModule();
   RawHttpPeer peer;

@@ -16,10 +16,21 @@ struct Outcome {
   std::string error;  // empty: read whole
 };
 
-// Reads `bytes` fed in pieces of `step` bytes, then the end of the connection.
+// Takes a body as it arrives, with the status it came with.
+struct CollectingSink : HttpBodySink {
+  void Take(long status, std::string_view bytes) noexcept override {
+    statuses += std::to_string(status) + " ";
+    body.append(bytes);
+  }
+  std::string statuses, body;
+};
+
+// Reads `bytes` fed in pieces of `step` bytes, then the end of the connection; the body into
+// the reply, or with `sink` into a sink as it arrives.
 Outcome Read(const std::string& bytes, std::size_t step,
-             std::size_t maxBody = kDefaultMaxReplyBytes) {
-  HttpReplyReader reader(maxBody);
+             std::size_t maxBody = kDefaultMaxReplyBytes, bool sink = false) {
+  CollectingSink collected;
+  HttpReplyReader reader(maxBody, sink ? &collected : nullptr);
   Outcome outcome;
   try {
     bool done = false;
@@ -30,6 +41,16 @@ Outcome Read(const std::string& bytes, std::size_t step,
     outcome.body = reader.reply().body;
   } catch (const Error& error) {
     outcome.error = error.what();
+  }
+  if (sink) {
+    // Only the body of the final reply reaches the sink, all with the final status.
+    EXPECT_EQ(outcome.body, "");
+    if (outcome.error.empty() && !collected.body.empty()) {
+      const std::string status = std::to_string(reader.reply().status) + " ";
+      EXPECT_EQ(collected.statuses.find_first_not_of(status), std::string::npos);
+      EXPECT_EQ(collected.statuses.size() % status.size(), 0u);
+    }
+    outcome.body = collected.body;
   }
   return outcome;
 }
@@ -67,12 +88,13 @@ TEST(HttpReplyReader, ReadsEveryWayABodyCanBeDelimited) {
        "x"},
   };
   for (const Case& c : cases)
-    for (std::size_t step : {std::size_t{1}, std::size_t{7}, c.bytes.size()}) {
-      Outcome outcome = Read(c.bytes, step);
-      EXPECT_EQ(outcome.error, "") << c.name << ", step " << step;
-      EXPECT_EQ(outcome.statusLine, c.statusLine) << c.name << ", step " << step;
-      EXPECT_EQ(outcome.body, c.body) << c.name << ", step " << step;
-    }
+    for (std::size_t step : {std::size_t{1}, std::size_t{7}, c.bytes.size()})
+      for (bool sink : {false, true}) {
+        Outcome outcome = Read(c.bytes, step, kDefaultMaxReplyBytes, sink);
+        EXPECT_EQ(outcome.error, "") << c.name << ", step " << step << ", sink " << sink;
+        EXPECT_EQ(outcome.statusLine, c.statusLine) << c.name << ", step " << step;
+        EXPECT_EQ(outcome.body, c.body) << c.name << ", step " << step << ", sink " << sink;
+      }
 }
 
 TEST(HttpReplyReader, RefusesWhatIsBrokenOrTooLarge) {
@@ -128,7 +150,8 @@ TEST(HttpReplyReader, RefusesABodyOverItsLimitHoweverItIsDelimited) {
   };
   for (const Case& c : cases)
     for (std::size_t step : {std::size_t{1}, std::size_t{4096}})
-      EXPECT_EQ(Read(c.bytes, step, c.limit).error, c.error) << c.bytes.substr(0, 60);
+      for (bool sink : {false, true})
+        EXPECT_EQ(Read(c.bytes, step, c.limit, sink).error, c.error) << c.bytes.substr(0, 60);
 }
 
 TEST(PlainHttp, TakesOnlyPlainUrlsWithNumericHosts) {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "json/json.h"
 
@@ -13,8 +16,39 @@ std::string Narrow(std::u16string_view text) {
   return out;
 }
 
+// The outcome of a read, for comparing two readers: no value, or the kind and the text.
+std::string Outcome(const JsonValue& value) {
+  if (!value) return "no value";
+  return std::to_string(static_cast<int>(value.DataType())) + " " + Narrow(value.AsJson());
+}
+
+// Reads `bytes` in pieces: cut at each of `cuts`, or byte by byte when there are none.
+JsonValue ReadInPieces(std::string_view bytes, std::initializer_list<std::size_t> cuts = {}) {
+  JsonStreamReader reader;
+  std::size_t at = 0;
+  if (cuts.size() == 0) {
+    for (char c : bytes) reader.Feed(std::string_view(&c, 1));
+    return reader.Finish();
+  }
+  for (std::size_t cut : cuts) {
+    cut = std::min(std::max(cut, at), bytes.size());
+    reader.Feed(bytes.substr(at, cut - at));
+    at = cut;
+  }
+  reader.Feed(bytes.substr(at));
+  return reader.Finish();
+}
+
+// Reads `bytes` in pieces of `step` bytes, as a socket hands them over.
+JsonValue ReadInSteps(std::string_view bytes, std::size_t step) {
+  JsonStreamReader reader;
+  for (std::size_t at = 0; at < bytes.size(); at += step) reader.Feed(bytes.substr(at, step));
+  return reader.Finish();
+}
+
 // Reads `text` as UTF-16 and, where every character is one byte of the code page with the same
-// value, also as code-page bytes, and checks that the two readers agree. Gives the UTF-16 result.
+// value, also as code-page bytes, whole and in pieces, and checks that all agree. Gives the
+// UTF-16 result.
 JsonValue Parse(std::u16string_view text) {
   JsonValue wide = ParseJson(text);
   std::string bytes;
@@ -23,11 +57,10 @@ JsonValue Parse(std::u16string_view text) {
     bytes += static_cast<char>(c);
   }
   JsonValue narrow = ParseJsonCodePage(bytes);
-  EXPECT_EQ(wide.HasValue(), narrow.HasValue()) << Narrow(text);
-  if (wide && narrow) {
-    EXPECT_EQ(wide.DataType(), narrow.DataType()) << Narrow(text);
-    EXPECT_EQ(wide.AsJson(), narrow.AsJson()) << Narrow(text);
-  }
+  EXPECT_EQ(Outcome(wide), Outcome(narrow)) << Narrow(text);
+  EXPECT_EQ(Outcome(ReadInPieces(bytes)), Outcome(narrow)) << "byte by byte: " << Narrow(text);
+  EXPECT_EQ(Outcome(ReadInPieces(bytes, {bytes.size() / 3, bytes.size() * 2 / 3})), Outcome(narrow))
+      << "in thirds: " << Narrow(text);
   return wide;
 }
 
@@ -262,6 +295,81 @@ TEST(JsonReaderTest, ServerReplies) {
   ASSERT_TRUE(error);
   EXPECT_EQ(error.Get(u"error").Get(u"message").AsString(), u"Object #1 does not exist");
   EXPECT_EQ(error.Get(u"error").Get(u"code").AsInteger(), -32603);
+}
+
+// Long texts outgrow the buffers that short ones fit in: a string of a few MiB (read into memory
+// that its value takes over), a long name and a long bare word, whole and in the pieces a
+// socket hands over.
+TEST(JsonReaderTest, LongTexts) {
+  std::string text;
+  std::u16string expected;
+  for (std::size_t i = 0; text.size() < 3 * 1024 * 1024; ++i) {
+    if (i % 1000 == 999) {
+      text += "\\n";
+      expected += u'\n';
+    } else if (i % 777 == 0) {
+      text += "\xc3\xbc";
+      expected += u"\u00c3\u00bc";
+    } else {
+      text += 'x';
+      expected += u'x';
+    }
+  }
+  const std::string name(2000, 'n');
+  const std::string bytes =
+      "{\"" + name + "\":\"" + text + "\",\"w\":[" + std::string(5000, 'w') + " \r\n]}";
+  for (const JsonValue& value : {ParseJsonCodePage(bytes), ReadInSteps(bytes, 16 * 1024)}) {
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value.AsObject()->Count(), 2u);
+    EXPECT_TRUE(value.Get(std::u16string(name.begin(), name.end())).AsString() == expected);
+    EXPECT_EQ(value.Get(u"w").AsArray()->Get(0).AsString(), std::u16string(5000, u'w'));
+  }
+}
+
+// The records of a list usually share their names in the same order; each object still gets
+// its members in member order, whatever order its text gives them, and a repeated name keeps
+// its later value.
+TEST(JsonReaderTest, ListsOfRecords) {
+  std::vector<std::string> records;
+  for (int i = 0; i < 3000; ++i)
+    records.push_back("{\"VariableID\":" + std::to_string(i) + ",\"VariableValue\":" +
+                      std::to_string(i % 7) + ".5,\"Name\":\"n" + std::to_string(i) + "\"}");
+  records.push_back(R"({"Name":"other order","VariableID":-1,"VariableValue":true})");
+  records.push_back(R"({"VariableID":1,"VariableID":2})");
+  records.push_back(R"({"VariableID":3,"VariableValue":4})");
+  std::string bytes = "[";
+  for (const std::string& record : records) bytes += record + ",";
+  bytes.back() = ']';
+  const std::int64_t before = LiveValueCount();
+  for (const JsonValue& list : {ParseJsonCodePage(bytes), ReadInSteps(bytes, 1000)}) {
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list.AsArray()->Length(), records.size());
+    for (std::size_t i : {std::size_t{0}, std::size_t{1}, std::size_t{2999}, std::size_t{3000},
+                          std::size_t{3001}, std::size_t{3002}}) {
+      const std::string& record = records[i];
+      EXPECT_EQ(list.AsArray()->Get(i).AsJson(),
+                ParseJson(std::u16string(record.begin(), record.end())).AsJson())
+          << record;
+    }
+    EXPECT_EQ(list.AsArray()->Get(3001).AsString(), u"{\"VariableID\":2}");
+  }
+  EXPECT_EQ(LiveValueCount(), before);
+}
+
+// More names than a parse keeps to look up again, and names that only differ late.
+TEST(JsonReaderTest, ObjectsWithManyNames) {
+  std::string bytes = "{";
+  for (int i = 0; i < 6000; ++i)
+    bytes +=
+        "\"" + std::string(i % 50, '_') + "k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  bytes.back() = '}';
+  const JsonValue object = ParseJsonCodePage(bytes);
+  ASSERT_TRUE(object);
+  ASSERT_EQ(object.AsObject()->Count(), 6000u);
+  for (int i = 0; i < 6000; ++i) {
+    const std::string name = std::string(i % 50, '_') + "k" + std::to_string(i);
+    ASSERT_EQ(object.Get(std::u16string(name.begin(), name.end())).AsInteger(), i) << name;
+  }
 }
 
 }  // namespace

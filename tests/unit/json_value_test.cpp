@@ -253,6 +253,34 @@ TEST(JsonValueTest, PartsOfAReplyOutliveTheReply) {
   EXPECT_EQ(LiveValueCount(), before);
 }
 
+// What a parse built (in its arena) changes like anything else: elements added to short and
+// long lists, members added and replaced, and the members listed again after a change.
+TEST(JsonValueTest, ReadValuesCanBeChanged) {
+  const std::int64_t before = LiveValueCount();
+  {
+    std::string longList = "[0";
+    for (int i = 1; i < 2000; ++i) longList += "," + std::to_string(i);
+    JsonValue reply = ParseJsonCodePage("{\"short\":[1,2],\"long\":" + longList + "]}");
+    ASSERT_TRUE(reply);
+    for (const char16_t* name : {u"short", u"long"}) {
+      JsonArray& list = *reply.Get(name).AsArray();
+      const std::size_t length = list.Length();
+      const std::int64_t last = list.Get(length - 1).AsInteger();
+      for (int i = 0; i < 100; ++i) EXPECT_EQ(list.Add(JsonValue::MakeInt(-i)), length + i);
+      EXPECT_EQ(list.Get(length - 1).AsInteger(), last);
+      EXPECT_EQ(list.Get(length + 99).AsInteger(), -99);
+    }
+    JsonValue object = reply;
+    EXPECT_EQ(MemberNames(object), (std::vector<std::u16string>{u"short", u"long"}));
+    object.Put(u"added", reply.Get(u"short"));
+    object.PutInt(u"long", 7);
+    EXPECT_EQ(MemberNames(object), (std::vector<std::u16string>{u"short", u"long", u"added"}));
+    EXPECT_EQ(object.Get(u"long").AsInteger(), 7);
+    EXPECT_EQ(object.Get(u"added").AsArray(), object.Get(u"short").AsArray());
+  }
+  EXPECT_EQ(LiveValueCount(), before);
+}
+
 TEST(JsonValueTest, DeepNestingIsTornDownWithoutRecursion) {
   const std::int64_t before = LiveValueCount();
   {

@@ -15,6 +15,10 @@ std::string Narrow(std::u16string_view text) {
   return out;
 }
 
+std::u16string Wide(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
 TEST(JsonWriterTest, FloatToJson) {
   const struct {
     double value;
@@ -160,6 +164,25 @@ TEST(JsonWriterTest, KindsAndEmptySlots) {
   array.AsArray()->Add(object);
   EXPECT_EQ(array.AsJson(), u"[null,null,-0.25,2000,-9223372036854775808,{},[],{\"slot\":null}]");
   EXPECT_EQ(AsJson(JsonValue()), u"");
+}
+
+// Every length of a decimal integer, at both ends, alone and in a list.
+TEST(JsonWriterTest, IntegersOfEveryLength) {
+  JsonValue list = ArrayOf();
+  std::string expected = "[";
+  auto add = [&](std::int64_t value) {
+    EXPECT_EQ(JsonValue::MakeInt(value).AsJson(), Wide(std::to_string(value)));
+    list.AsArray()->Add(JsonValue::MakeInt(value));
+    expected += std::to_string(value) + ",";
+  };
+  for (std::int64_t power = 1;; power *= 10) {
+    for (std::int64_t value : {power - 1, power, -power, 1 - power}) add(value);
+    if (power > std::numeric_limits<std::int64_t>::max() / 10) break;
+  }
+  add(std::numeric_limits<std::int64_t>::max());
+  add(std::numeric_limits<std::int64_t>::min());
+  expected.back() = ']';
+  EXPECT_EQ(list.AsJson(), Wide(expected));
 }
 
 TEST(JsonWriterTest, ReadWriteRoundTrip) {
