@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "support/time_zone.h"
+
 namespace velmar::platform {
 namespace {
 
@@ -22,26 +24,7 @@ class FixedClock final : public Clock {
   std::int64_t unixMs_;
 };
 
-// Sets TZ for one test and restores the previous value afterwards.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* tz) {
-    if (const char* old = std::getenv("TZ")) old_ = old;
-    setenv("TZ", tz, 1);
-    tzset();
-  }
-  ~ScopedTimeZone() {
-    if (old_) {
-      setenv("TZ", old_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
- private:
-  std::optional<std::string> old_;
-};
+using testing::ScopedTimeZone;
 
 TEST(PlatformClock, TickCountFollowsTheTimeSinceBoot) {
   double uptimeSeconds = 0;
