@@ -1,6 +1,7 @@
 #include "sim/archive.h"
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <stdexcept>
 
@@ -30,6 +31,11 @@ std::tm LocalMidnight(int64_t t) {
   std::tm tm = Local(t);
   tm.tm_hour = tm.tm_min = tm.tm_sec = 0;
   return tm;
+}
+
+// Sums of decimals carry binary noise (0.1 + 0.2); nine decimals are more than any meter has.
+double Tidy(double value) {
+  return std::round(value * 1e9) / 1e9;
 }
 
 std::size_t EffectiveLimit(std::size_t limit) {
@@ -257,10 +263,10 @@ Json ArchiveLog::counterPeriod(int64_t start, int64_t end, int64_t now) const {
   Json record;
   record["TimeStamp"] = start;
   record["Duration"] = end - start;
-  record["Avg"] = sum;
-  record["Min"] = min;
+  record["Avg"] = Tidy(sum);
+  record["Min"] = Tidy(min);
   record["MinTime"] = minTime;
-  record["Max"] = max;
+  record["Max"] = Tidy(max);
   record["MaxTime"] = maxTime;
   return record;
 }
