@@ -44,17 +44,21 @@ void readVariable(Reader& in, const Json& source, Object& object, int64_t now) {
   r.time("updated", data.updated, now);
   static const Json defaults[] = {false, 0, 0.0, ""};
   data.value = defaults[static_cast<int>(data.type)];
-  if (const Json* value = r.take("value")) {
+  const Json* value = r.take("value");
+  if (value) {
     if (!valueMatches(data.type, *value)) fail(r.where(), "\"value\" does not match its type");
     data.value = *value;
     if (data.type == VariableType::Float) data.value = value->get<double>();
   }
   if (const Json* archive = r.take("archive")) {
     data.archive = ReadArchive(in.where(), *archive, data.type, now);
-    // The value a variable holds is the one its archive logged last.
-    if (!data.archive->empty()) {
-      data.value = data.archive->newestValue();
-      data.changed = data.archive->newestTime();
+    ArchiveLog& log = *data.archive;
+    // The value the file gives is the one the variable holds at the start, the last of its
+    // history; without one it holds the value logged last.
+    if (value && (log.empty() || log.newestTime() <= now)) log.log(now, data.value);
+    if (!log.empty()) {
+      data.value = log.newestValue();
+      data.changed = log.newestTime();
       data.updated = std::max(data.updated, data.changed);
     }
   }

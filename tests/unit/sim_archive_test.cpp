@@ -262,14 +262,21 @@ TEST(SimArchiveTree, RefusesFaultyArchiveKeys) {
   }
 }
 
-TEST(SimArchiveTree, TheNewestRecordIsTheVariablesValue) {
+TEST(SimArchiveTree, TheValueOfTheFileEndsTheHistoryOrTheNewestRecordIsTheValue) {
   ObjectTree tree = ObjectTree::fromJson(
       R"({"objects":[{"id":20001,"type":"variable","variable":{"type":"float","value":1,)"
-      R"("archive":{"history":[[-60,2.5],[-120,4]]}}}],"profiles":[{"name":"Watt","suffix":" W"}]})",
+      R"("archive":{"history":[[-60,2.5],[-120,4]]}}},)"
+      R"({"id":20002,"type":"variable","variable":{"type":"float",)"
+      R"("archive":{"history":[[-60,2.5],[-120,4]]}}}],)"
+      R"("profiles":[{"name":"Watt","suffix":" W"}]})",
       kNow);
-  const VariableData& v = *tree.find(20001)->variable;
-  EXPECT_EQ(v.value, 2.5);
-  EXPECT_EQ(v.changed, kNow - 60);
+  const VariableData& given = *tree.find(20001)->variable;
+  EXPECT_EQ(given.value, 1.0);
+  EXPECT_EQ(given.changed, kNow);
+  EXPECT_EQ(given.archive->loggedValues(0, 0, 0, kNow).size(), 3u);
+  const VariableData& logged = *tree.find(20002)->variable;
+  EXPECT_EQ(logged.value, 2.5);
+  EXPECT_EQ(logged.changed, kNow - 60);
   EXPECT_EQ(tree.profiles().find("Watt")->suffix, " W");
 }
 
