@@ -58,18 +58,21 @@ ChartScale ScaleFor(double min, double max, bool fromZero) {
   scale.step = NiceStepAtLeast(range / kChartRows);
   const double low = flat ? min - range / 2 : min;
   for (int tries = 0;; ++tries) {
+    // Labels stand on every other row: the bottom lies on a multiple of two steps, so that
+    // every label is one.
+    const double labelStep = 2 * scale.step;
     const double slack = scale.step * 1e-9;
-    scale.bottom = zeroBased ? 0 : std::floor(low / scale.step + 1e-9) * scale.step;
+    scale.bottom = zeroBased ? 0 : std::floor(low / labelStep + 1e-9) * labelStep;
     if (scale.top() >= max - slack || tries == 16) {
-      // The lowest value stands a row above the bottom when that costs no larger step, so
-      // that it shows as more than a sliver.
-      if (!zeroBased && scale.bottom >= min - slack && scale.top() - scale.step >= max - slack)
-        scale.bottom -= scale.step;
+      // The lowest value stands above the bottom when that costs no larger step, so that it
+      // shows as more than a sliver.
+      if (!zeroBased && scale.bottom >= min - slack && scale.top() - labelStep >= max - slack)
+        scale.bottom -= labelStep;
       break;
     }
     scale.step = NextNiceStep(scale.step);
   }
-  scale.decimals = DecimalsFor(scale.step);
+  scale.decimals = DecimalsFor(2 * scale.step);
   return scale;
 }
 
@@ -168,7 +171,8 @@ std::vector<std::u16string> ChartLayout::TimeAxis(
         platform::UnixMillisecondsToLocalDateTime(t * 1000), pattern, settings));
   };
   const std::int32_t labelLength = static_cast<std::int32_t>(label(from).size());
-  const std::int32_t most = dataColumns_ / std::max(labelLength + 2, 1);
+  // Room for each time and a few blanks between them, wherever a label is pushed to fit.
+  const std::int32_t most = dataColumns_ / std::max(labelLength + 4, 1);
 
   std::u16string axis(static_cast<std::size_t>(dataColumns_), kLine);
   std::u16string labels(static_cast<std::size_t>(dataColumns_), u' ');

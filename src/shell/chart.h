@@ -16,10 +16,11 @@ namespace velmar::shell {
 inline constexpr std::int32_t kChartRows = 10;
 
 // The values the rows stand for: row 9 (the lowest) from `bottom` to `bottom + step`, ...,
-// row 0 up to `bottom + 10 * step`. Steps are 1, 2, 2.5 or 5 times a power of ten.
+// row 0 up to `bottom + 10 * step`. Steps are 1, 2, 2.5 or 5 times a power of ten, and the
+// bottom a multiple of two steps, so that the labels of every other row are round numbers.
 struct ChartScale {
   double bottom = 0, step = 1;
-  int decimals = 0;  // what the labels need to show the steps
+  int decimals = 0;  // what the labels need
   double top() const { return bottom + kChartRows * step; }
 };
 

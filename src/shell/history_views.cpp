@@ -202,8 +202,9 @@ HistorySummary SummaryOf(HistoryView view, const HistoryData& data, HistoryRange
     if (bars && p.time + p.duration > now) continue;
     const double low = bars ? p.avg : p.min, high = bars ? p.avg : p.max;
     const std::int64_t lowTime = bars ? p.time : p.minTime, highTime = bars ? p.time : p.maxTime;
-    if (!summary.min || low < *summary.min) summary.min = low, summary.minTime = lowTime;
-    if (!summary.max || high > *summary.max) summary.max = high, summary.maxTime = highTime;
+    // Newest first: of equal extremes the earliest is kept, as for raw values.
+    if (!summary.min || low <= *summary.min) summary.min = low, summary.minTime = lowTime;
+    if (!summary.max || high >= *summary.max) summary.max = high, summary.maxTime = highTime;
     complete += p.avg;
     ++periods;
   }

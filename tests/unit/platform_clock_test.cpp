@@ -9,22 +9,13 @@
 #include <optional>
 #include <string>
 
+#include "support/fixed_clock.h"
 #include "support/time_zone.h"
 
 namespace velmar::platform {
 namespace {
 
-class FixedClock final : public Clock {
- public:
-  FixedClock(std::uint64_t tick, std::int64_t unixMs) : tick_(tick), unixMs_(unixMs) {}
-  std::uint64_t TickCount64() const override { return tick_; }
-  std::int64_t UnixMilliseconds() const override { return unixMs_; }
-
- private:
-  std::uint64_t tick_;
-  std::int64_t unixMs_;
-};
-
+using testing::FixedClock;
 using testing::ScopedTimeZone;
 
 TEST(PlatformClock, TickCountFollowsTheTimeSinceBoot) {
