@@ -82,10 +82,14 @@ double CurveValue(const GeneratorSpec& spec, int64_t t) {
 }
 
 double CounterValue(const GeneratorSpec& spec, int64_t t) {
-  // Use follows 1 - cos over the day: nothing at midnight, most at noon (UTC).
+  // Four fifths of the use follow 1 - cos over the day (nothing at midnight, most at noon
+  // UTC), one fifth 1 + cos over the week: days use from 0.8 to 1.2 times `perDay`. Both
+  // rates are never negative, so the reading never falls.
   constexpr double kTwoPi = 2 * std::numbers::pi;
   const double d = static_cast<double>(t - kCounterOrigin) / kDay;
-  return spec.perDay * (d - std::sin(kTwoPi * d) / kTwoPi);
+  const double daily = d - std::sin(kTwoPi * d) / kTwoPi;
+  const double weekly = d + 7 * std::sin(kTwoPi * d / 7) / kTwoPi;
+  return spec.perDay * (0.8 * daily + 0.2 * weekly);
 }
 
 Json Number(double value, int digits, VariableType type) {

@@ -247,9 +247,14 @@ for day in range(1, 121):
              round(rng.uniform(6.0, 19.0), 3), "~Electricity", position=rng.choice([0, 0, 1, 2]))
 
 # The electricity meter: its readings aggregate as a counter (use per hour, day, month).
-variable(archive, "Zählerstand Strom", "float", 0.0, "~Electricity", position=-1, icon="Electricity",
-         archive={"aggregation": "counter",
-                  "generator": {"kind": "counter", "seed": next(seeds), "perDay": 11.5, "digits": 3}})
+meter = variable(archive, "Zählerstand Strom", "float", 0.0, "~Electricity", position=-1,
+                 icon="Electricity",
+                 archive={"aggregation": "counter",
+                          "generator": {"kind": "counter", "seed": next(seeds), "perDay": 11.5,
+                                        "digits": 3}})
+# Its reading is the generator's: a value of the file would be logged last, as a meter reset.
+del objects[-1]["variable"]["value"]
+assert objects[-1]["id"] == meter
 
 # The one profile of the demo home that is not a system profile.
 profiles = [{"name": "Minuten", "type": "integer", "suffix": " min"}]
