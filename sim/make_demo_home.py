@@ -125,7 +125,7 @@ for room, rid in room_ids.items():
                       connection=hm_splitter, summary="HM-TC-IT-WM-W-EU")
     mean = round(rng.uniform(17.0, 23.5), 1)
     # The bathroom's sensor ran out of battery for three days twelve days ago.
-    logged = curve(mean, 1.0, 1.5, 0.15,
+    logged = curve(mean, 1.0, 0.0, 0.15,
                    **({"gaps": [[-12 * 86400, -9 * 86400]]} if room == "Bad" else {}))
     temperatures[room] = variable(sensor, "Temperatur", "float", mean, "~Temperature",
                                   position=1, icon="Temperature", archive=logged)
