@@ -17,4 +17,8 @@ namespace velmar::platform {
 std::optional<std::int64_t> ParseUserDateTime(std::string_view text,
                                               const RegionalSettings& settings);
 
+// Days from 1970-01-01 to the civil date (proleptic Gregorian calendar); a day of the month
+// beyond the month's end counts on into the next.
+std::int64_t DaysFromCivil(std::int64_t year, int month, int day);
+
 }  // namespace velmar::platform

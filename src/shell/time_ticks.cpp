@@ -2,6 +2,7 @@
 // month or of a year, in local time.
 #include <ctime>
 
+#include "platform/date_input.h"
 #include "shell/chart.h"
 
 namespace velmar::shell {
@@ -41,13 +42,7 @@ std::int64_t FromLocal(std::tm tm) {
 
 // Days since 1970-01-01 of a local date, to number days and weeks evenly.
 std::int64_t DayNumber(const std::tm& tm) {
-  std::int64_t y = tm.tm_year + 1900;
-  const int m = tm.tm_mon + 1;
-  y -= m <= 2 ? 1 : 0;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const std::int64_t yoe = y - era * 400;
-  const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + tm.tm_mday - 1;
-  return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+  return platform::DaysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
 }
 
 bool Divides(std::int64_t count, std::int64_t n) {
@@ -66,9 +61,19 @@ std::tm MidnightFrom(std::int64_t t) {
 // The first tick of `step` at or after `t`.
 std::int64_t AlignUp(const Step& step, std::int64_t t) {
   if (step.unit == Unit::Second) {
-    const std::tm tm = Local(t);
+    // The next round time of the local clock, which a change to or from daylight-saving
+    // time moves by an hour against the seconds that pass.
+    // mktime counts seconds beyond their range as seconds passed, so the round time is given
+    // as hours, minutes and seconds, or as the next day.
+    std::tm tm = Local(t);
     const std::int64_t intoDay = tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec;
-    return t + (step.count - intoDay % step.count) % step.count;
+    const std::int64_t round = (intoDay + step.count - 1) / step.count * step.count;
+    if (round >= 86400) ++tm.tm_mday;
+    tm.tm_hour = static_cast<int>(round % 86400 / 3600);
+    tm.tm_min = static_cast<int>(round % 3600 / 60);
+    tm.tm_sec = static_cast<int>(round % 60);
+    const std::int64_t local = FromLocal(tm);
+    return local >= t ? local : t + (step.count - intoDay % step.count) % step.count;
   }
   std::tm tm = MidnightFrom(t);
   switch (step.unit) {
@@ -103,9 +108,11 @@ std::vector<std::int64_t> TimeTicks(std::int64_t from, std::int64_t to, std::int
   if (most <= 0 || to <= from) return ticks;
   for (const Step& step : kSteps) {
     if ((to - from) / step.seconds + 1 > most) continue;
-    for (std::int64_t t = AlignUp(step, from); t <= to; t = AlignUp(step, t + 1)) {
+    for (std::int64_t t = AlignUp(step, from); t <= to;) {
       ticks.push_back(t);
-      if (static_cast<std::int32_t>(ticks.size()) > most) break;
+      const std::int64_t next = AlignUp(step, t + 1);
+      if (static_cast<std::int32_t>(ticks.size()) > most || next <= t) break;
+      t = next;
     }
     if (static_cast<std::int32_t>(ticks.size()) <= most) return ticks;
     ticks.clear();

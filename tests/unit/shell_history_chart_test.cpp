@@ -154,5 +154,22 @@ TEST_F(HistoryChart, AThousandColumnsWideNothingBeyond) {
   EXPECT_NE(text::Utf16ToUtf8(lines[12]).find("08:58  "), std::string::npos);
 }
 
+TEST(HistoryTimeTicks, RoundLocalTimesAsManyAsFit) {
+  using Ticks = std::vector<std::int64_t>;
+  {
+    testing::ScopedTimeZone utc("UTC0");
+    // A year: the first of every third month; a month: Mondays.
+    EXPECT_EQ(TimeTicks(1768003200, 1797724800, 5), (Ticks{1775001600, 1782864000, 1790812800}));
+    EXPECT_EQ(TimeTicks(1793491200, 1796083200, 5),
+              (Ticks{1793577600, 1794182400, 1794787200, 1795392000, 1795996800}));
+    EXPECT_EQ(TimeTicks(1793491200, 1796083200, 0), Ticks{});
+  }
+  // The day daylight-saving time begins in Central Europe has 23 hours: the ticks stay on the
+  // local clock's round hours.
+  testing::ScopedTimeZone cet("CET-1CEST,M3.5.0,M10.5.0/3");
+  EXPECT_EQ(TimeTicks(1806188400, 1806271200, 5),
+            (Ticks{1806188400, 1806206400, 1806228000, 1806249600, 1806271200}));
+}
+
 }  // namespace
 }  // namespace velmar::shell
