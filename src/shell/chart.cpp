@@ -77,15 +77,23 @@ ChartScale ScaleFor(double min, double max, bool fromZero) {
 }
 
 std::u16string ValueFormat::Text(double value, int decimals) const {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*f", std::clamp(decimals, 0, 12), value);
+  if (!std::isfinite(value)) return prefix + u"?" + suffix;
+  const int places = std::clamp(decimals, 0, 12);
+  // Room for the largest double in fixed notation (309 digits), its decimals and the sign.
+  char buffer[340];
+  std::snprintf(buffer, sizeof buffer, "%.*f", places, value);
   std::string number(buffer);
   if (number.find('.') != std::string::npos) {
     while (number.back() == '0') number.pop_back();
     if (number.back() == '.') number.pop_back();
   }
-  if (number == "-0") number = "0";
-  return prefix + Ascii(number) + suffix;
+  if (number == "-0") number.erase(0, 1);
+  std::u16string text;
+  text.reserve(prefix.size() + number.size() + suffix.size());
+  text += prefix;
+  text += Ascii(number);
+  text += suffix;
+  return text;
 }
 
 ChartLayout::ChartLayout(const ChartScale& scale, const ValueFormat& format, std::int32_t width)
