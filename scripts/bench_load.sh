@@ -27,7 +27,7 @@ load_build
 load_start_servers
 load_make_login_files
 echo "Velmar end-to-end load, loopback, $(nproc) cores (shared), $(date -u +%Y-%m-%d)"
-echo "mix per round: cd \"Energie Tageswerte\" (120 variables), ls, show 37881, cd .."
+echo "mix per round: cd \"Energie Tageswerte\" (121 variables), ls, show 37881, cd .."
 echo
 status=0
 "$LOAD_BIN/velmar-load" --mode bench --telnet-port "$TELNET_PORT" --sim-port "$SIM_PORT" \

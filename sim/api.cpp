@@ -1,11 +1,16 @@
 #include "sim/api.h"
 
+#include <algorithm>
+#include <cctype>
 #include <ctime>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <unordered_map>
 #include <vector>
+
+#include "sim/archive.h"
+#include "sim/profiles.h"
 
 namespace velmar::sim {
 namespace {
@@ -18,10 +23,6 @@ struct MethodError : std::runtime_error {
 
 [[noreturn]] void raise(const std::string& message) {
   throw MethodError(kErrorInternal, message);
-}
-
-int64_t now() {
-  return static_cast<int64_t>(std::time(nullptr));
 }
 
 const char* kindName(ObjectType type) {
@@ -59,6 +60,13 @@ class Params {
     if (!isInt32(v)) mismatch(i);
     return v.get<int>();
   }
+  // Unix seconds (any 64-bit integer).
+  int64_t time(std::size_t i) const {
+    const Json& v = params_[i];
+    if (!v.is_number_integer() || (v.is_number_unsigned() && v.get<uint64_t>() > INT64_MAX))
+      mismatch(i);
+    return v.get<int64_t>();
+  }
   std::string text(std::size_t i) const {
     if (!params_[i].is_string()) mismatch(i);
     return params_[i].get<std::string>();
@@ -73,7 +81,18 @@ class Params {
   std::vector<const char*> names_;
 };
 
+bool SameModuleID(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::toupper(static_cast<unsigned char>(x)) ==
+                  std::toupper(static_cast<unsigned char>(y));
+         });
+}
+
 }  // namespace
+
+int64_t WallClock() {
+  return static_cast<int64_t>(std::time(nullptr));
+}
 
 Json errorReply(int code, const std::string& message, const Json& id) {
   Json reply;
@@ -86,8 +105,11 @@ Json errorReply(int code, const std::string& message, const Json& id) {
   return reply;
 }
 
-Api::Api(ObjectTree tree, std::string kernelVersion, int64_t kernelStart)
-    : tree_(std::move(tree)), kernelVersion_(std::move(kernelVersion)), kernelStart_(kernelStart) {}
+Api::Api(ObjectTree tree, std::string kernelVersion, int64_t kernelStart, Clock clock)
+    : tree_(std::move(tree)),
+      kernelVersion_(std::move(kernelVersion)),
+      kernelStart_(kernelStart),
+      clock_(std::move(clock)) {}
 
 Json Api::call(const Json& request) {
   const Json id = request.is_object() && request.contains("id") ? request["id"] : Json(nullptr);
@@ -110,6 +132,20 @@ Json Api::call(const Json& request) {
     return errorReply(kErrorInternal, e.what(), id);
   }
 }
+
+namespace {
+
+// Stores a value that a client or a device set at `t`: the update time moves on every write,
+// the change time only when the value changes, and the archive logs the change.
+void store(VariableData& v, Json value, int64_t t) {
+  v.updated = t;
+  if (value == v.value) return;
+  v.changed = t;
+  if (v.archive && (v.archive->empty() || v.archive->newestTime() <= t)) v.archive->log(t, value);
+  v.value = std::move(value);
+}
+
+}  // namespace
 
 // The methods of the server: one handler per method name, built from a few families
 // (existence checks, lookups by name, records, value setters, single-object queries). A friend
@@ -199,12 +235,7 @@ struct ApiMethods {
       if (v.type != type || !valueMatches(type, in.raw(1))) in.mismatch(1);
       Json value = in.raw(1);
       if (type == VariableType::Float) value = value.get<double>();
-      const int64_t t = now();
-      v.updated = t;
-      if (value != v.value) {
-        v.changed = t;
-        v.value = std::move(value);
-      }
+      store(v, std::move(value), api.clock_());
       return true;
     };
   }
@@ -217,9 +248,87 @@ struct ApiMethods {
       std::unique_lock lock(api.mutex_);
       ScriptData& s = script(api, in.id(0));
       if (s.failsToStart) return wait ? Json("") : Json(false);
-      s.executed = now();
+      s.executed = api.clock_();
       return wait ? Json(s.output) : Json(true);
     };
+  }
+
+  // The archive instance named by a call's first parameter.
+  static void archiveInstance(const Api& api, int id) {
+    const Object* o = api.tree_.find(id);
+    if (!o || o->type != ObjectType::Instance)
+      raise("Instance #" + std::to_string(id) + " does not exist");
+    if (!SameModuleID(o->instance->moduleID, kArchiveModuleID))
+      raise("Instance #" + std::to_string(id) + " is not an Archive Control");
+  }
+
+  // The log of a variable; nullptr when it is not logged.
+  static const ArchiveLog* archiveLog(const Api& api, int archiveID, int variableID) {
+    archiveInstance(api, archiveID);
+    return typed(api, variableID, ObjectType::Variable).variable->archive.get();
+  }
+
+  static Json instancesOfModule(Api& api, const std::string& m, const Json& p) {
+    Params in(m, p, 1, {"ModuleID"});
+    const std::string moduleID = in.text(0);
+    std::shared_lock lock(api.mutex_);
+    Json ids = Json::array();
+    for (int id : api.tree_.ids()) {
+      const Object& o = *api.tree_.find(id);
+      if (o.instance && SameModuleID(o.instance->moduleID, moduleID)) ids.push_back(id);
+    }
+    return ids;
+  }
+
+  static Json loggingStatus(Api& api, const std::string& m, const Json& p) {
+    Params in(m, p, 2, {"ArchiveID", "VariableID"});
+    std::shared_lock lock(api.mutex_);
+    return archiveLog(api, in.id(0), in.id(1)) != nullptr;
+  }
+
+  static Json aggregationType(Api& api, const std::string& m, const Json& p) {
+    Params in(m, p, 2, {"ArchiveID", "VariableID"});
+    std::shared_lock lock(api.mutex_);
+    const ArchiveLog* log = archiveLog(api, in.id(0), in.id(1));
+    return log ? static_cast<int>(log->aggregation()) : 0;
+  }
+
+  static std::size_t limit(const Params& in, std::size_t i) {
+    const int64_t value = in.time(i);
+    if (value < 0) raise("Limit must not be negative");
+    return static_cast<std::size_t>(std::min<int64_t>(value, kArchiveRecordLimit));
+  }
+
+  static Json loggedValues(Api& api, const std::string& m, const Json& p) {
+    Params in(m, p, 5, {"ArchiveID", "VariableID", "StartTime", "EndTime", "Limit"});
+    const std::size_t most = limit(in, 4);
+    std::shared_lock lock(api.mutex_);
+    const ArchiveLog* log = archiveLog(api, in.id(0), in.id(1));
+    if (!log) return Json::array();
+    return log->loggedValues(in.time(2), in.time(3), most, api.clock_());
+  }
+
+  static Json aggregatedValues(Api& api, const std::string& m, const Json& p) {
+    Params in(m, p, 6,
+              {"ArchiveID", "VariableID", "AggregationLevel", "StartTime", "EndTime", "Limit"});
+    const int level = in.id(2);
+    if (level < 0 || level > 6)
+      raise("Aggregation level " + std::to_string(level) + " does not exist (0 to 6)");
+    const std::size_t most = limit(in, 5);
+    std::shared_lock lock(api.mutex_);
+    const ArchiveLog* log = archiveLog(api, in.id(0), in.id(1));
+    if (!log) return Json::array();
+    return log->aggregatedValues(static_cast<AggregationLevel>(level), in.time(3), in.time(4), most,
+                                 api.clock_());
+  }
+
+  static Json variableProfile(Api& api, const std::string& m, const Json& p) {
+    Params in(m, p, 1, {"ProfileName"});
+    const std::string name = in.text(0);
+    std::shared_lock lock(api.mutex_);
+    const Profile* profile = api.tree_.profiles().find(name);
+    if (!profile) raise("Profile " + name + " does not exist");
+    return Profiles::record(*profile);
   }
 
   static Json getValue(Api& api, const std::string& m, const Json& p) {
@@ -286,6 +395,12 @@ const ApiMethods::Table& ApiMethods::table() {
       {"IPS_RunScriptWait", runScript(true)},
       {"IPS_GetKernelVersion", kernelVersion},
       {"IPS_GetKernelStartTime", kernelStartTime},
+      {"IPS_GetInstanceListByModuleID", instancesOfModule},
+      {"IPS_GetVariableProfile", variableProfile},
+      {"AC_GetLoggingStatus", loggingStatus},
+      {"AC_GetAggregationType", aggregationType},
+      {"AC_GetLoggedValues", loggedValues},
+      {"AC_GetAggregatedValues", aggregatedValues},
   };
   return handlers;
 }
@@ -295,6 +410,16 @@ Json Api::dispatch(const std::string& method, const Json& params) {
   auto it = handlers.find(method);
   if (it == handlers.end()) throw MethodError(kErrorMethodNotFound, "Method not found");
   return it->second(*this, method, params);
+}
+
+void Api::liveTick(int64_t now) {
+  std::unique_lock lock(mutex_);
+  for (int id : tree_.ids()) {
+    Object& o = *tree_.find(id);
+    if (!o.variable || !o.variable->archive || !o.variable->archive->generator()) continue;
+    VariableData& v = *o.variable;
+    store(v, GeneratedValue(*v.archive->generator(), v.type, now), now);
+  }
 }
 
 std::string Api::objectJson(int id) const {

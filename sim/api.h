@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <shared_mutex>
 #include <string>
 
@@ -19,9 +20,15 @@ Json errorReply(int code, const std::string& message, const Json& id);
 
 struct ApiMethods;
 
+// The server's clock: Unix seconds now.
+using Clock = std::function<int64_t()>;
+
+// The wall clock.
+int64_t WallClock();
+
 class Api {
  public:
-  Api(ObjectTree tree, std::string kernelVersion, int64_t kernelStart);
+  Api(ObjectTree tree, std::string kernelVersion, int64_t kernelStart, Clock clock = WallClock);
 
   // Answers one parsed JSON-RPC request with the whole reply envelope. Never throws for
   // anything a client sends; every failure becomes an error reply. Thread-safe.
@@ -30,6 +37,10 @@ class Api {
   // Throw std::runtime_error for an unknown ID (or one that is not a variable).
   std::string objectJson(int id) const;
   std::string variableValueJson(int id) const;
+
+  // The live changes at `now`: every logged variable with a generator takes the generated
+  // value of that moment, as if a device had reported it (logged when it changed).
+  void liveTick(int64_t now);
 
  private:
   friend struct ApiMethods;
@@ -40,6 +51,7 @@ class Api {
   ObjectTree tree_;
   std::string kernelVersion_;
   int64_t kernelStart_;
+  Clock clock_;
 };
 
 }  // namespace velmar::sim

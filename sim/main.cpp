@@ -11,6 +11,7 @@
 int main(int argc, char** argv) {
   velmar::sim::SimulatorOptions options;
   options.port = 3777;
+  options.liveSeconds = 5;
   CLI::App app{"Simulated IP-Symcon server: the JSON-RPC API at http://ADDR:PORT/api/",
                "velmar-sim"};
   app.add_option("--port", options.port, "TCP port (0 picks a free one)")
@@ -33,6 +34,10 @@ int main(int argc, char** argv) {
   app.add_option("--threads", options.threads, "Most worker threads (one per open connection)")
       ->capture_default_str()
       ->check(CLI::Range(1, 4096));
+  app.add_option("--live-seconds", options.liveSeconds,
+                 "Seconds between live changes of the logged variables (0 = none)")
+      ->capture_default_str()
+      ->check(CLI::Range(0.0, 86400.0));
   CLI11_PARSE(app, argc, argv);
 
   // Block the stop signals before any thread starts, so that only sigwait below sees them.

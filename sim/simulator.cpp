@@ -292,10 +292,6 @@ class HttpServer : public httplib::Server {
   const int stopFd_;
 };
 
-int64_t unixNow() {
-  return static_cast<int64_t>(std::time(nullptr));
-}
-
 }  // namespace
 
 struct Simulator::Impl {
@@ -303,6 +299,7 @@ struct Simulator::Impl {
   std::unique_ptr<Api> api;
   std::unique_ptr<HttpServer> server;
   std::thread listener;
+  std::thread live;  // the live changes, when liveSeconds is set
   int boundPort = 0;
   std::atomic<bool> stopping{false};
   int stopFd = -1;  // an eventfd made readable at stop, which wakes every connection's wait
@@ -317,6 +314,8 @@ struct Simulator::Impl {
   bool escapeUnicode = false;
 
   void handle(const httplib::Request& req, httplib::Response& res);
+  // Makes the live changes every `seconds` until stop().
+  void runLive(double seconds);
   // Records the request and says whether its credentials are the required ones.
   bool recordAndAuthorise(const httplib::Request& req);
   bool authorised(const httplib::Request& req) const;
@@ -473,8 +472,20 @@ std::optional<Fault> Simulator::Impl::faultFor(const std::string& method,
   return fault;
 }
 
+void Simulator::Impl::runLive(double seconds) {
+  const auto interval =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::duration<double>(seconds));
+  std::unique_lock lock(mutex);
+  while (!wake.wait_for(lock, interval, [this] { return stopping.load(); })) {
+    lock.unlock();
+    api->liveTick(options.clock());
+    lock.lock();
+  }
+}
+
 Simulator::Simulator(SimulatorOptions options) : impl_(std::make_unique<Impl>()) {
   impl_->options = std::move(options);
+  if (!impl_->options.clock) impl_->options.clock = WallClock;
   impl_->username = impl_->options.username;
   impl_->password = impl_->options.password;
   impl_->escapeUnicode = impl_->options.escapeUnicode;
@@ -495,9 +506,9 @@ void Simulator::start() {
     treeText.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
   }
   if (treeText.empty()) treeText = demoHomeJson();
-  const int64_t now = unixNow();
+  const int64_t now = o.clock();
   d.api = std::make_unique<Api>(ObjectTree::fromJson(treeText, now), o.kernelVersion,
-                                o.kernelStart != 0 ? o.kernelStart : now);
+                                o.kernelStart != 0 ? o.kernelStart : now, o.clock);
 
   d.stopping = false;
   d.stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -543,6 +554,8 @@ void Simulator::start() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (!d.server->is_running() && std::chrono::steady_clock::now() < deadline)
     std::this_thread::yield();
+  if (o.liveSeconds > 0)
+    d.live = std::thread([&d, seconds = o.liveSeconds] { d.runLive(seconds); });
 }
 
 void Simulator::stop() {
@@ -557,6 +570,7 @@ void Simulator::stop() {
   d.wake.notify_all();
   d.server->stop();
   if (d.listener.joinable()) d.listener.join();
+  if (d.live.joinable()) d.live.join();
   d.server.reset();
   ::close(d.stopFd);
   d.stopFd = -1;
@@ -613,6 +627,11 @@ std::string Simulator::objectJson(int id) const {
 std::string Simulator::variableValueJson(int id) const {
   if (!impl_->api) throw std::runtime_error("simulator: not started");
   return impl_->api->variableValueJson(id);
+}
+
+void Simulator::liveTick(int64_t now) {
+  if (!impl_->api) throw std::runtime_error("simulator: not started");
+  impl_->api->liveTick(now);
 }
 
 std::string Simulator::demoHomeJson() {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,6 +52,11 @@ struct SimulatorOptions {
   std::string kernelVersion = "6.4";
   int64_t kernelStart = 0;  // Unix seconds; 0 = the moment of start()
   int threads = 1024;  // most worker threads; each open connection holds one, more start as needed
+  // Seconds between live changes of the logged variables that have a generator, while the
+  // server runs (0 = none; tests call liveTick() instead).
+  double liveSeconds = 0;
+  // The server's clock in Unix seconds; empty = the wall clock.
+  std::function<int64_t()> clock;
 };
 
 class Simulator {
@@ -84,6 +90,10 @@ class Simulator {
   // The current VariableValue as JSON text, e.g. "21.5", "true", "\"abc\"".
   // Throws std::runtime_error for an ID that is not a variable.
   std::string variableValueJson(int id) const;
+
+  // The live changes of the logged variables with a generator at `now` (Unix seconds), as the
+  // timer of `liveSeconds` makes them.
+  void liveTick(int64_t now);
 
   // The built-in demo home as JSON text (the tree format of docs/tree-format.md).
   static std::string demoHomeJson();

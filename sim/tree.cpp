@@ -1,14 +1,14 @@
 #include "sim/tree.h"
 
-#include <set>
+#include <algorithm>
 #include <stdexcept>
+
+#include "sim/archive_file.h"
+#include "sim/profiles.h"
+#include "sim/tree_reader.h"
 
 namespace velmar::sim {
 namespace {
-
-[[noreturn]] void fail(const std::string& where, const std::string& what) {
-  throw std::runtime_error("tree: " + where + ": " + what);
-}
 
 ObjectType parseObjectType(const std::string& where, const Json& value) {
   static const char* const names[] = {"category", "instance", "variable", "script",
@@ -29,54 +29,6 @@ VariableType parseVariableType(const std::string& where, const Json& value) {
   fail(where, "variable \"type\" must be one of boolean, integer, float, string");
 }
 
-// Reads the members of `source` into fields through a table of setters; an unknown key is an
-// error, so that a misspelt key in a hand-written tree does not go unnoticed.
-class Reader {
- public:
-  Reader(std::string where, const Json& source) : where_(std::move(where)), source_(source) {
-    if (!source_.is_object()) fail(where_, "expected a JSON object");
-  }
-  void text(const char* key, std::string& out) {
-    if (const Json* v = take(key)) {
-      if (!v->is_string()) fail(where_, std::string("\"") + key + "\" must be a string");
-      out = v->get<std::string>();
-    }
-  }
-  void flag(const char* key, bool& out) {
-    if (const Json* v = take(key)) {
-      if (!v->is_boolean()) fail(where_, std::string("\"") + key + "\" must be true or false");
-      out = v->get<bool>();
-    }
-  }
-  template <typename Int>
-  void integer(const char* key, Int& out) {
-    if (const Json* v = take(key)) {
-      if (!v->is_number_integer()) fail(where_, std::string("\"") + key + "\" must be an integer");
-      out = v->get<Int>();
-    }
-  }
-  // Unix seconds; a negative number counts back from `now`.
-  void time(const char* key, int64_t& out, int64_t now) {
-    integer(key, out);
-    if (out < 0) out += now;
-  }
-  const Json* take(const char* key) {
-    seen_.insert(key);
-    auto it = source_.find(key);
-    return it == source_.end() ? nullptr : &*it;
-  }
-  void finish() const {
-    for (const auto& item : source_.items())
-      if (!seen_.count(item.key())) fail(where_, "unknown key \"" + item.key() + "\"");
-  }
-  const std::string& where() const { return where_; }
-
- private:
-  std::string where_;
-  const Json& source_;
-  std::set<std::string> seen_;
-};
-
 void readVariable(Reader& in, const Json& source, Object& object, int64_t now) {
   Reader r(in.where() + " variable", source);
   VariableData data;
@@ -92,10 +44,23 @@ void readVariable(Reader& in, const Json& source, Object& object, int64_t now) {
   r.time("updated", data.updated, now);
   static const Json defaults[] = {false, 0, 0.0, ""};
   data.value = defaults[static_cast<int>(data.type)];
-  if (const Json* value = r.take("value")) {
+  const Json* value = r.take("value");
+  if (value) {
     if (!valueMatches(data.type, *value)) fail(r.where(), "\"value\" does not match its type");
     data.value = *value;
     if (data.type == VariableType::Float) data.value = value->get<double>();
+  }
+  if (const Json* archive = r.take("archive")) {
+    data.archive = ReadArchive(in.where(), *archive, data.type, now);
+    ArchiveLog& log = *data.archive;
+    // The value the file gives is the one the variable holds at the start, the last of its
+    // history; without one it holds the value logged last.
+    if (value && (log.empty() || log.newestTime() <= now)) log.log(now, data.value);
+    if (!log.empty()) {
+      data.value = log.newestValue();
+      data.changed = log.newestTime();
+      data.updated = std::max(data.updated, data.changed);
+    }
   }
   r.finish();
   object.variable = std::move(data);
@@ -214,9 +179,12 @@ ObjectTree ObjectTree::fromJson(const std::string& text, int64_t now) {
   if (!document.is_object() || !document.contains("objects") || !document["objects"].is_array())
     throw std::runtime_error("tree: expected an object with an \"objects\" array");
   for (const auto& item : document.items())
-    if (item.key() != "objects") fail("top level", "unknown key \"" + item.key() + "\"");
+    if (item.key() != "objects" && item.key() != "profiles")
+      fail("top level", "unknown key \"" + item.key() + "\"");
 
   ObjectTree tree;
+  tree.profiles_ = std::make_shared<Profiles>();
+  if (document.contains("profiles")) ReadProfiles(document["profiles"], *tree.profiles_);
   Object root;
   root.name = "IP-Symcon";
   tree.objects_.emplace(0, root);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -17,6 +18,9 @@ using Json = nlohmann::ordered_json;
 enum class ObjectType { Category = 0, Instance, Variable, Script, Event, Media, Link };
 enum class VariableType { Boolean = 0, Integer, Float, String };
 
+class ArchiveLog;
+class Profiles;
+
 struct VariableData {
   VariableType type = VariableType::Boolean;
   std::string profile, customProfile;
@@ -24,6 +28,8 @@ struct VariableData {
   bool locked = false;
   Json value = false;  // boolean, integer, float or string, matching `type`
   int64_t changed = 0, updated = 0;
+  // The Archive Control's log of the variable; none when it is not logged.
+  std::shared_ptr<ArchiveLog> archive;
 };
 
 struct InstanceData {
@@ -75,6 +81,8 @@ class ObjectTree {
   Object* find(int id);
   const std::vector<int>& ids() const { return ids_; }  // root first, then file order
   std::size_t size() const { return ids_.size(); }
+  // The variable profiles: the built-in system profiles and those of the file.
+  const Profiles& profiles() const { return *profiles_; }
 
   Json objectRecord(const Object& object) const;
   static Json variableRecord(const Object& object);
@@ -85,6 +93,7 @@ class ObjectTree {
  private:
   std::unordered_map<int, Object> objects_;
   std::vector<int> ids_;
+  std::shared_ptr<Profiles> profiles_;
 };
 
 }  // namespace velmar::sim

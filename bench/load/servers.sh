@@ -42,7 +42,8 @@ load_start_servers() {
   # Every session holds a socket in the driver and in velmar, and each busy session one more
   # in velmar and in the simulator.
   ulimit -n 20000 2>/dev/null || ulimit -n "$(ulimit -Hn)"
-  "$LOAD_BIN/velmar-sim" --port 0 --bind 127.0.0.1 --threads 4096 \
+  # No live changes: every reply is checked against a single session's.
+  "$LOAD_BIN/velmar-sim" --port 0 --bind 127.0.0.1 --threads 4096 --live-seconds 0 \
     >"$LOAD_TMP/sim.out" 2>"$LOAD_TMP/sim.err" &
   SIM_PID=$!
   local url

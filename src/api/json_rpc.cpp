@@ -203,8 +203,8 @@ bool ServerClosedKeptConnection(int waitMilliseconds) {
 }
 
 bool IsReadOnlyMethod(const std::string& method) {
-  return method.starts_with("IPS_Get") || method.ends_with("Exists") ||
-         method.ends_with("IDByName");
+  return method.starts_with("IPS_Get") || method.starts_with("AC_Get") ||
+         method.ends_with("Exists") || method.ends_with("IDByName");
 }
 
 void RunRequestsTogether(std::size_t count, const std::function<void(std::size_t)>& task) {

@@ -65,7 +65,7 @@ ConnectionUse CurrentConnectionUse();
 // connection at once (within `waitMilliseconds`) instead of keeping it for the next request.
 bool ServerClosedKeptConnection(int waitMilliseconds);
 
-// True for the server calls that only read (IPS_Get…, …Exists, …IDByName).
+// True for the server calls that only read (IPS_Get…, AC_Get…, …Exists, …IDByName).
 bool IsReadOnlyMethod(const std::string& method);
 
 // Runs task(0) … task(count - 1), each making its requests through MakeRPCRequest as usual,

@@ -124,6 +124,47 @@ std::string IPS_RunScriptWait(std::int32_t scriptId) {
   return TextCall("IPS_RunScriptWait", {scriptId});
 }
 
+JsonRef IPS_GetInstanceListByModuleID(const std::string& moduleID) {
+  return MakeRPCRequest("IPS_GetInstanceListByModuleID", {moduleID});
+}
+
+bool AC_GetLoggingStatus(std::int32_t archiveId, std::int32_t variableId) {
+  return BooleanCall("AC_GetLoggingStatus", {archiveId, variableId});
+}
+
+std::int32_t AC_GetAggregationType(std::int32_t archiveId, std::int32_t variableId) {
+  return IntegerCall("AC_GetAggregationType", {archiveId, variableId});
+}
+
+namespace {
+
+// A parameter list of 64-bit integers (Unix times outlive 32 bits in 2038).
+JsonRef IntegerParams(std::initializer_list<std::int64_t> values) {
+  JsonRef params = JsonRef::MakeArray();
+  for (const std::int64_t value : values) params.AsArray()->Add(JsonRef::MakeInt(value));
+  return params;
+}
+
+}  // namespace
+
+JsonRef AC_GetLoggedValues(std::int32_t archiveId, std::int32_t variableId, std::int64_t startTime,
+                           std::int64_t endTime, std::int32_t limit) {
+  return MakeRPCRequestEx("AC_GetLoggedValues",
+                          IntegerParams({archiveId, variableId, startTime, endTime, limit}));
+}
+
+JsonRef AC_GetAggregatedValues(std::int32_t archiveId, std::int32_t variableId,
+                               std::int32_t aggregationLevel, std::int64_t startTime,
+                               std::int64_t endTime, std::int32_t limit) {
+  return MakeRPCRequestEx(
+      "AC_GetAggregatedValues",
+      IntegerParams({archiveId, variableId, aggregationLevel, startTime, endTime, limit}));
+}
+
+JsonRef IPS_GetVariableProfile(const ServerText& name) {
+  return MakeRPCRequest("IPS_GetVariableProfile", {name.unicode()});
+}
+
 std::u16string IPS_GetNameUnicode(std::int32_t id) {
   return UnicodeTextCall("IPS_GetName", {id});
 }

@@ -54,6 +54,20 @@ std::int32_t IPS_GetKernelStartTime();
 bool IPS_RunScript(std::int32_t scriptId);
 std::string IPS_RunScriptWait(std::int32_t scriptId);
 
+// The Archive Control (logged values). Times are Unix seconds; 0 as a start means "from the
+// beginning", as an end "until now". The lists come newest first, at most 10,000 records a
+// call whatever `limit` asks for (0 = as many as allowed).
+JsonRef IPS_GetInstanceListByModuleID(const std::string& moduleID);
+bool AC_GetLoggingStatus(std::int32_t archiveId, std::int32_t variableId);
+std::int32_t AC_GetAggregationType(std::int32_t archiveId, std::int32_t variableId);
+JsonRef AC_GetLoggedValues(std::int32_t archiveId, std::int32_t variableId, std::int64_t startTime,
+                           std::int64_t endTime, std::int32_t limit);
+JsonRef AC_GetAggregatedValues(std::int32_t archiveId, std::int32_t variableId,
+                               std::int32_t aggregationLevel, std::int64_t startTime,
+                               std::int64_t endTime, std::int32_t limit);
+// The record of a variable profile (Prefix, Suffix, Digits, ...).
+JsonRef IPS_GetVariableProfile(const ServerText& name);
+
 // IPS_GetName and IPS_RunScriptWait with their text as Unicode, read as the object records
 // read their texts: raw UTF-8 from the server is decoded, and characters that came as \u
 // escapes are kept, also those that no code page holds.

@@ -139,6 +139,8 @@ char* FormatCurrency(char* out, std::int64_t tenThousandths) {
   return std::copy(decimals, decimals + n, out);
 }
 
+enum class Escaping { kFull, kMinimal, kDocument };
+
 // For each ASCII code unit, how full escaping writes it: 0 as it is, 'u' as \u00xx, any other
 // letter as a backslash and that letter.
 constexpr auto kFullEscapes = [] {
@@ -196,18 +198,78 @@ char16_t* PutMinimalEscaped(char16_t* out, std::u16string_view text) {
   return out;
 }
 
-// How many units the escaped text of `text` takes.
-std::size_t EscapedLength(std::u16string_view text, bool full) {
-  std::size_t units = text.size();
-  for (const char16_t c : text) {
-    if (full) {
-      const char escape = c < 128 ? kFullEscapes[c] : 'u';
-      units += escape == 0 ? 0 : escape == 'u' ? 5 : 1;
+bool IsHighSurrogate(char16_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t c) {
+  return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// Whether the unit at `i` is escaped in a document sent as UTF-8: what JSON forbids raw and
+// what could act on a terminal or trip up a reader (DEL, C1, U+2028/9, lone surrogates).
+bool NeedsDocumentEscape(std::u16string_view text, std::size_t i) {
+  const char16_t c = text[i];
+  if (c < 0x7F) return kFullEscapes[c] != 0 && c != u'/';
+  if (c <= 0x9F || c == 0x2028 || c == 0x2029) return true;
+  if (IsHighSurrogate(c)) return i + 1 >= text.size() || !IsLowSurrogate(text[i + 1]);
+  if (IsLowSurrogate(c)) return i == 0 || !IsHighSurrogate(text[i - 1]);
+  return false;
+}
+
+// The letter of the two-unit escape of `c` (\n, \"), or 0 when it has none.
+char ShortEscape(char16_t c) {
+  const char escape = c < 128 ? kFullEscapes[c] : 0;
+  return escape == 'u' ? 0 : escape;
+}
+
+// Document escaping: short forms where JSON has them, \u for the rest of what needs one.
+char16_t* PutDocumentEscaped(char16_t* out, std::u16string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (!NeedsDocumentEscape(text, i)) {
+      *out++ = c;
+    } else if (const char letter = ShortEscape(c); letter != 0) {
+      *out++ = u'\\';
+      *out++ = static_cast<char16_t>(letter);
     } else {
-      units += c == 0 ? 5 : (c == u'"' || c == u'\\') ? 1 : 0;
+      out = PutUnicodeEscape(out, c);
     }
   }
+  return out;
+}
+
+// How many units the escaped text of `text` takes.
+std::size_t EscapedLength(std::u16string_view text, Escaping escaping) {
+  std::size_t units = text.size();
+  switch (escaping) {
+    case Escaping::kFull:
+      for (const char16_t c : text) {
+        const char escape = c < 128 ? kFullEscapes[c] : 'u';
+        units += escape == 0 ? 0 : escape == 'u' ? 5 : 1;
+      }
+      break;
+    case Escaping::kMinimal:
+      for (const char16_t c : text) units += c == 0 ? 5 : (c == u'"' || c == u'\\') ? 1 : 0;
+      break;
+    case Escaping::kDocument:
+      for (std::size_t i = 0; i < text.size(); ++i) {
+        if (NeedsDocumentEscape(text, i)) units += ShortEscape(text[i]) != 0 ? 1 : 5;
+      }
+      break;
+  }
   return units;
+}
+
+char16_t* PutEscaped(char16_t* out, std::u16string_view text, Escaping escaping) {
+  switch (escaping) {
+    case Escaping::kFull:
+      return PutFullEscaped(out, text);
+    case Escaping::kMinimal:
+      return PutMinimalEscaped(out, text);
+    case Escaping::kDocument:
+      return PutDocumentEscaped(out, text);
+  }
+  return out;
 }
 
 std::size_t IntegerLength(std::int64_t value) {
@@ -221,7 +283,7 @@ constexpr std::size_t kMaxNumberUnits = 22;
 // but for doubles and fixed-point values, which are counted at their longest.
 class Measure {
  public:
-  explicit Measure(bool escape) : escape_(escape) {}
+  explicit Measure(Escaping escaping) : escaping_(escaping) {}
   std::size_t units() const { return units_; }
 
   void Mark(char16_t) { ++units_; }
@@ -229,17 +291,17 @@ class Measure {
   void Integer(std::int64_t value) { units_ += IntegerLength(value); }
   void Double(double) { units_ += kMaxNumberUnits; }
   void Currency(std::int64_t) { units_ += kMaxNumberUnits; }
-  void String(std::u16string_view text) { units_ += 2 + EscapedLength(text, escape_); }
+  void String(std::u16string_view text) { units_ += 2 + EscapedLength(text, escaping_); }
 
  private:
-  bool escape_;
+  Escaping escaping_;
   std::size_t units_ = 0;
 };
 
 // Takes the pieces of a value's text and writes them into room measured ahead.
 class Print {
  public:
-  Print(bool escape, char16_t* out) : escape_(escape), at_(out) {}
+  Print(Escaping escaping, char16_t* out) : escaping_(escaping), at_(out) {}
   char16_t* end() const { return at_; }
 
   void Mark(char16_t unit) { *at_++ = unit; }
@@ -255,12 +317,12 @@ class Print {
   }
   void String(std::u16string_view text) {
     *at_++ = u'"';
-    at_ = escape_ ? PutFullEscaped(at_, text) : PutMinimalEscaped(at_, text);
+    at_ = PutEscaped(at_, text, escaping_);
     *at_++ = u'"';
   }
 
  private:
-  bool escape_;
+  Escaping escaping_;
   char16_t* at_;
 };
 
@@ -372,21 +434,29 @@ std::u16string NumberText(const char* first, const char* last) {
   return std::u16string(first, last);
 }
 
-}  // namespace
-
-std::u16string AsJson(const JsonValue& value, bool escape) {
+std::u16string Write(const JsonValue& value, Escaping escaping) {
   if (!value) return {};
   // The text is measured first and then written into a string of that size: one allocation,
   // no copy, and no more memory than the text at any time.
-  Measure measure(escape);
+  Measure measure(escaping);
   Walker<Measure>(measure).Walk(value.node());
   std::u16string text(measure.units(), u'\0');
-  Print print(escape, text.data());
+  Print print(escaping, text.data());
   Walker<Print>(print).Walk(value.node());
   text.resize(static_cast<std::size_t>(print.end() - text.data()));
   // Many doubles written much shorter than their longest leave much room unused.
   if (text.capacity() > 4096 && text.size() < text.capacity() / 4 * 3) text.shrink_to_fit();
   return text;
+}
+
+}  // namespace
+
+std::u16string AsJson(const JsonValue& value, bool escape) {
+  return Write(value, escape ? Escaping::kFull : Escaping::kMinimal);
+}
+
+std::u16string AsJsonDocument(const JsonValue& value) {
+  return Write(value, Escaping::kDocument);
 }
 
 std::u16string FloatToJson(double value) {

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace velmar::platform {
@@ -169,8 +170,12 @@ void OverrideRegionalSettings(std::optional<RegionalSettings> settings) {
   overrideSettings = std::move(settings);
 }
 
-std::string FormatDateTime(double dateTime, const RegionalSettings& settings) {
-  if (!std::isfinite(dateTime) || std::fabs(dateTime) > kMaxDays) return {};
+namespace {
+
+// The broken-down date and time of `dateTime`, and whether its time of day is midnight; no
+// value outside any calendar.
+std::optional<std::tm> BrokenDown(double dateTime, bool& midnight) {
+  if (!std::isfinite(dateTime) || std::fabs(dateTime) > kMaxDays) return std::nullopt;
   // Whole days count towards zero and the time of day is the distance from that day's
   // midnight, so -1.25 is 1899-12-29 06:00.
   const auto ms =
@@ -190,15 +195,35 @@ std::string FormatDateTime(double dateTime, const RegionalSettings& settings) {
   tm.tm_hour = static_cast<int>(seconds / 3600);
   tm.tm_min = static_cast<int>(seconds / 60 % 60);
   tm.tm_sec = static_cast<int>(seconds % 60);
+  midnight = timeOfDay == 0;
+  return tm;
+}
 
+locale_t SettingsLocale(const RegionalSettings& settings) {
   locale_t loc = CachedLocale(settings.localeName);
-  if (loc == static_cast<locale_t>(0)) loc = CachedLocale("");
-  std::string result = Strftime(settings.shortDateFormat, tm, loc);
-  if (timeOfDay != 0) {
+  return loc == static_cast<locale_t>(0) ? CachedLocale("") : loc;
+}
+
+}  // namespace
+
+std::string FormatDateTime(double dateTime, const RegionalSettings& settings) {
+  bool midnight = false;
+  const std::optional<std::tm> tm = BrokenDown(dateTime, midnight);
+  if (!tm) return {};
+  locale_t loc = SettingsLocale(settings);
+  std::string result = Strftime(settings.shortDateFormat, *tm, loc);
+  if (!midnight) {
     result += ' ';
-    result += Strftime(settings.longTimeFormat, tm, loc);
+    result += Strftime(settings.longTimeFormat, *tm, loc);
   }
   return result;
+}
+
+std::string FormatDateTimeWith(double dateTime, const std::string& pattern,
+                               const RegionalSettings& settings) {
+  bool midnight = false;
+  const std::optional<std::tm> tm = BrokenDown(dateTime, midnight);
+  return tm ? Strftime(pattern, *tm, SettingsLocale(settings)) : std::string();
 }
 
 std::string FormatDateTime(double dateTime) {

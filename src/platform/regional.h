@@ -38,4 +38,9 @@ std::string FormatDateTime(double dateTime, const RegionalSettings& settings);
 // The same with the settings in force.
 std::string FormatDateTime(double dateTime);
 
+// `dateTime` with the strftime `pattern` ("%H:%M"), in the settings' locale; empty outside any
+// calendar.
+std::string FormatDateTimeWith(double dateTime, const std::string& pattern,
+                               const RegionalSettings& settings);
+
 }  // namespace velmar::platform

@@ -3,6 +3,7 @@
 #include "shell/change_dir.h"
 #include "shell/find.h"
 #include "shell/help.h"
+#include "shell/history.h"
 #include "shell/list.h"
 #include "shell/ping.h"
 #include "shell/run_script.h"
@@ -31,6 +32,7 @@ const telnet::CommandTable& CommandTable() {
       {{u"UPTIME"}, Uptime},
       {{u"PING"}, Ping, kLevelOperator},
       HelpCommand(),
+      HistoryCommand(),
   };
   return table;
 }

@@ -127,14 +127,31 @@ std::vector<std::u16string> whoPage(std::int32_t width) {
                u"", u"Example: who"});
 }
 
+std::vector<std::u16string> historyPage(std::int32_t width) {
+  return page(
+      header(u"Command ", u"HISTORY",
+             u"HISTORY ID|name [SPAN] [-from DATE] [-to DATE] [-list] [-json]", u"-", width),
+      {u"Shows what the archive of IP-Symcon logged for a variable: numbers as a chart as wide as "
+       u"your console, with the minimum, maximum, mean and last value beneath; counters as bars of "
+       u"their use per hour, day or month; on/off values as a band with the share of time on; "
+       u"texts as a table, newest last. A value holds until it changes, and a gap in the log "
+       u"stays a gap. SPAN is 1h, 24h (the default), 7d, 30d or 1y up to now, or any number of "
+       u"hours, days, weeks or years (12h, 2w). -from and -to give the start and the end as "
+       u"dates, in your regional format or as ISO 8601; a date with a time is put in quotes. "
+       u"With a span, -from starts it and -to ends it. Ctrl+C stops a long read.",
+       u"", u"-list:\t\t\t a table of every logged value, newest last",
+       u"-json:\t\t\t one JSON document for scripts", u"", u"See also: " + blue(u"SHOW"), u"",
+       u"Example: history Temperatur 7d"});
+}
+
 // The command names of the overview with the lowest level that may use each.
 struct OverviewEntry {
   std::u16string_view name;
   int level;
 };
 constexpr OverviewEntry kOverviewCommands[] = {
-    {u"run", 5},  {u"list", 1},   {u"cd", 1},   {u"show", 1}, {u"set", 5},
-    {u"find", 1}, {u"uptime", 1}, {u"ping", 5}, {u"who", 10}, {u"exit", 1},
+    {u"run", 5},    {u"list", 1}, {u"cd", 1},   {u"show", 1}, {u"set", 5},     {u"find", 1},
+    {u"uptime", 1}, {u"ping", 5}, {u"who", 10}, {u"exit", 1}, {u"history", 1},
 };
 
 // Without a login every command but who; with one, those of the user's level.
@@ -176,6 +193,7 @@ const Topic kTopics[] = {
     {{u"UPTIME"}, uptimePage},
     {{u"PING"}, pingPage},
     {{u"WHO"}, whoPage},
+    {{u"HISTORY"}, historyPage},
 };
 
 // Removes blanks and control characters from both ends but keeps an ESC: a word that

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
 #include <vector>
@@ -261,6 +262,39 @@ TEST_F(SshServiceTest, CommandsThatPauseRunToTheEndWithoutClientInput) {
     EXPECT_NE(run.out.find("Object Name: \t\tKeller"), std::string::npos) << run.out;
     EXPECT_EQ(run.err, "");
   }
+}
+
+// History as scripts get it: the chart plain and no wider than the default width, the
+// document for a parser, the usual exit statuses. 54887 is the demo home's outside
+// temperature, logged for 400 days.
+TEST_F(SshServiceTest, OneShotHistoryChartsAndDocuments) {
+  Start();
+  const CommandRun chart = Run("viewer", "history 54887 7d");
+  EXPECT_EQ(chart.status, 0) << chart.err;
+  EXPECT_EQ(chart.out.find('\x1b'), std::string::npos) << chart.out;
+  int rows = 0;
+  for (std::size_t at = 0, end; (end = chart.out.find("\r\n", at)) != std::string::npos;
+       at = end + 2) {
+    const std::u16string line = text::Utf8ToUtf16(chart.out.substr(at, end - at));
+    EXPECT_LE(line.size(), 80u) << text::Utf16ToUtf8(line);
+    if (line.find(u" °C ┤") != std::u16string::npos || line.find(u"│") != std::u16string::npos)
+      ++rows;
+  }
+  EXPECT_EQ(rows, 10) << chart.out;
+  EXPECT_NE(chart.out.find("Außentemperatur (54887), from "), std::string::npos) << chart.out;
+  EXPECT_NE(chart.out.find("means per hour"), std::string::npos) << chart.out;
+
+  const CommandRun document = Run("viewer", "history 54887 30d -json");
+  EXPECT_EQ(document.status, 0) << document.err;
+  const nlohmann::json parsed = nlohmann::json::parse(document.out);
+  EXPECT_EQ(parsed["id"], 54887);
+  EXPECT_EQ(parsed["suffix"], " °C");
+  EXPECT_GE(parsed["periods"].size(), 700u);  // hourly means: at least one per column
+
+  const CommandRun missing = Run("viewer", "history 99999");
+  EXPECT_EQ(missing.status, 1);
+  // The message, wherever a one-shot session writes it.
+  EXPECT_NE((missing.out + missing.err).find("Object not found: 99999"), std::string::npos);
 }
 
 TEST_F(SshServiceTest, ServerOutOfReachEndsACommandWithStatus255) {
@@ -562,6 +596,36 @@ TEST_F(SshServiceTest, PtySessionListsCandidatesFollowsTheWindowAndInterrupts) {
   ASSERT_TRUE(terminal.enter("\x03", Terminal::kPromptEnd));
   EXPECT_EQ(client.output().find("127.0.0.1 in", mark), std::string::npos) << client.output();
   EXPECT_EQ(client.output().find("from 127.0.0.1", mark), std::string::npos) << client.output();
+}
+
+// A chart fills a wide window to its last column, and nothing of it wraps.
+TEST_F(SshServiceTest, PtySessionDrawsTheChartAsWideAsTheWindow) {
+  Start();
+  constexpr int kWidth = 100;
+  Terminal terminal(withKey("alice") + " -tt alice@127.0.0.1", kWidth);
+  ASSERT_TRUE(terminal.started()) << terminal.client().output();
+  ASSERT_TRUE(terminal.enter("history 54887 7d\r",
+                             " \xc2\xb0"
+                             "C."))
+      << terminal.client().output();
+  test::TerminalScreen screen(kWidth, [](char32_t c) { return ssh::DisplayWidth(c); });
+  screen.write(terminal.client().output());
+  EXPECT_FALSE(screen.fault()) << screen.faultNote();
+  int axis = -1;
+  for (int r = 0; r < screen.rowCount(); ++r)
+    if (screen.row(r).find("\xe2\x94\x94") != std::string::npos) axis = r;  // └
+  ASSERT_GE(axis, 10) << terminal.client().output();
+  // Ten rows above the axis, labels on every other row; the value that holds now reaches the
+  // last column.
+  for (int r = axis - 10; r < axis; ++r) {
+    const std::u16string row = text::Utf8ToUtf16(screen.row(r));
+    EXPECT_NE(row.find((r - axis) % 2 == 0 ? u" \u00b0C \u2524" : u" \u2502"), std::u16string::npos)
+        << screen.row(r);
+  }
+  EXPECT_NE(screen.cells(axis - 1, kWidth - 1, kWidth), " ") << screen.row(axis - 1);
+  EXPECT_EQ(text::Utf8ToUtf16(screen.row(axis)).size(), static_cast<std::size_t>(kWidth));
+  EXPECT_NE(screen.row(axis - 11).find("means per hour"), std::string::npos)
+      << screen.row(axis - 11);
 }
 
 TEST_F(SshServiceTest, WithoutPtyTheShellReadsPlainLines) {

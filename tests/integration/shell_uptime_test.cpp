@@ -5,6 +5,7 @@
 
 #include "platform/clock.h"
 #include "shell_fixture.h"
+#include "support/fixed_clock.h"
 
 namespace velmar::testing {
 namespace {
@@ -12,17 +13,6 @@ namespace {
 constexpr std::int64_t kMinute = 60;
 constexpr std::int64_t kHour = 60 * kMinute;
 constexpr std::int64_t kDay = 24 * kHour;
-
-class FixedClock final : public platform::Clock {
- public:
-  FixedClock(std::uint64_t tick, std::int64_t unixMs) : tick_(tick), unixMs_(unixMs) {}
-  std::uint64_t TickCount64() const override { return tick_; }
-  std::int64_t UnixMilliseconds() const override { return unixMs_; }
-
- private:
-  std::uint64_t tick_;
-  std::int64_t unixMs_;
-};
 
 class UptimeCommandTest : public CommandSocketTest {
  protected:

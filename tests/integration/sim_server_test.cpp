@@ -486,5 +486,27 @@ TEST(SimDemoServer, TreeIsConsistentOverTheWire) {
   EXPECT_EQ(sim.connectionsAccepted(), 1u);
 }
 
+// With live changes on, the generated variables move while the server runs, on the server's
+// clock; stop() ends the timer (or the test would hang).
+TEST(SimDemoServer, LiveChangesMoveTheGeneratedVariables) {
+  std::atomic<int64_t> now{1800000000};
+  SimulatorOptions options;
+  options.liveSeconds = 0.01;
+  options.clock = [&now] { return now.fetch_add(600); };
+  Simulator sim(options);
+  sim.start();
+  int meter = 0;
+  const nlohmann::json tree = nlohmann::json::parse(Simulator::demoHomeJson());
+  for (const auto& object : tree["objects"])
+    if (object["name"] == "Zählerstand Strom") meter = object["id"];
+  ASSERT_NE(meter, 0);
+  const std::string first = sim.variableValueJson(meter);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (sim.variableValueJson(meter) == first && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  EXPECT_GT(std::stod(sim.variableValueJson(meter)), std::stod(first));
+  sim.stop();
+}
+
 }  // namespace
 }  // namespace velmar::sim

@@ -77,6 +77,33 @@ TEST(HelpTest, ListPageKeepsItsTabsAndColours) {
   EXPECT_EQ(lines[23], u"Example: ls -v -s -category");
 }
 
+TEST(HelpTest, HistoryPageAtWidth80) {
+  const std::vector<std::u16string> expected = {
+      separator(78),
+      u"Command \x1b[34;1mHISTORY\x1b[0m",
+      u"Syntax: HISTORY ID|name [SPAN] [-from DATE] [-to DATE] [-list] [-json]",
+      u"Synonyms: -",
+      separator(78),
+      u"Shows what the archive of IP-Symcon logged for a variable: numbers as a chart",
+      u"as wide as your console, with the minimum, maximum, mean and last value",
+      u"beneath; counters as bars of their use per hour, day or month; on/off values",
+      u"as a band with the share of time on; texts as a table, newest last. A value",
+      u"holds until it changes, and a gap in the log stays a gap. SPAN is 1h, 24h (the",
+      u"default), 7d, 30d or 1y up to now, or any number of hours, days, weeks or",
+      u"years (12h, 2w). -from and -to give the start and the end as dates, in your",
+      u"regional format or as ISO 8601; a date with a time is put in quotes. With a",
+      u"span, -from starts it and -to ends it. Ctrl+C stops a long read.",
+      u"",
+      u"-list:\t\t\t a table of every logged value, newest last",
+      u"-json:\t\t\t one JSON document for scripts",
+      u"",
+      u"See also: \x1b[34;1mSHOW\x1b[0m",
+      u"",
+      u"Example: history Temperatur 7d",
+  };
+  EXPECT_EQ(WrapHelpLines(HelpPage(u"help history", 80), 80), expected);
+}
+
 TEST(HelpTest, OverviewNamesTheProjectSite) {
   const auto lines = WrapHelpLines(HelpPage(u"help", 80), 80);
   const std::vector<std::u16string> expected = {
@@ -84,7 +111,7 @@ TEST(HelpTest, OverviewNamesTheProjectSite) {
       u"  Velmar help overview:",
       separator(78),
       u"Your commands are: ",
-      u"run, list, cd, show, set, find, uptime, ping, exit",
+      u"run, list, cd, show, set, find, uptime, ping, exit, history",
       u"",
       u"type \"help exit\" for example to get further information on this command. Visit",
       u"https://velmar.dev for details and the newest version of Velmar.",
@@ -116,6 +143,7 @@ TEST(HelpTest, SelectsThePageByTheWordAfterHelp) {
       {u"help exit", u"Command \x1b[34;1mEXIT\x1b[0m"},
       {u"help uptime", u"Command \x1b[34;1mUPTIME\x1b[0m"},
       {u"help ping", u"Command \x1b[34;1mPING\x1b[0m"},
+      {u"help History", u"Command \x1b[34;1mHISTORY\x1b[0m"},
   };
   for (const auto& c : cases) {
     const auto page = HelpPage(c.command, 80);
@@ -130,10 +158,10 @@ TEST(HelpTest, WithALoginTheOverviewNamesTheCommandsOfTheUsersLevel) {
     std::u16string commands;
   };
   const Case cases[] = {
-      {0, u"run, list, cd, show, set, find, uptime, ping, exit"},  // no login: as always
-      {1, u"list, cd, show, find, uptime, exit"},
-      {5, u"run, list, cd, show, set, find, uptime, ping, exit"},
-      {10, u"run, list, cd, show, set, find, uptime, ping, who, exit"},
+      {0, u"run, list, cd, show, set, find, uptime, ping, exit, history"},  // no login: all
+      {1, u"list, cd, show, find, uptime, exit, history"},
+      {5, u"run, list, cd, show, set, find, uptime, ping, exit, history"},
+      {10, u"run, list, cd, show, set, find, uptime, ping, who, exit, history"},
   };
   for (const Case& c : cases) {
     const auto overview = HelpPage(u"help", 80, c.level);

@@ -201,6 +201,8 @@ std::unique_ptr<sim::Simulator> StartDemoServer(int port) {
   sim::SimulatorOptions simOptions;
   simOptions.bind = "127.0.0.1";
   simOptions.port = port;
+  // The logged demo variables change every few seconds, so that the home looks alive.
+  simOptions.liveSeconds = 5;
   auto server = std::make_unique<sim::Simulator>(simOptions);
   try {
     server->start();
