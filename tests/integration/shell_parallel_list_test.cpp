@@ -84,11 +84,14 @@ TEST_F(ParallelListTest, SameListingAndRequestsOnAtMostNConnections) {
 
   for (int parallel : {1, 4}) {
     Use(true, parallel);
-    Run("ls");  // the connections are made
-    TakeRequests();
     const std::size_t before = server_->connectionsAccepted();
+    Run("ls");
+    TakeRequests();
     EXPECT_EQ(Run("ls"), oneByOne) << parallel;
-    EXPECT_EQ(server_->connectionsAccepted(), before) << parallel;  // all of them kept
+    // Two listings on at most N connections, all of them kept: how many the first listing
+    // opens depends on how quickly the replies come, so the bound covers both.
+    EXPECT_LE(server_->connectionsAccepted() - before, static_cast<std::size_t>(parallel))
+        << parallel;
     std::vector<std::string> requests = TakeRequests();
     if (parallel == 1) {
       EXPECT_EQ(requests, oneByOneRequests);
