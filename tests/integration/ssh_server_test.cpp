@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -195,6 +196,57 @@ TEST_F(SshServerTest, HostKeyThatCannotBeReadIsAnError) {
   EXPECT_THROW(LoadOrCreateHostKey((dir_ / "broken_key").string()), Error);
   WriteFileText(dir_ / "file", "", fs::perms::owner_read);
   EXPECT_THROW(LoadOrCreateHostKey((dir_ / "file" / "key").string()), Error);
+}
+
+// A private key that others may read or change is refused with the chmod that mends it, as
+// OpenSSH refuses one.
+TEST_F(SshServerTest, HostKeyOpenToOtherUsersIsRefused) {
+  const std::string key = (dir_ / "host_key").string();
+  LoadOrCreateHostKey(key);
+  for (const char* mode : {"0644", "0640", "0604", "0620", "0602", "0660"}) {
+    SCOPED_TRACE(mode);
+    ASSERT_EQ(::chmod(key.c_str(), static_cast<mode_t>(std::stoul(mode, nullptr, 8))), 0);
+    try {
+      LoadOrCreateHostKey(key);
+      ADD_FAILURE() << "accepted";
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), "The SSH host key " + key +
+                                           " is open to other users (mode " + mode +
+                                           "); make it private with: chmod 600 " + key);
+    }
+  }
+  for (const mode_t mode : {0600, 0400}) {
+    ASSERT_EQ(::chmod(key.c_str(), mode), 0);
+    EXPECT_EQ(Fingerprint(LoadOrCreateHostKey(key).get()).rfind("SHA256:", 0), 0u) << mode;
+  }
+}
+
+// The new key is written to a temporary file beside it first. Whatever is found there (a link
+// someone put to a file of theirs, or a file left by a crash) is never written through or over.
+TEST_F(SshServerTest, NewHostKeyIsNeverWrittenThroughWhatIsAtItsTemporaryPath) {
+  const fs::path key = dir_ / "made" / "host_key";
+  const fs::path elsewhere = dir_ / "elsewhere";
+  WriteFileText(elsewhere, "someone's file\n",
+                fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+  fs::create_directories(key.parent_path());
+  fs::create_symlink(elsewhere, key.string() + ".new");
+  try {
+    LoadOrCreateHostKey(key.string());
+    ADD_FAILURE() << "a key was made through the link";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find(key.string() + ".new is in the way"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(ReadFileText(elsewhere), "someone's file\n");
+  EXPECT_EQ(fs::status(elsewhere).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+  EXPECT_FALSE(fs::exists(key));
+
+  // Once the way is clear, the key is made private.
+  fs::remove(key.string() + ".new");
+  LoadOrCreateHostKey(key.string());
+  EXPECT_EQ(fs::status(key).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(key.string() + ".new")));
 }
 
 TEST_F(SshServerTest, LoginsByKeyAndPassword) {
