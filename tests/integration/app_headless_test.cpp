@@ -630,6 +630,29 @@ TEST(HeadlessSshTest, SshNeedsAUsersFile) {
   EXPECT_EQ(velmar.RestOfStdout(), "");
 }
 
+TEST(HeadlessSshTest, AHostKeyOthersMayReadStopsTheStart) {
+  UsersFolder folder;
+  const std::string users = folder.Path("users");
+  const std::string key = folder.Path("host_key");
+  ASSERT_EQ(folder.Passwd("alice-pw", "--stdin -c " + users + " alice --level 10"), 0);
+  const auto args = Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--users", users,
+                            "--ssh-port", "0", "--ssh-host-key", key, "--shutdown-minutes", "0"});
+  {
+    Process first(args);
+    ASSERT_TRUE(first.StderrLineWith("SSH host key ")) << first.Stderr();
+    first.Signal(SIGTERM);
+    EXPECT_EQ(first.Wait(), 0);
+  }
+  ASSERT_EQ(::chmod(key.c_str(), 0644), 0);
+  Process velmar(args);
+  EXPECT_EQ(velmar.Wait(), 64);
+  EXPECT_EQ(velmar.Stderr(), "velmar: The SSH host key " + key +
+                                 " is open to other users (mode 0644); make it private with: "
+                                 "chmod 600 " +
+                                 key + "\n");
+  EXPECT_EQ(velmar.RestOfStdout(), "");
+}
+
 TEST(HeadlessSshTest, HostKeyIsMadeOnceKeptPrivateAndShownByItsFingerprint) {
   UsersFolder folder;
   const std::string users = folder.Path("users");
