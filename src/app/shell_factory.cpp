@@ -1,10 +1,15 @@
 #include "app/shell_factory.h"
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <memory>
 
 #include "api/json_rpc.h"
+#include "platform/logger.h"
 #include "platform/unique_fd.h"
 #include "shell/command_table.h"
 #include "shell/complete.h"
@@ -71,8 +76,13 @@ telnet::StreamServer SshService(const SshSettings& settings,
                           ssh::Channel& channel) { ssh::RunShell(channel, shell, loginMessage); };
   return [config](int fd, const std::string& peer) {
     // The session closes its own descriptor; the listener keeps the socket's.
-    const int own = ::dup(fd);
-    if (own >= 0) ssh::Serve(own, peer, *config);
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) {
+      platform::Log("SSH connection " + peer +
+                    " dropped: no descriptor for it: " + std::strerror(errno));
+      return;
+    }
+    ssh::Serve(own, peer, *config);
   };
 }
 

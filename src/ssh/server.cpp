@@ -9,7 +9,9 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/logger.h"
 #include "ssh/keys.h"
+#include "text/inert.h"
 
 namespace velmar::ssh {
 
@@ -77,7 +79,12 @@ class Connection {
     if (config_.checkPassword) methods |= SSH_AUTH_METHOD_PASSWORD;
     if (!config_.authorizedKeysDir.empty()) methods |= SSH_AUTH_METHOD_PUBLICKEY;
     ssh_set_auth_methods(session_, methods);
-    if (ssh_handle_key_exchange(session_) != SSH_OK) return;
+    if (ssh_handle_key_exchange(session_) != SSH_OK) {
+      // Port scanners end here as often as broken clients; one line each tells them apart.
+      platform::Log("SSH key exchange with " + address_ +
+                    " failed: " + text::InertUtf8(ssh_get_error(session_)));
+      return;
+    }
 
     ssh_event event = ssh_event_new();
     ssh_event_add_session(event, session_);

@@ -13,10 +13,12 @@
 #include <system_error>
 
 #include "core/error.h"
+#include "platform/logger.h"
 #include "platform/socket_address.h"
 #include "platform/unique_fd.h"
 #include "telnet/thread_stack.h"
 #include "text/encoding.h"
+#include "text/inert.h"
 
 namespace velmar::telnet {
 
@@ -199,6 +201,7 @@ void Listener::switchOff() {
       switchOffHook_();
     } catch (...) {
       // Switch-off goes on whatever the hook raises.
+      platform::Log("switching off: " + text::CaughtMessage());
     }
   }
   if (reaper_.joinable()) reaper_.join();
@@ -345,6 +348,7 @@ void Listener::serve(Entry& entry, const Settings& settings) {
       settings.secondServer(entry.stream.get(), entry.peer);
     } catch (...) {
       // The server's own failure ends only its connection.
+      platform::Log("SSH connection " + entry.peer + " ended: " + text::CaughtMessage());
     }
     ::shutdown(entry.stream.get(), SHUT_RDWR);
     return;
@@ -371,6 +375,7 @@ void ServeClient(Client& client, const HandlerFactory& factory,
     }
     client.Disconnect();
   } catch (...) {
+    platform::Log("connection " + client.peer() + " ended: " + text::CaughtMessage());
     client.Disconnect();
   }
 
@@ -378,7 +383,11 @@ void ServeClient(Client& client, const HandlerFactory& factory,
     try {
       handler->OnExecute();
     } catch (...) {
-      // Ends the connection without a word to the client.
+      // Ends the connection without a word to the client. A client that has gone is no news;
+      // any other failure is the operator's to know.
+      if (client.Connected()) {
+        platform::Log("connection " + client.peer() + " ended: " + text::CaughtMessage());
+      }
       break;
     }
   }
@@ -387,7 +396,8 @@ void ServeClient(Client& client, const HandlerFactory& factory,
     try {
       handler->OnDisconnect();
     } catch (...) {
-      // Nothing is left to tell; the connection is closed by the caller in any case.
+      // The connection is closed by the caller in any case.
+      platform::Log("connection " + client.peer() + " closing: " + text::CaughtMessage());
     }
   }
 }

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -603,6 +605,60 @@ TEST(HeadlessAccessTest, LoginAgainstTheUsersFileAndReloadOnSighup) {
   EXPECT_NE(before.find("login ok user=\"admin\""), std::string::npos) << before;
   EXPECT_NE(after.find("login ok user=\"kitchen\""), std::string::npos) << after;
   EXPECT_EQ(after.find("user=\"admin\""), std::string::npos) << after;
+}
+
+// stderr is read line by line (journald, a log file): the service's own lines and the audit
+// lines of many connection threads must each arrive whole while reloads write theirs.
+TEST(HeadlessAccessTest, StderrLinesStayWholeWhileThreadsLogAndReloadsHappen) {
+  UsersFolder folder;
+  const std::string users = folder.Path("users");
+  ASSERT_EQ(folder.Passwd("admin-pw", "--stdin -c " + users + " admin --level 10"), 0);
+  Process velmar(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--users", users,
+                         "--shutdown-minutes", "0"}));
+  const int port = TelnetPort(velmar);
+  ASSERT_GT(port, 0);
+
+  // Connections opened and closed without pause, each one logged by its own thread.
+  std::atomic<bool> done{false};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 4; ++i) {
+    clients.emplace_back([&] {
+      while (!done.load()) {
+        try {
+          TelnetClient client(static_cast<std::uint16_t>(port));
+          client.readUntil("Login: ");
+        } catch (const velmar::Error&) {
+          // A refused or cut connection is logged all the same.
+        }
+      }
+    });
+  }
+  constexpr int kReloads = 200;
+  int reloaded = 0;
+  for (int i = 0; i < kReloads; ++i) {
+    velmar.Signal(SIGHUP);
+    if (velmar.StderrLineWith("users file reloaded")) ++reloaded;
+  }
+  done = true;
+  for (auto& client : clients) client.join();
+  velmar.Signal(SIGTERM);
+  EXPECT_EQ(velmar.Wait(), 0);
+
+  const std::string err = velmar.Stderr();
+  std::istringstream lines(err);
+  std::string line;
+  int whole = 0;
+  int audit = 0;
+  while (std::getline(lines, line)) {
+    EXPECT_EQ(line.rfind("velmar: ", 0), 0u) << line;
+    EXPECT_EQ(line.find("velmar: ", 1), std::string::npos) << line;
+    if (line == "velmar: users file reloaded: 1 users") ++whole;
+    if (line.rfind("velmar: audit: connection ", 0) == 0) ++audit;
+  }
+  EXPECT_EQ(reloaded, kReloads);
+  EXPECT_EQ(whole, kReloads);
+  EXPECT_GT(audit, 0);
+  std::printf("[ headless ] %d reloads and %d audit lines logged\n", whole, audit);
 }
 
 TEST(HeadlessAccessTest, ABadUsersFileStopsTheStart) {

@@ -24,6 +24,7 @@
 #include "ssh/keys.h"
 #include "ssh/line_editor.h"
 #include "support/ssh_client.h"
+#include "support/stderr_capture.h"
 #include "text/encoding.h"
 
 namespace velmar::ssh {
@@ -302,6 +303,15 @@ TEST_F(SshServerTest, LoginTimeEndsASilentConnection) {
   ::close(fd);
   EXPECT_TRUE(closed);
   EXPECT_EQ(received.rfind("SSH-2.0-", 0), 0u);
+}
+
+TEST_F(SshServerTest, AFailedKeyExchangeIsLogged) {
+  testing::StderrCapture err;
+  RunCommand("printf 'GET / HTTP/1.0\\r\\n\\r\\n' | nc -N -w 10 127.0.0.1 " +
+             std::to_string(port_));
+  const auto line = err.waitForLine("key exchange", 10s);
+  ASSERT_TRUE(line) << err.text();
+  EXPECT_EQ(line->rfind("velmar: SSH key exchange with 127.0.0.1 failed: ", 0), 0u) << *line;
 }
 
 TEST_F(SshServerTest, PtySessionEditsLinesAndFollowsTheWindow) {
