@@ -594,6 +594,17 @@ TEST(HeadlessAccessTest, LoginAgainstTheUsersFileAndReloadOnSighup) {
   EXPECT_NE(refused->find(users + ":3: expected NAME:LEVEL:HASH"), std::string::npos) << *refused;
   EXPECT_NE(TryLogin(port, "kitchen", "k-pw").find("+IP-Symcon>"), std::string::npos);
 
+  // So is a file that someone else could have written, however good its lines.
+  ASSERT_EQ(folder.Passwd("x-pw", "--stdin -c " + users + " intruder --level 10"), 0);
+  ASSERT_EQ(::chmod(users.c_str(), 0660), 0);
+  velmar.Signal(SIGHUP);
+  refused = velmar.StderrLineWith("was not reloaded");
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(*refused,
+            "velmar: the users file was not reloaded, the users loaded before stay: " + users +
+                ": refused: its group may write the users file (chmod g-w " + users + ")");
+  EXPECT_NE(TryLogin(port, "intruder", "x-pw").find("Login incorrect"), std::string::npos);
+
   velmar.Signal(SIGTERM);
   EXPECT_EQ(velmar.Wait(), 0);
   const std::string err = velmar.Stderr();
@@ -677,6 +688,15 @@ TEST(HeadlessAccessTest, ABadUsersFileStopsTheStart) {
   Process writable(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--users", users}));
   EXPECT_EQ(writable.Wait(), 64);
   EXPECT_NE(writable.Stderr().find("others may write"), std::string::npos) << writable.Stderr();
+
+  ASSERT_EQ(folder.Passwd("admin-pw", "--stdin -c " + users + " admin --level 10"), 0);
+  ::chmod(users.c_str(), 0620);
+  Process group(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--users", users}));
+  EXPECT_EQ(group.Wait(), 64);
+  EXPECT_EQ(group.Stderr(), "velmar: " + users +
+                                ": refused: its group may write the users file (chmod g-w " +
+                                users + ")\n");
+  EXPECT_EQ(group.RestOfStdout(), "");
 }
 
 TEST(HeadlessSshTest, SshNeedsAUsersFile) {
