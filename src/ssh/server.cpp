@@ -112,6 +112,9 @@ class Connection {
     ssh_event_add_session(event, session_);
     while (!started_ && !refused_ && ssh_is_connected(session_) == 1) {
       if (ssh_event_dopoll(event, 1000) == SSH_ERROR) break;
+      // A packet libssh refuses (one over its size limit: an exec request of megabytes) leaves
+      // the session failed but connected; waiting on would only wait for the login time.
+      if ((ssh_get_status(session_) & (SSH_CLOSED | SSH_CLOSED_ERROR)) != 0) break;
     }
     ssh_event_remove_session(event, session_);
     ssh_event_free(event);

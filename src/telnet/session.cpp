@@ -119,7 +119,7 @@ void Session::TelnetExecute() {
   if (input.status == InputLine::Status::kInterrupted) return;
   if (input.status == InputLine::Status::kTooLong) {
     // Part of the line is lost: running what is left could store a cut value.
-    WriteLn(u"Line too long: more than " + text::IntToStr(kMaxLineLength) + u" characters.");
+    WriteLn(LineTooLongMessage());
     return;
   }
   const std::u16string commandline = text::Trim(cleanup(input.text, firstLine));

@@ -227,6 +227,37 @@ TEST_F(SshServiceTest, OneShotCommandsGiveTheShellsOutputAndAnExitStatus) {
   EXPECT_FALSE(AuditWith({"permission denied", "user=\"viewer\"", "set 45135 21"}).empty());
 }
 
+// A command list is a line like any other: longer than 16384 characters, it is refused whole
+// with the message an interactive line gets, and nothing of it runs.
+TEST_F(SshServiceTest, OneShotCommandListsKeepTheLineLimit) {
+  Start();
+  const std::string longest = "uptime" + std::string(16384 - 6, ' ');
+  const CommandRun fits = Run("alice", longest);
+  EXPECT_EQ(fits.status, 0) << fits.err;
+  EXPECT_EQ(fits.out.rfind("IPS: ", 0), 0u) << fits.out;
+
+  for (const std::string& list : {longest + "x", "set 10 1; " + longest}) {
+    const CommandRun refused = Run("alice", list);
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_EQ(refused.out, "Line too long: more than 16384 characters.\r\n");
+  }
+  EXPECT_TRUE(AuditWith({"change "}).empty());
+}
+
+// A command list of megabytes is more than libssh takes in one packet: the connection ends at
+// once instead of hanging until the login time runs out (RunCommand's 30 s would end it: 124).
+TEST_F(SshServiceTest, AnExecRequestOfMegabytesEndsTheConnectionAtOnce) {
+  Start();
+  std::string words;
+  for (int i = 0; i < 12; ++i) words += " " + std::string(120000, 'x');  // each under ARG_MAX
+  const fs::path script = dir() / "long.sh";
+  testing::WriteFileText(script, withKey("alice") + " alice@127.0.0.1 find" + words + "\n",
+                         fs::perms::owner_read | fs::perms::owner_write);
+  const CommandRun run = RunCommand("sh '" + script.string() + "'");
+  EXPECT_EQ(run.status, 255) << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
 TEST_F(SshServiceTest, ScriptsChangeValuesUnlessTheServiceIsReadOnly) {
   for (const bool readOnly : {true, false}) {
     SCOPED_TRACE(readOnly ? "read-only" : "read-write");
