@@ -411,6 +411,10 @@ void AccessControl::Closed(telnet::Session& session) {
     std::lock_guard lock(mutex_);
     sessions_.remove_if([&](const auto& item) { return item.first == &session; });
   }
+  // The server ended it (a client that reads nothing, an idle session): say why.
+  const std::string& reason = session.client().closeReason();
+  if (!reason.empty())
+    audit_->Log("connection dropped " + who(session) + " reason=" + AuditQuote(reason));
   // A transport that let the user in logs the end of its connection itself.
   if (session.authenticatedUser().empty()) audit_->Log("connection closed " + who(session));
 }

@@ -24,16 +24,19 @@ Controller::Controller(ControllerSettings settings) : settings_(std::move(settin
   listener_.setLoginMessage(kLoginMessage);
   listener_.setBindings(settings_.listenAddresses);
   listener_.setConnectionLimits(settings_.maxConnections, settings_.maxPerAddress);
+  listener_.setWriteLimit(settings_.writeLimit);
   // The second service, when there is one, is SSH.
   listener_.setRefusalHook([access = settings_.access](const std::string& address, bool ssh) {
     access->ConnectionRefused(address, ssh ? "ssh" : "telnet");
   });
-  const auto shell = StandardSessionConfig(settings_.access);
+  const auto shell = StandardSessionConfig(settings_.access, settings_.idle);
   listener_.setHandlerFactory(settings_.handlerFactory ? settings_.handlerFactory
                                                        : telnet::MakeSessionFactory(shell));
   if (settings_.sshPort) {
+    SshSettings ssh = settings_.ssh;
+    ssh.writeLimit = settings_.writeLimit;
     listener_.setSecondService(*settings_.sshPort,
-                               SshService(settings_.ssh, settings_.access, shell, kLoginMessage));
+                               SshService(ssh, settings_.access, shell, kLoginMessage));
   }
   // A closed socket does not wake a connection thread that waits for the server; aborting
   // the transfers in flight does, so switch-off never hangs on a slow server.

@@ -107,6 +107,10 @@ struct ControllerSettings {
   // Connections (Telnet and SSH together) at most at once and from one address (0: no limit).
   std::size_t maxConnections = 1000;
   std::size_t maxPerAddress = 64;
+  // A write to a client that makes no progress for this long ends its connection.
+  std::chrono::milliseconds writeLimit = telnet::kDefaultWriteLimit;
+  // A session idle at its prompt for this long is closed (60 minutes; 0: never).
+  telnet::IdleLimit idle{60};
 };
 
 // How a press of Connect ended.

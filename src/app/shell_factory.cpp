@@ -24,8 +24,9 @@ constexpr std::string_view kSsh = "ssh";
 }  // namespace
 
 std::shared_ptr<const telnet::SessionConfig> StandardSessionConfig(
-    std::shared_ptr<access::AccessControl> access) {
+    std::shared_ptr<access::AccessControl> access, telnet::IdleLimit idle) {
   auto config = std::make_shared<telnet::SessionConfig>();
+  config->idle = idle;
   config->commands = shell::CommandTable();
   config->commands.push_back(access::WhoCommand(access));
   config->access = std::move(access);
@@ -51,6 +52,7 @@ telnet::StreamServer SshService(const SshSettings& settings,
   auto config = std::make_shared<ssh::ServerConfig>();
   config->hostKeyPath = settings.hostKeyPath;
   config->authorizedKeysDir = settings.authorizedKeysDir;
+  config->writeLimit = settings.writeLimit;
   config->admit = [access](const std::string& address) {
     return access->TransportOpened(address, kSsh);
   };

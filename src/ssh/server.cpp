@@ -222,7 +222,8 @@ class Connection {
     c.rawChannel_ = ssh_channel_new(session);
     if (c.rawChannel_ == nullptr) return nullptr;
     ssh_set_channel_callbacks(c.rawChannel_, &c.channelCallbacks_);
-    c.channel_ = std::make_unique<Channel>(session, c.rawChannel_, c.user_, c.address_);
+    c.channel_ = std::make_unique<Channel>(session, c.rawChannel_, c.user_, c.address_,
+                                           c.config_.writeLimit);
     return c.rawChannel_;
   }
 
@@ -273,8 +274,13 @@ class Connection {
   std::unique_ptr<Channel> channel_;
 };
 
-Channel::Channel(ssh_session session, ssh_channel channel, std::string user, std::string address)
-    : session_(session), channel_(channel), user_(std::move(user)), address_(std::move(address)) {}
+Channel::Channel(ssh_session session, ssh_channel channel, std::string user, std::string address,
+                 std::chrono::milliseconds writeLimit)
+    : session_(session),
+      channel_(channel),
+      user_(std::move(user)),
+      address_(std::move(address)),
+      writeLimit_(writeLimit) {}
 
 bool Channel::read(std::string& out, std::chrono::milliseconds timeout) {
   char buffer[4096];
@@ -290,20 +296,29 @@ bool Channel::inputEnded() const {
 }
 
 bool Channel::write(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const int count =
-        ssh_channel_write(channel_, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-    if (count <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(count));
-  }
-  return true;
+  return send(bytes, false);
 }
 
 bool Channel::writeError(std::string_view bytes) {
+  return send(bytes, true);
+}
+
+bool Channel::send(std::string_view bytes, bool toStderr) {
+  const auto start = std::chrono::steady_clock::now();
   while (!bytes.empty()) {
-    const int count =
-        ssh_channel_write_stderr(channel_, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-    if (count <= 0) return false;
+    const auto size = static_cast<std::uint32_t>(bytes.size());
+    const int count = toStderr ? ssh_channel_write_stderr(channel_, bytes.data(), size)
+                               : ssh_channel_write(channel_, bytes.data(), size);
+    if (count <= 0) {
+      // libssh gives a blocking write up after the session's time-out, which Serve sets to
+      // the write limit. Nothing more is sent to that client: everything after (exit status,
+      // close) would wait as long again.
+      if (std::chrono::steady_clock::now() - start >= writeLimit_) {
+        stalled_ = true;
+        ::shutdown(fd(), SHUT_RDWR);
+      }
+      return false;
+    }
     bytes.remove_prefix(static_cast<std::size_t>(count));
   }
   return true;
@@ -324,6 +339,11 @@ void Serve(int fd, const std::string& address, const ServerConfig& config) {
       ssh_bind_options_set(bind, SSH_BIND_OPTIONS_HOSTKEY, config.hostKeyPath.c_str()) == SSH_OK &&
       OfferAuditedAlgorithms(bind) && ssh_bind_accept_fd(bind, session, fd) == SSH_OK) {
     ownsFd = false;  // the session closes it
+    // libssh's blocking writes (a full send buffer, a closed window) give up after this.
+    const long seconds = static_cast<long>(config.writeLimit.count() / 1000);
+    const long microseconds = static_cast<long>(config.writeLimit.count() % 1000) * 1000;
+    ssh_options_set(session, SSH_OPTIONS_TIMEOUT, &seconds);
+    ssh_options_set(session, SSH_OPTIONS_TIMEOUT_USEC, &microseconds);
     LoginTimer timer(fd, config.loginTime);
     Connection connection(session, address, config);
     connection.setTimer(&timer);

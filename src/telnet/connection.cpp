@@ -22,6 +22,8 @@ namespace velmar::telnet {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr std::size_t kReadChunk = 4096;
 
 std::string peerAddress(int fd) {
@@ -31,7 +33,8 @@ std::string peerAddress(int fd) {
 
 }  // namespace
 
-Connection::Connection(int fd) : fd_(fd), peer_(peerAddress(fd)) {}
+Connection::Connection(int fd, std::chrono::milliseconds writeLimit)
+    : fd_(fd), peer_(peerAddress(fd)), writeLimit_(writeLimit) {}
 
 Connection::~Connection() {
   if (!fd_.valid()) return;
@@ -51,14 +54,45 @@ void Connection::failClosed(const char* what) {
 }
 
 void Connection::WriteBytes(std::string_view bytes) {
+  // The limit runs from the last progress: a slow reader is served, one that reads nothing
+  // at all gives its seat up.
+  auto deadline = Clock::now() + writeLimit_;
   while (!bytes.empty()) {
     if (closed_.load()) failClosed("the connection was closed");
-    const ssize_t sent = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (sent < 0) {
-      if (errno == EINTR) continue;
-      failClosed(std::strerror(errno));
+    const ssize_t sent = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(sent));
+      deadline = Clock::now() + writeLimit_;
+      continue;
     }
-    bytes.remove_prefix(static_cast<std::size_t>(sent));
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (awaitRoom(deadline)) continue;
+      setCloseReason(WriteStalledReason(writeLimit_));
+      failClosed(closeReason().c_str());
+    }
+    failClosed(sent < 0 ? std::strerror(errno) : "nothing could be sent");
+  }
+}
+
+bool Connection::awaitRoom(Clock::time_point deadline) const {
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    // Disconnect() shuts the socket down, which wakes this wait; the next send then fails.
+    pollfd room{fd_.get(), POLLOUT, 0};
+    const int ready = ::poll(&room, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
+    if (ready != 0 && !(ready < 0 && errno == EINTR)) return true;
+  }
+}
+
+bool Connection::awaitInput(Clock::time_point deadline) const {
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    pollfd input{fd_.get(), POLLIN, 0};
+    const int ready = ::poll(&input, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
+    if (ready != 0 && !(ready < 0 && errno == EINTR)) return true;
   }
 }
 
@@ -67,6 +101,7 @@ bool Connection::receive(bool wait) {
   for (;;) {
     const ssize_t got = ::recv(fd_.get(), buffer_.data(), buffer_.size(), wait ? 0 : MSG_DONTWAIT);
     if (got > 0) {
+      bytesReceived_ += static_cast<std::uint64_t>(got);
       answers_.clear();
       input_.feed(std::string_view(buffer_.data(), static_cast<std::size_t>(got)), answers_);
       // Everything written before the client's request is sent by now, as a TIMING-MARK
@@ -82,15 +117,24 @@ bool Connection::receive(bool wait) {
   }
 }
 
-InputLine Connection::ReadLine() {
+InputLine Connection::ReadLine(std::chrono::milliseconds idleLimit) {
   input_.commandDone();
+  auto idleUntil = Clock::now() + idleLimit;
   for (;;) {
     if (auto line = input_.next()) {
       commandWidth_ = input_.windowWidth();
       return std::move(*line);
     }
     if (closed_.load()) failClosed("the connection was closed");
-    if (inputEnded_ || !receive(true)) failClosed(endReason_.c_str());
+    if (inputEnded_) failClosed(endReason_.c_str());
+    if (idleLimit.count() <= 0) {
+      if (!receive(true)) failClosed(endReason_.c_str());
+      continue;
+    }
+    if (!awaitInput(idleUntil)) return {InputLine::Status::kIdle, {}};
+    const std::uint64_t before = bytesReceived_;
+    if (!receive(false)) failClosed(endReason_.c_str());
+    if (bytesReceived_ != before) idleUntil = Clock::now() + idleLimit;
   }
 }
 

@@ -305,7 +305,7 @@ void Listener::startConnection(int fd, bool second) {
     const auto peer = platform::PeerAddress(fd);
     entry.peer = peer ? platform::FormatEndpoint(*peer) : std::string();
   } else {
-    entry.connection = std::make_unique<Connection>(owned.release());
+    entry.connection = std::make_unique<Connection>(owned.release(), writeLimit_);
   }
   entry.settings = settings_;
   entry.self = std::prev(entries_.end());

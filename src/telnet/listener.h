@@ -107,6 +107,10 @@ class Listener {
     refusalHook_ = std::move(hook);
   }
 
+  // A write to a Telnet client that makes no progress for this long ends its connection (60
+  // seconds at creation). The second service keeps its own limit.
+  void setWriteLimit(std::chrono::milliseconds limit) { writeLimit_ = limit; }
+
   // Stack size of the connection threads; kept small so that many idle connections stay
   // cheap.
   void setThreadStackSize(std::size_t bytes) { stackSize_ = bytes; }
@@ -156,6 +160,7 @@ class Listener {
   std::function<void()> switchOffHook_;
   std::function<void(const std::string&, bool)> refusalHook_;
   std::size_t stackSize_ = kDefaultStackSize;
+  std::chrono::milliseconds writeLimit_ = kDefaultWriteLimit;
   std::size_t maxConnections_ = 0;
   std::size_t maxPerAddress_ = 0;
 

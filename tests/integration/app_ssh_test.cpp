@@ -14,6 +14,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "access/access_control.h"
@@ -102,6 +103,8 @@ class SshServiceTest : public ::testing::Test {
     ssh::LoadOrCreateHostKey(settings.ssh.hostKeyPath);  // as the program does at start
     settings.ssh.authorizedKeysDir = (dir() / "keys").string();
     settings.maxPerAddress = maxPerAddress;
+    settings.idle = idle_;
+    settings.writeLimit = writeLimit_;
     controller_ = std::make_unique<Controller>(settings);
     controller_->FormCreate();
     controller_->fields().port =
@@ -157,6 +160,8 @@ class SshServiceTest : public ::testing::Test {
     return reply;
   }
 
+  telnet::IdleLimit idle_;  // of the sessions of the next Start
+  std::chrono::milliseconds writeLimit_ = telnet::kDefaultWriteLimit;
   sim::Simulator sim_{sim::SimulatorOptions{}};  // the demo home
   testing::SshClientFiles files_;
   std::unique_ptr<Controller> controller_;
@@ -624,6 +629,62 @@ TEST_F(SshServiceTest, ConnectionLimitsCountTelnetAndSshTogether) {
   EXPECT_EQ(refused[1].find("transport="), std::string::npos) << refused[1];
   // The session that holds the place goes on.
   EXPECT_TRUE(terminal.enter("show 7\r", "Object not found: 7"));
+}
+
+// The idle limit closes SSH sessions as Telnet ones, with a line and an audit line that say
+// why. A login waiting for its name is not a session at its prompt: it keeps its own limit.
+TEST_F(SshServiceTest, IdleSessionsAreClosedOnBothTransports) {
+  idle_ = {2, 150ms};  // 300 ms
+  Start();
+  Terminal terminal(withKey("alice") + " -tt alice@127.0.0.1", 80);
+  ASSERT_TRUE(terminal.started()) << terminal.client().output();
+  EXPECT_TRUE(terminal.client().waitFor("Idle for 2 minutes: session closed.\r\n"))
+      << terminal.client().output();
+  EXPECT_EQ(terminal.client().exitStatus(), 0);
+
+  TelnetClient login(controller_->listener().boundPort());
+  login.readUntil("Login: ");
+  EXPECT_EQ(login.readFor(600ms), "");  // twice the idle limit, and still asked
+  login.send("viewer\r\n");
+  login.readUntil("Password: ");
+  login.send("viewer-pw\r\n");
+  login.readUntil("IP-Symcon>\x1b[0m");
+  EXPECT_EQ(login.readToEnd(), "\r\nIdle for 2 minutes: session closed.\r\n");
+
+  const auto dropped = AuditWith({"connection dropped "});
+  ASSERT_EQ(dropped.size(), 2u);
+  EXPECT_NE(dropped[0].find("user=\"alice\" "), std::string::npos) << dropped[0];
+  EXPECT_NE(dropped[0].find(" transport=ssh reason=\"idle for 2 minutes\""), std::string::npos)
+      << dropped[0];
+  EXPECT_NE(dropped[1].find("user=\"viewer\" "), std::string::npos) << dropped[1];
+  EXPECT_NE(dropped[1].find(" reason=\"idle for 2 minutes\""), std::string::npos) << dropped[1];
+}
+
+// A client that takes no output is dropped after the write limit, as over Telnet, and the
+// audit trail says why. (Dropbear's client takes a window as small as asked for, so that the
+// server's writes stop after kilobytes; OpenSSH's would take megabytes first.)
+TEST_F(SshServiceTest, AClientThatReadsNothingIsDroppedAfterTheWriteLimit) {
+  if (::access("/usr/bin/dbclient", X_OK) != 0) GTEST_SKIP() << "dbclient is not installed";
+  writeLimit_ = 500ms;
+  Start();
+  std::string list;  // hundreds of kilobytes of help pages (dbclient sends 8 KB of command)
+  while (list.size() + 8 <= 8000) list += "help ls;";
+  PtyClient client("env HOME='" + dir().string() +
+                       "' DROPBEAR_PASSWORD=alice-pw dbclient -yy -W 4096 -p " +
+                       std::to_string(sshPort_) + " alice@127.0.0.1 '" + list + "'",
+                   80);  // its terminal is never read
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (AuditWith({"connection dropped "}).empty() &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);  // polling the audit trail, bounded by the deadline
+  }
+  const auto dropped = AuditWith({"connection dropped "});
+  ASSERT_EQ(dropped.size(), 1u);
+  EXPECT_NE(dropped[0].find("user=\"alice\" "), std::string::npos) << dropped[0];
+  EXPECT_NE(dropped[0].find(" transport=ssh reason=\"the client read nothing for 500 ms\""),
+            std::string::npos)
+      << dropped[0];
+  EXPECT_TRUE(controller_->listener().waitUntilNoConnections(10s));
 }
 
 TEST_F(SshServiceTest, SwitchOffEndsSshSessionsToo) {

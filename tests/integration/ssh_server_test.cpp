@@ -39,6 +39,10 @@ using testing::ReadFileText;
 using testing::RunCommand;
 using testing::WriteFileText;
 
+// How the last "flood" command (endless output) ended.
+enum class FloodEnd { kRunning, kStalled, kGone };
+std::atomic<FloodEnd> gFloodEnd{FloodEnd::kRunning};
+
 // Plays the shell: over a pty, the line editor with the prompt "> " and "got: LINE" for
 // each line until "exit" or Ctrl+D; without one, plain lines; a command is answered
 // with "ran COMMAND as USER" and status 1 when the command is "fail"; "wait" waits and answers
@@ -49,6 +53,13 @@ void Session(Channel& channel) {
     ChannelClient client(channel, true);
     client.delay(300);
     client.WriteLn(client.Connected() ? u"still here" : u"gone");
+    return;
+  }
+  if (channel.command() == "flood") {
+    const std::string chunk(65536, 'x');
+    while (channel.write(chunk)) {
+    }
+    gFloodEnd = channel.stalled() ? FloodEnd::kStalled : FloodEnd::kGone;
     return;
   }
   if (channel.command()) {
@@ -326,6 +337,23 @@ TEST_F(SshServerTest, PtySessionEditsLinesAndFollowsTheWindow) {
   EXPECT_TRUE(client.waitFor("[width 33]")) << client.output();
   client.type("\x15\x04");  // Ctrl+U, then Ctrl+D on the empty line
   EXPECT_EQ(client.exitStatus(), 0);
+}
+
+// A client that takes no output holds its connection only for the write limit: the write
+// gives up, the connection is shut down and the server's thread returns.
+TEST_F(SshServerTest, AClientThatReadsNothingIsCutOffAfterTheWriteLimit) {
+  config_.writeLimit = 300ms;
+  gFloodEnd = FloodEnd::kRunning;
+  PtyClient client(withKey("alice") + " alice@127.0.0.1 flood", 80);  // its terminal is never read
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (gFloodEnd == FloodEnd::kRunning && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(2ms);  // polling the flag, bounded by the deadline
+  }
+  if (gFloodEnd == FloodEnd::kRunning) {
+    std::lock_guard lock(fdsMutex_);
+    for (const int fd : fds_) ::shutdown(fd, SHUT_RDWR);  // so that TearDown can join
+  }
+  EXPECT_EQ(gFloodEnd, FloodEnd::kStalled);
 }
 
 TEST_F(SshServerTest, ShuttingTheSocketDownEndsALiveSession) {

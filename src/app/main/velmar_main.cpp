@@ -228,6 +228,7 @@ ControllerSettings SettingsOf(const Options& options,
   settings.access = std::move(accessControl);
   settings.maxConnections = static_cast<std::size_t>(options.maxConnections);
   settings.maxPerAddress = static_cast<std::size_t>(options.maxPerAddress);
+  settings.idle.minutes = options.idleMinutes;
   return settings;
 }
 
