@@ -328,9 +328,10 @@ AccessControl::LoginOutcome AccessControl::verify(const Users& users, const std:
   return LoginOutcome::Failed;
 }
 
-void AccessControl::ConnectionRefused(const std::string& peer, std::string_view transport) {
+void AccessControl::ConnectionRefused(const std::string& peer, std::string_view transport,
+                                      std::string_view reason) {
   audit_->Log("connection refused peer=" + peer + transportField(transport) +
-              " reason=\"too many connections\"");
+              " reason=" + AuditQuote(reason));
 }
 
 bool AccessControl::TransportOpened(const std::string& peer, std::string_view transport) {

@@ -70,8 +70,10 @@ class AccessControl : public telnet::AccessPolicy {
 
   enum class LoginOutcome { LoggedIn, Failed, ShutOut };
 
-  // A connection to `transport` was turned away by the connection limits before any session.
-  void ConnectionRefused(const std::string& peer, std::string_view transport);
+  // A connection to `transport` was turned away by the connection limits before any session,
+  // for `reason`.
+  void ConnectionRefused(const std::string& peer, std::string_view transport,
+                         std::string_view reason = "too many connections");
 
   // For a transport that authenticates before the shell starts (SSH), named `transport` in
   // the audit lines. A connection has opened: false when its address is shut out.

@@ -1,5 +1,6 @@
 #include "app/controller.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -19,6 +20,11 @@ Rgb ToRgb(StatusColor color) {
   return color == StatusColor::Green ? Rgb{0, 128, 0} : Rgb{128, 0, 0};
 }
 
+std::size_t ServerDescriptorsPerSession(int parallelRequests, bool serverInProcess) {
+  const auto connections = static_cast<std::size_t>(std::max(parallelRequests, 1)) + 1;
+  return connections * (serverInProcess ? 2 : 1) + 2;
+}
+
 Controller::Controller(ControllerSettings settings) : settings_(std::move(settings)) {
   if (!settings_.access) settings_.access = std::make_shared<access::AccessControl>();
   listener_.setLoginMessage(kLoginMessage);
@@ -26,9 +32,16 @@ Controller::Controller(ControllerSettings settings) : settings_(std::move(settin
   listener_.setConnectionLimits(settings_.maxConnections, settings_.maxPerAddress);
   listener_.setWriteLimit(settings_.writeLimit);
   // The second service, when there is one, is SSH.
-  listener_.setRefusalHook([access = settings_.access](const std::string& address, bool ssh) {
-    access->ConnectionRefused(address, ssh ? "ssh" : "telnet");
-  });
+  listener_.setRefusalHook(
+      [access = settings_.access](const std::string& address, bool ssh, std::string_view reason) {
+        access->ConnectionRefused(address, ssh ? "ssh" : "telnet", reason);
+      });
+  if (settings_.serverDescriptorsPerSession > 0) {
+    // A Telnet connection is its socket; an SSH one also the copy its session owns and the
+    // host key file libssh reads while it accepts.
+    listener_.setDescriptorsPerConnection(1 + settings_.serverDescriptorsPerSession,
+                                          3 + settings_.serverDescriptorsPerSession);
+  }
   const auto shell = StandardSessionConfig(settings_.access, settings_.idle);
   listener_.setHandlerFactory(settings_.handlerFactory ? settings_.handlerFactory
                                                        : telnet::MakeSessionFactory(shell));

@@ -107,11 +107,20 @@ struct ControllerSettings {
   // Connections (Telnet and SSH together) at most at once and from one address (0: no limit).
   std::size_t maxConnections = 1000;
   std::size_t maxPerAddress = 64;
+  // Descriptors that one session's server requests may hold at once (its kept connections,
+  // one of its own for a change, a name lookup and ping's socket); with it, the listener counts
+  // descriptors and refuses connections it could not serve. 0: not counted.
+  std::size_t serverDescriptorsPerSession = 0;
   // A write to a client that makes no progress for this long ends its connection.
   std::chrono::milliseconds writeLimit = telnet::kDefaultWriteLimit;
   // A session idle at its prompt for this long is closed (60 minutes; 0: never).
   telnet::IdleLimit idle{60};
 };
+
+// The descriptors one session's server requests may hold at once with `parallelRequests` in
+// flight: its kept connections, a new one for each change, a name lookup and ping's socket.
+// A server in the same process (the demo) holds the other end of each connection as well.
+std::size_t ServerDescriptorsPerSession(int parallelRequests, bool serverInProcess);
 
 // How a press of Connect ended.
 enum class ConnectOutcome {

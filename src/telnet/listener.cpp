@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -49,7 +50,8 @@ struct Listener::Entry {
     }
   }
   std::shared_ptr<const Settings> settings;
-  ThreadStack stack;  // the entry goes only after its thread has been joined
+  std::size_t descriptors = 0;  // as counted against the budget
+  ThreadStack stack;            // the entry goes only after its thread has been joined
   pthread_t thread{};
   std::list<Entry>::iterator self;
 };
@@ -164,6 +166,14 @@ void Listener::switchOn() {
   wakeWrite_.reset(wakePipe[1]);
   settings_ = std::make_shared<const Settings>(Settings{loginMessage_, factory_, secondServer_});
   sockets_ = std::move(sockets);
+  // Counted once the listening sockets and the wake-up pipe are open: what is left is the
+  // connections'.
+  const std::size_t limit = platform::OpenFileLimit();
+  const std::size_t taken = platform::OpenDescriptorCount() + kProcessDescriptorReserve;
+  descriptorBudget_ = descriptorsPerConnection_[0] == 0 || limit == platform::kNoOpenFileLimit
+                          ? platform::kNoOpenFileLimit
+                          : limit - std::min(limit, taken);
+  descriptorsHeld_ = 0;
   boundPort_ = port;
   boundSecondPort_ = secondPort;
   stopping_ = false;
@@ -285,20 +295,25 @@ void Listener::startConnection(int fd, bool second) {
 
   std::unique_lock lock(mutex_);
   if (stopping_) return;
+  const std::size_t descriptors = descriptorsPerConnection_[second ? 1 : 0];
+  const char* refusal = nullptr;
   if (overLimit(address)) {
+    refusal = "too many connections";
+  } else if (descriptorBudget_ != platform::kNoOpenFileLimit &&
+             descriptorsHeld_ + descriptors > descriptorBudget_) {
+    refusal = "too few open files left";
+  }
+  if (refusal != nullptr) {
     lock.unlock();
-    if (refusalHook_) refusalHook_(address, second);
-    // A fresh socket's send buffer takes the line whole; never wait for a client that
-    // does not read.
-    static constexpr char kRefusal[] = "Too many connections.\r\n";
-    [[maybe_unused]] const ssize_t sent =
-        ::send(fd, kRefusal, sizeof kRefusal - 1, MSG_DONTWAIT | MSG_NOSIGNAL);
-    ::shutdown(fd, SHUT_WR);
+    if (refusalHook_) refusalHook_(address, second, refusal);
+    refuse(fd);
     return;
   }
   Entry& entry = entries_.emplace_back();
   entry.owner = this;
   entry.address = std::move(address);
+  entry.descriptors = descriptors;
+  descriptorsHeld_ += descriptors;
   ++perAddress_[entry.address];
   if (second) {
     entry.stream = std::move(owned);
@@ -318,10 +333,24 @@ void Listener::startConnection(int fd, bool second) {
     rc = pthread_create(&entry.thread, &attr, &Listener::connectionMain, &entry);
     pthread_attr_destroy(&attr);
   }
-  if (rc != 0) {  // no thread for it: drop the client
+  if (rc != 0) {  // no thread for it: the client is turned away as by a limit
+    const std::string refused = entry.address;
+    refuse(fd);  // the entry still owns the socket
     forgetAddress(entry.address);
+    descriptorsHeld_ -= entry.descriptors;
     entries_.erase(entry.self);
+    lock.unlock();
+    if (refusalHook_) refusalHook_(refused, second, "no thread could be started");
   }
+}
+
+void Listener::refuse(int fd) {
+  // A fresh socket's send buffer takes the line whole; never wait for a client that does
+  // not read.
+  static constexpr char kRefusal[] = "Too many connections.\r\n";
+  [[maybe_unused]] const ssize_t sent =
+      ::send(fd, kRefusal, sizeof kRefusal - 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+  ::shutdown(fd, SHUT_WR);
 }
 
 void Listener::forgetAddress(const std::string& address) {
@@ -336,6 +365,7 @@ void* Listener::connectionMain(void* arg) {
   {
     std::lock_guard lock(owner.mutex_);
     owner.forgetAddress(entry.address);
+    owner.descriptorsHeld_ -= entry.descriptors;
     owner.finished_.splice(owner.finished_.end(), owner.entries_, entry.self);
   }
   owner.changed_.notify_all();

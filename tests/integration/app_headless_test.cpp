@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -670,6 +671,51 @@ TEST(HeadlessAccessTest, StderrLinesStayWholeWhileThreadsLogAndReloadsHappen) {
   EXPECT_EQ(whole, kReloads);
   EXPECT_GT(audit, 0);
   std::printf("[ headless ] %d reloads and %d audit lines logged\n", whole, audit);
+}
+
+// Short of open files, the service refuses new connections (with an audit line) before the
+// sessions already in run out: a logged-in session's server requests still work when silent
+// clients have taken every seat the limit serves. velmar warns about it at start.
+TEST(HeadlessAccessTest, ConnectionsAreRefusedBeforeTheSessionsInRunOutOfDescriptors) {
+  UsersFolder folder;
+  const std::string users = folder.Path("users");
+  ASSERT_EQ(folder.Passwd("admin-pw", "--stdin -c " + users + " admin --level 10"), 0);
+  // The hard limit too, which velmar would otherwise raise the soft one to.
+  Process velmar({"/bin/sh", "-c", "ulimit -Sn 160 && ulimit -Hn 160 && exec \"$0\" \"$@\"",
+                  kBin + "/velmar", "--demo", "--demo-port", "0", "--telnet-port", "0", "--users",
+                  users, "--max-per-address", "0", "--shutdown-minutes", "0"});
+  const int port = TelnetPort(velmar);
+  ASSERT_GT(port, 0) << velmar.Stderr();
+  const auto warning = velmar.StderrLineWith("open-file limit");
+  ASSERT_TRUE(warning) << velmar.Stderr();
+  EXPECT_EQ(warning->rfind("velmar: warning: the open-file limit (160) serves about ", 0), 0u)
+      << *warning;
+  EXPECT_NE(warning->find("fewer than --max-connections 1000"), std::string::npos) << *warning;
+
+  TelnetClient admin(static_cast<std::uint16_t>(port));
+  admin.readUntil("Login: ");
+  admin.send("admin\r\n");
+  admin.readUntil("Password: ");
+  admin.send("admin-pw\r\n");
+  admin.readUntil("@IP-Symcon>\x1b[0m", 20s);
+
+  std::vector<std::unique_ptr<TelnetClient>> silent;
+  bool refused = false;
+  for (int i = 0; i < 100 && !refused; ++i) {
+    silent.push_back(std::make_unique<TelnetClient>(static_cast<std::uint16_t>(port)));
+    refused = silent.back()->readUntil("\r\n") == "Too many connections.\r\n";
+  }
+  std::printf("[ headless ] %zu silent connections, the last refused: %d\n", silent.size(),
+              refused);
+  ASSERT_TRUE(refused) << silent.size() << " silent connections taken";
+  const auto audit = velmar.StderrLineWith("connection refused");
+  ASSERT_TRUE(audit);
+  EXPECT_NE(audit->find(" reason=\"too few open files left\""), std::string::npos) << *audit;
+
+  admin.send("ls 0\r\n");
+  EXPECT_NE(admin.readUntil("@IP-Symcon>\x1b[0m", 20s).find("Erdgeschoss"), std::string::npos);
+  velmar.Signal(SIGTERM);
+  EXPECT_EQ(velmar.Wait(), 0);
 }
 
 TEST(HeadlessAccessTest, ABadUsersFileStopsTheStart) {

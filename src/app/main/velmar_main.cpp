@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -24,6 +25,7 @@
 #include "app/controller.h"
 #include "app/options.h"
 #include "platform/logger.h"
+#include "platform/open_files.h"
 #include "sim/simulator.h"
 #include "ssh/keys.h"
 #include "text/encoding.h"
@@ -229,6 +231,8 @@ ControllerSettings SettingsOf(const Options& options,
   settings.maxConnections = static_cast<std::size_t>(options.maxConnections);
   settings.maxPerAddress = static_cast<std::size_t>(options.maxPerAddress);
   settings.idle.minutes = options.idleMinutes;
+  settings.serverDescriptorsPerSession =
+      ServerDescriptorsPerSession(options.parallelRequests, options.demo);
   return settings;
 }
 
@@ -270,6 +274,28 @@ int ReportConnectFailure(const ConnectResult& result) {
       return kExitUsage;
   }
   return kExitUsage;
+}
+
+// A warning when the open-file limit cannot serve --max-connections: the listener refuses
+// connections beyond what it can serve, and the operator should know before they come.
+void WarnIfTooFewOpenFiles(const Controller& controller, const Options& options) {
+  const telnet::Listener& listener = controller.listener();
+  const std::size_t budget = listener.descriptorBudget();
+  if (budget == platform::kNoOpenFileLimit) return;
+  std::size_t perConnection = listener.descriptorsPerConnection(false);
+  if (options.sshPort >= 0) {
+    perConnection = std::max(perConnection, listener.descriptorsPerConnection(true));
+  }
+  const std::size_t served = budget / std::max<std::size_t>(perConnection, 1);
+  const auto wanted = static_cast<std::size_t>(options.maxConnections);
+  if (wanted != 0 && wanted <= served) return;
+  platform::LogWarning(
+      "the open-file limit (" + std::to_string(platform::OpenFileLimit()) + ") serves about " +
+      std::to_string(served) + " connections at once (each may need " +
+      std::to_string(perConnection) + " descriptors), fewer than --max-connections " +
+      (wanted == 0 ? std::string("0 (no limit)") : std::to_string(wanted)) +
+      "; more are refused until others end (raise the hard limit: ulimit -Hn, or LimitNOFILE= "
+      "for the service)");
 }
 
 // Where the listener listens, a warning when that is not loopback only, and how to connect.
@@ -339,6 +365,7 @@ int Run(const Options& options) {
         "note: the server closed its connection right after the first reply instead of keeping "
         "it; --http-reuse off opens a new one for each request");
   AnnounceListening(controller, options);
+  WarnIfTooFewOpenFiles(controller, options);
 
   // Until the shutdown timer fires or a stop is requested; either switches the service off.
   stop.WaitUntil(controller.nextShutdown());
@@ -361,5 +388,8 @@ int main(int argc, char** argv) {
   }
   // A client or a reader of stdout that goes away must not end the service.
   std::signal(SIGPIPE, SIG_IGN);
+  // Every connection needs descriptors; the usual soft limit of 1024 would serve only a few
+  // hundred.
+  velmar::platform::RaiseOpenFileLimit();
   return Run(parsed.options);
 }
