@@ -9,6 +9,7 @@
 #include "api/server_calls.h"
 #include "app/shell_factory.h"
 #include "core/error.h"
+#include "platform/logger.h"
 #include "text/arguments.h"
 #include "text/console_layout.h"
 #include "text/encoding.h"
@@ -51,6 +52,9 @@ Controller::Controller(ControllerSettings settings) : settings_(std::move(settin
     listener_.setSecondService(*settings_.sshPort,
                                SshService(ssh, settings_.access, shell, kLoginMessage));
   }
+  listener_.setFailureHook([this](const std::string& endpoint, const std::string& what) {
+    listenerFailed(endpoint, what);
+  });
   // A closed socket does not wake a connection thread that waits for the server; aborting
   // the transfers in flight does, so switch-off never hangs on a slow server.
   listener_.setSwitchOffHook([] { api::AbortAllTransfers(); });
@@ -183,29 +187,47 @@ void Controller::TimerFired() {
   TimerShutdownTimer();
 }
 
+DisplayState Controller::display() const {
+  std::lock_guard lock(displayMutex_);
+  return display_;
+}
+
+void Controller::listenerFailed(const std::string& endpoint, const std::string& what) {
+  std::lock_guard lock(displayMutex_);
+  if (display_.telnet == kTelnetOffline) return;  // every binding reports its own end
+  platform::Log("the listener on " + endpoint + " has failed (" + what +
+                "): no more connections are taken; those in go on until the service stops");
+  setTelnet(kTelnetOffline, StatusColor::DarkRed);
+}
+
 void Controller::setStatus(std::u16string text, StatusColor color) {
+  std::lock_guard lock(displayMutex_);
   display_.status = std::move(text);
   display_.statusColor = color;
   notify(DisplayItem::Status);
 }
 
 void Controller::setTelnet(std::u16string text, StatusColor color) {
+  std::lock_guard lock(displayMutex_);
   display_.telnet = std::move(text);
   display_.telnetColor = color;
   notify(DisplayItem::Telnet);
 }
 
 void Controller::setVersion(std::u16string text) {
+  std::lock_guard lock(displayMutex_);
   display_.version = std::move(text);
   notify(DisplayItem::Version);
 }
 
 void Controller::setConnectEnabled(bool enabled) {
+  std::lock_guard lock(displayMutex_);
   display_.connectEnabled = enabled;
   notify(DisplayItem::ConnectButton);
 }
 
 void Controller::notify(DisplayItem item) {
+  std::lock_guard lock(displayMutex_);
   if (observer_) observer_(item, display_);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -142,7 +143,8 @@ struct ConnectResult {
 
 class Controller {
  public:
-  // Called after every assignment to the display, on the thread that made it.
+  // Called after every assignment to the display, on the thread that made it: the owner's,
+  // or an accepting thread of the listener that has failed (see Listener::setFailureHook).
   using Observer = std::function<void(DisplayItem, const DisplayState&)>;
 
   explicit Controller(ControllerSettings settings = {});
@@ -152,7 +154,9 @@ class Controller {
 
   Fields& fields() { return fields_; }
   const Fields& fields() const { return fields_; }
-  const DisplayState& display() const { return display_; }
+  // What the window shows now. The display may change on another thread too (a listener
+  // that fails goes off on its accepting thread), so this is a copy.
+  DisplayState display() const;
   const ControllerSettings& settings() const { return settings_; }
   void setObserver(Observer observer) { observer_ = std::move(observer); }
 
@@ -196,9 +200,12 @@ class Controller {
   void setVersion(std::u16string text);
   void setConnectEnabled(bool enabled);
   void notify(DisplayItem item);
+  void listenerFailed(const std::string& endpoint, const std::string& what);
 
   ControllerSettings settings_;
   Fields fields_;
+  // Guards display_ and the observer's calls, which come in the order of the changes.
+  mutable std::recursive_mutex displayMutex_;
   DisplayState display_;
   Observer observer_;
   telnet::Listener listener_;

@@ -181,8 +181,7 @@ void Listener::switchOn() {
   try {
     reaper_ = std::thread([this] { reapLoop(); });
     for (const auto& socket : sockets_) {
-      acceptThreads_.emplace_back(
-          [this, fd = socket->fd.get(), second = socket->second] { acceptLoop(fd, second); });
+      acceptThreads_.emplace_back([this, &socket = *socket] { acceptLoop(socket); });
     }
   } catch (const std::system_error& e) {
     switchOff();
@@ -258,24 +257,73 @@ bool Listener::waitUntilNoConnections(std::chrono::milliseconds timeout) const {
   return changed_.wait_for(lock, timeout, [this] { return entries_.empty(); });
 }
 
-void Listener::acceptLoop(int listenFd, bool second) {
-  pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
+namespace {
+
+// accept() failures that concern one client (which left before it was taken, or was refused
+// by a firewall rule) and leave the listening socket as good as before.
+bool ClientGoneFirst(int error) {
+  switch (error) {
+    case EAGAIN:
+    case EINTR:
+    case ECONNABORTED:
+    case EPROTO:
+    case EPERM:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ENONET:
+    case EOPNOTSUPP:
+    case ETIMEDOUT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool OutOfResources(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+}  // namespace
+
+void Listener::acceptLoop(const Socket& socket) {
+  pollfd fds[2] = {{socket.fd.get(), POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
   for (;;) {
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
+      if (OutOfResources(errno)) {
+        ::poll(&fds[1], 1, 100);
+        continue;
+      }
+      acceptingFailed(socket, "poll", errno);
       return;
     }
     if (fds[1].revents != 0) return;
-    const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    const int fd = ::accept4(socket.fd.get(), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      const int error = errno;
+      if (OutOfResources(error)) {
         // Out of descriptors or memory: the pending client stays queued; retry shortly
         // instead of spinning on a listening socket that keeps reporting it.
         ::poll(&fds[1], 1, 100);
+        continue;
       }
-      continue;
+      if (ClientGoneFirst(error)) continue;
+      acceptingFailed(socket, "accept", error);
+      return;
     }
-    startConnection(fd, second);
+    startConnection(fd, socket.second);
+  }
+}
+
+void Listener::acceptingFailed(const Socket& socket, const char* call, int error) {
+  // The other bindings stop too: a listener that serves some of its addresses and not others
+  // would only hide the failure.
+  [[maybe_unused]] const ssize_t ignored = ::write(wakeWrite_.get(), "x", 1);
+  if (failureHook_) {
+    failureHook_(socket.endpoint, std::string(call) + ": " + std::strerror(error));
   }
 }
 

@@ -103,6 +103,12 @@ class Listener {
     maxPerAddress_ = perAddress;
   }
 
+  // Run on an accepting thread when accepting fails for good (not for want of descriptors or
+  // a client that left early), with the endpoint and what failed. Accepting then stops on
+  // every binding; the connections in go on until switch-off.
+  using FailureHook = std::function<void(const std::string& endpoint, const std::string& what)>;
+  void setFailureHook(FailureHook hook) { failureHook_ = std::move(hook); }
+
   // Run on the accepting thread for each client refused by a limit, with its address,
   // whether it came to the second service's port, and why ("too many connections").
   using RefusalHook =
@@ -165,7 +171,8 @@ class Listener {
   void switchOn();
   void switchOff();
   std::vector<std::unique_ptr<Socket>> bindAll(std::uint16_t& port, bool second) const;
-  void acceptLoop(int listenFd, bool second);
+  void acceptLoop(const Socket& socket);
+  void acceptingFailed(const Socket& socket, const char* call, int error);
   void startConnection(int fd, bool second);
   bool overLimit(const std::string& address) const;
   // Sends "Too many connections." to a client turned away, without waiting for it.
@@ -183,6 +190,7 @@ class Listener {
   StreamServer secondServer_;
   std::function<void()> switchOffHook_;
   RefusalHook refusalHook_;
+  FailureHook failureHook_;
   std::size_t descriptorsPerConnection_[2] = {0, 0};
   std::size_t descriptorBudget_ = 0;
   std::size_t stackSize_ = kDefaultStackSize;
