@@ -59,7 +59,7 @@ constexpr char kCiphers[] =
     "aes192-ctr,aes128-ctr";
 constexpr char kMacs[] = "hmac-sha2-256-etm@openssh.com,hmac-sha2-512-etm@openssh.com";
 
-// Sets what the server offers on `bind`; false when libssh takes an option not.
+// Sets what the server offers on `bind`; false when libssh refuses one of the lists.
 bool OfferAuditedAlgorithms(ssh_bind bind) {
   return ssh_bind_options_set(bind, SSH_BIND_OPTIONS_KEY_EXCHANGE, kKeyExchange) == SSH_OK &&
          ssh_bind_options_set(bind, SSH_BIND_OPTIONS_CIPHERS_C_S, kCiphers) == SSH_OK &&

@@ -67,7 +67,7 @@ void Connection::WriteBytes(std::string_view bytes) {
     }
     if (sent < 0 && errno == EINTR) continue;
     if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (awaitRoom(deadline)) continue;
+      if (awaitReady(POLLOUT, deadline)) continue;
       setCloseReason(WriteStalledReason(writeLimit_));
       failClosed(closeReason().c_str());
     }
@@ -75,24 +75,14 @@ void Connection::WriteBytes(std::string_view bytes) {
   }
 }
 
-bool Connection::awaitRoom(Clock::time_point deadline) const {
+bool Connection::awaitReady(short events, Clock::time_point deadline) const {
   for (;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return false;
-    // Disconnect() shuts the socket down, which wakes this wait; the next send then fails.
-    pollfd room{fd_.get(), POLLOUT, 0};
-    const int ready = ::poll(&room, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
-    if (ready != 0 && !(ready < 0 && errno == EINTR)) return true;
-  }
-}
-
-bool Connection::awaitInput(Clock::time_point deadline) const {
-  for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
-    pollfd input{fd_.get(), POLLIN, 0};
-    const int ready = ::poll(&input, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
-    if (ready != 0 && !(ready < 0 && errno == EINTR)) return true;
+    // Disconnect() shuts the socket down, which wakes this wait; the next call then fails.
+    pollfd ready{fd_.get(), events, 0};
+    const int count = ::poll(&ready, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
+    if (count != 0 && !(count < 0 && errno == EINTR)) return true;
   }
 }
 
@@ -131,7 +121,7 @@ InputLine Connection::ReadLine(std::chrono::milliseconds idleLimit) {
       if (!receive(true)) failClosed(endReason_.c_str());
       continue;
     }
-    if (!awaitInput(idleUntil)) return {InputLine::Status::kIdle, {}};
+    if (!awaitReady(POLLIN, idleUntil)) return {InputLine::Status::kIdle, {}};
     const std::uint64_t before = bytesReceived_;
     if (!receive(false)) failClosed(endReason_.c_str());
     if (bytesReceived_ != before) idleUntil = Clock::now() + idleLimit;

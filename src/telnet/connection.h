@@ -66,10 +66,9 @@ class Connection final : public Client {
   // Reads what the socket holds (waiting for it when `wait`) into the input; false at the
   // end of input.
   bool receive(bool wait);
-  // Waits until the socket is readable or `deadline` passes (false).
-  bool awaitInput(std::chrono::steady_clock::time_point deadline) const;
-  // Waits until the socket takes more output or `deadline` passes (false).
-  bool awaitRoom(std::chrono::steady_clock::time_point deadline) const;
+  // Waits until the socket is ready for `events` (POLLIN: input, POLLOUT: room for output) or
+  // `deadline` passes (false).
+  bool awaitReady(short events, std::chrono::steady_clock::time_point deadline) const;
 
   platform::UniqueFd fd_;
   std::string peer_;

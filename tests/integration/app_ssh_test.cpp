@@ -650,6 +650,7 @@ TEST_F(SshServiceTest, IdleSessionsAreClosedOnBothTransports) {
   login.send("viewer-pw\r\n");
   login.readUntil("IP-Symcon>\x1b[0m");
   EXPECT_EQ(login.readToEnd(), "\r\nIdle for 2 minutes: session closed.\r\n");
+  ASSERT_TRUE(controller_->listener().waitUntilNoConnections(10s));  // the audit is written
 
   const auto dropped = AuditWith({"connection dropped "});
   ASSERT_EQ(dropped.size(), 2u);
