@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -164,6 +165,16 @@ class SshServerTest : public ::testing::Test {
         connections_.emplace_back([this, fd] { Serve(fd, "127.0.0.1", config_); });
       }
     });
+  }
+
+  // Stops listening, lets `change` set the configuration and listens again (the serving
+  // threads read the configuration, so it is never changed while they may run).
+  void restartWith(const std::function<void(ServerConfig&)>& change) {
+    ::shutdown(listener_, SHUT_RDWR);
+    ::close(listener_);
+    acceptor_.join();
+    change(config_);
+    start();
   }
 
   std::string withKey(const std::string& key) const { return files_.withKey(port_, key); }
@@ -342,7 +353,7 @@ TEST_F(SshServerTest, PtySessionEditsLinesAndFollowsTheWindow) {
 // A client that takes no output holds its connection only for the write limit: the write
 // gives up, the connection is shut down and the server's thread returns.
 TEST_F(SshServerTest, AClientThatReadsNothingIsCutOffAfterTheWriteLimit) {
-  config_.writeLimit = 300ms;
+  restartWith([](ServerConfig& config) { config.writeLimit = 300ms; });
   gFloodEnd = FloodEnd::kRunning;
   PtyClient client(withKey("alice") + " alice@127.0.0.1 flood", 80);  // its terminal is never read
   const auto deadline = std::chrono::steady_clock::now() + 20s;
