@@ -46,6 +46,7 @@ unit=$scratch/root/usr/lib/systemd/system/velmar.service
 grep -qx 'ExecStart=/usr/bin/velmar --shutdown-minutes 0 $VELMAR_OPTIONS' "$unit" ||
   fail "velmar.service does not start /usr/bin/velmar --shutdown-minutes 0"
 grep -qx 'Restart=on-failure' "$unit" || fail "velmar.service does not restart on failure"
+grep -qx 'LimitNOFILE=65536' "$unit" || fail "velmar.service does not raise the open-file limit"
 grep -qx 'ExecReload=/bin/kill -HUP $MAINPID' "$unit" ||
   fail "velmar.service does not reload on systemctl reload"
 grep -qx 'StateDirectory=velmar' "$unit" ||

@@ -182,9 +182,10 @@ std::shared_ptr<void> AccessControl::AdmitConnection(const std::string& peer,
   return place;
 }
 
-void AccessControl::ConnectionRefused(const std::string& peer, std::string_view transport) {
+void AccessControl::ConnectionRefused(const std::string& peer, std::string_view transport,
+                                      std::string_view reason) {
   audit_->Log("connection refused peer=" + peer + TransportField(transport) +
-              " reason=\"too many connections\"");
+              " reason=" + AuditQuote(reason));
 }
 
 bool AccessControl::Opened(telnet::Session& session) {
@@ -385,6 +386,10 @@ void AccessControl::Closed(telnet::Session& session) {
       // The client is gone already.
     }
   }
+  // The server ended it (a client that reads nothing, an idle session): say why.
+  const std::string& reason = session.client().closeReason();
+  if (!reason.empty())
+    audit_->Log("connection dropped " + who(session) + " reason=" + AuditQuote(reason));
   const std::string line = "connection closed " + who(session);
   registry_.Remove(session);
   unauthenticated_.Release(session.peer());

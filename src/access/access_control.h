@@ -73,8 +73,10 @@ class AccessControl : public telnet::AccessPolicy {
   // place among the client's connections that have not logged in, held until it ends. Null
   // (after an audit line) when the client has as many as it may.
   std::shared_ptr<void> AdmitConnection(const std::string& peer, std::string_view transport);
-  // A connection to `transport` was turned away by the connection limits before any session.
-  void ConnectionRefused(const std::string& peer, std::string_view transport);
+  // A connection to `transport` was turned away by the connection limits before any session,
+  // for `reason`.
+  void ConnectionRefused(const std::string& peer, std::string_view transport,
+                         std::string_view reason = "too many connections");
 
   // For a transport that authenticates before the shell starts (SSH), named `transport` in
   // the audit lines. A connection has opened: false when its client is shut out.

@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <iostream>
 
 #include "core/error.h"
+#include "platform/logger.h"
 
 namespace velmar::access {
 namespace {
@@ -32,7 +32,7 @@ std::string timeStamp() {
 
 }  // namespace
 
-AuditTrail::AuditTrail() : sink_([](const std::string& line) { std::cerr << line << std::endl; }) {}
+AuditTrail::AuditTrail() : sink_([](const std::string& line) { platform::LogLine(line); }) {}
 
 AuditTrail::~AuditTrail() {
   if (file_ != nullptr) std::fclose(file_);
@@ -71,7 +71,7 @@ std::string AuditTrail::Reopen() {
 }
 
 void AuditTrail::Log(std::string_view text) {
-  const std::string line = "velmar: audit: " + std::string(text);
+  const std::string line = std::string(platform::kLogPrefix) + "audit: " + std::string(text);
   std::lock_guard lock(mutex_);
   if (sink_) sink_(line);
   if (file_ != nullptr) {

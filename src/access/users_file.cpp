@@ -10,6 +10,7 @@
 #include <map>
 
 #include "access/audit.h"
+#include "access/file_trust.h"
 #include "access/password.h"
 #include "core/error.h"
 
@@ -122,9 +123,8 @@ Users LoadUsersFile(const std::string& path, std::vector<std::string>* warnings)
   struct stat info {};
   if (::fstat(fd, &info) != 0) return fail(std::string("cannot read: ") + std::strerror(errno));
   if (!S_ISREG(info.st_mode)) return fail("the users file is not a regular file");
-  if ((info.st_mode & S_IWOTH) != 0) {
-    return fail("refused: others may write the users file (chmod o-w " + path + ")");
-  }
+  const std::string untrusted = WhyUntrusted(fd, path, ::geteuid());
+  if (!untrusted.empty()) return fail("refused: " + untrusted);
   if (info.st_size > kMaxFileSize) return fail("the users file is larger than 1 MiB");
   if ((info.st_mode & S_IROTH) != 0 && warnings != nullptr) {
     warnings->push_back(path +

@@ -41,8 +41,9 @@ bool IsValidLevel(int level);
 Users ParseUsers(std::string_view text, const std::string& file);
 
 // Reads and parses the users file at `path`. Refuses (velmar::Error naming the file) a file
-// that cannot be read, is not a regular file, is larger than 1 MiB, or may be written by
-// others; a file that others may read is loaded, with a warning added to `warnings`.
+// that cannot be read, is not a regular file, is larger than 1 MiB, or that someone other than
+// root or the service's user may have written (see WhyUntrusted); a file that others may read
+// is loaded, with a warning added to `warnings`.
 Users LoadUsersFile(const std::string& path, std::vector<std::string>* warnings = nullptr);
 
 // The line of `user` as the file holds it, without a line end.

@@ -1,5 +1,6 @@
 #include "app/controller.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -8,6 +9,7 @@
 #include "api/server_calls.h"
 #include "app/shell_factory.h"
 #include "core/error.h"
+#include "platform/logger.h"
 #include "text/arguments.h"
 #include "text/console_layout.h"
 #include "text/encoding.h"
@@ -19,25 +21,43 @@ Rgb ToRgb(StatusColor color) {
   return color == StatusColor::Green ? Rgb{0, 128, 0} : Rgb{128, 0, 0};
 }
 
+std::size_t ServerDescriptorsPerSession(int parallelRequests, bool serverInProcess) {
+  const auto connections = static_cast<std::size_t>(std::max(parallelRequests, 1)) + 1;
+  return connections * (serverInProcess ? 2 : 1) + 2;
+}
+
 Controller::Controller(ControllerSettings settings) : settings_(std::move(settings)) {
   if (!settings_.access) settings_.access = std::make_shared<access::AccessControl>();
   listener_.setLoginMessage(kLoginMessage);
   listener_.setBindings(settings_.listenAddresses);
   listener_.setConnectionLimits(settings_.maxConnections, settings_.maxPerAddress);
+  listener_.setWriteLimit(settings_.writeLimit);
   // The second service, when there is one, is SSH.
-  listener_.setRefusalHook([access = settings_.access](const std::string& address, bool ssh) {
-    access->ConnectionRefused(address, ssh ? "ssh" : "telnet");
-  });
+  listener_.setRefusalHook(
+      [access = settings_.access](const std::string& address, bool ssh, std::string_view reason) {
+        access->ConnectionRefused(address, ssh ? "ssh" : "telnet", reason);
+      });
   listener_.setAdmissionGate([access = settings_.access](const std::string& peer, bool ssh) {
     return access->AdmitConnection(peer, ssh ? "ssh" : "telnet");
   });
-  const auto shell = StandardSessionConfig(settings_.access);
+  if (settings_.serverDescriptorsPerSession > 0) {
+    // A Telnet connection is its socket; an SSH one also the copy its session owns and the
+    // host key file libssh reads while it accepts.
+    listener_.setDescriptorsPerConnection(1 + settings_.serverDescriptorsPerSession,
+                                          3 + settings_.serverDescriptorsPerSession);
+  }
+  const auto shell = StandardSessionConfig(settings_.access, settings_.idle);
   listener_.setHandlerFactory(settings_.handlerFactory ? settings_.handlerFactory
                                                        : telnet::MakeSessionFactory(shell));
   if (settings_.sshPort) {
+    SshSettings ssh = settings_.ssh;
+    ssh.writeLimit = settings_.writeLimit;
     listener_.setSecondService(*settings_.sshPort,
-                               SshService(settings_.ssh, settings_.access, shell, kLoginMessage));
+                               SshService(ssh, settings_.access, shell, kLoginMessage));
   }
+  listener_.setFailureHook([this](const std::string& endpoint, const std::string& what) {
+    listenerFailed(endpoint, what);
+  });
   // A closed socket does not wake a connection thread that waits for the server; aborting
   // the transfers in flight does, so switch-off never hangs on a slow server.
   listener_.setSwitchOffHook([] { api::AbortAllTransfers(); });
@@ -170,29 +190,47 @@ void Controller::TimerFired() {
   TimerShutdownTimer();
 }
 
+DisplayState Controller::display() const {
+  std::lock_guard lock(displayMutex_);
+  return display_;
+}
+
+void Controller::listenerFailed(const std::string& endpoint, const std::string& what) {
+  std::lock_guard lock(displayMutex_);
+  if (display_.telnet == kTelnetOffline) return;  // every binding reports its own end
+  platform::Log("the listener on " + endpoint + " has failed (" + what +
+                "): no more connections are taken; those in go on until the service stops");
+  setTelnet(kTelnetOffline, StatusColor::DarkRed);
+}
+
 void Controller::setStatus(std::u16string text, StatusColor color) {
+  std::lock_guard lock(displayMutex_);
   display_.status = std::move(text);
   display_.statusColor = color;
   notify(DisplayItem::Status);
 }
 
 void Controller::setTelnet(std::u16string text, StatusColor color) {
+  std::lock_guard lock(displayMutex_);
   display_.telnet = std::move(text);
   display_.telnetColor = color;
   notify(DisplayItem::Telnet);
 }
 
 void Controller::setVersion(std::u16string text) {
+  std::lock_guard lock(displayMutex_);
   display_.version = std::move(text);
   notify(DisplayItem::Version);
 }
 
 void Controller::setConnectEnabled(bool enabled) {
+  std::lock_guard lock(displayMutex_);
   display_.connectEnabled = enabled;
   notify(DisplayItem::ConnectButton);
 }
 
 void Controller::notify(DisplayItem item) {
+  std::lock_guard lock(displayMutex_);
   if (observer_) observer_(item, display_);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -107,7 +108,20 @@ struct ControllerSettings {
   // Connections (Telnet and SSH together) at most at once and from one address (0: no limit).
   std::size_t maxConnections = 1000;
   std::size_t maxPerAddress = 64;
+  // Descriptors that one session's server requests may hold at once (its kept connections,
+  // one of its own for a change, a name lookup and ping's socket); with it, the listener counts
+  // descriptors and refuses connections it could not serve. 0: not counted.
+  std::size_t serverDescriptorsPerSession = 0;
+  // A write to a client that makes no progress for this long ends its connection.
+  std::chrono::milliseconds writeLimit = telnet::kDefaultWriteLimit;
+  // A session idle at its prompt for this long is closed (60 minutes; 0: never).
+  telnet::IdleLimit idle{60};
 };
+
+// The descriptors one session's server requests may hold at once with `parallelRequests` in
+// flight: its kept connections, a new one for each change, a name lookup and ping's socket.
+// A server in the same process (the demo) holds the other end of each connection as well.
+std::size_t ServerDescriptorsPerSession(int parallelRequests, bool serverInProcess);
 
 // How a press of Connect ended.
 enum class ConnectOutcome {
@@ -129,7 +143,8 @@ struct ConnectResult {
 
 class Controller {
  public:
-  // Called after every assignment to the display, on the thread that made it.
+  // Called after every assignment to the display, on the thread that made it: the owner's,
+  // or an accepting thread of the listener that has failed (see Listener::setFailureHook).
   using Observer = std::function<void(DisplayItem, const DisplayState&)>;
 
   explicit Controller(ControllerSettings settings = {});
@@ -139,7 +154,9 @@ class Controller {
 
   Fields& fields() { return fields_; }
   const Fields& fields() const { return fields_; }
-  const DisplayState& display() const { return display_; }
+  // What the window shows now. The display may change on another thread too (a listener
+  // that fails goes off on its accepting thread), so this is a copy.
+  DisplayState display() const;
   const ControllerSettings& settings() const { return settings_; }
   void setObserver(Observer observer) { observer_ = std::move(observer); }
 
@@ -183,9 +200,12 @@ class Controller {
   void setVersion(std::u16string text);
   void setConnectEnabled(bool enabled);
   void notify(DisplayItem item);
+  void listenerFailed(const std::string& endpoint, const std::string& what);
 
   ControllerSettings settings_;
   Fields fields_;
+  // Guards display_ and the observer's calls, which come in the order of the changes.
+  mutable std::recursive_mutex displayMutex_;
   DisplayState display_;
   Observer observer_;
   telnet::Listener listener_;

@@ -22,6 +22,7 @@ namespace {
 constexpr double kMaxShutdownMinutes = 5e6;
 constexpr int kMaxRequestTimeoutSeconds = 86400;
 constexpr int kMaxReplyMib = 4096;
+constexpr int kMaxIdleMinutes = 525600;  // a year
 
 constexpr const char* kDescription =
     "Velmar puts a Telnet shell on an IP-Symcon home-automation server. It checks the\n"
@@ -198,6 +199,12 @@ void AddAccessOptions(CLI::App& app, Options& o) {
       ->capture_default_str()
       ->type_name("N")
       ->check(CLI::Range(0, std::numeric_limits<int>::max()).description(""));
+  app.add_option("--idle-minutes", o.idleMinutes,
+                 "close a session that has waited at its prompt N minutes without input (0 = "
+                 "never)")
+      ->capture_default_str()
+      ->type_name("N")
+      ->check(CLI::Range(0, kMaxIdleMinutes).description(""));
 }
 
 // The SSH front end.
@@ -249,7 +256,8 @@ ParsedCommandLine UsageError(const CLI::ParseError& e) {
                "[--telnet-port N] [--console-chars N] [--listen "
                "ADDR]... [--shutdown-minutes X] [--tls [--insecure]] [--http-reuse on|off] "
                "[--parallel-requests N] [--demo [--demo-port N]] [--users FILE] [--audit-log "
-               "FILE] [--read-only] [--max-connections N] [--max-per-address N] [--ssh-port N "
+               "FILE] [--read-only] [--max-connections N] [--max-per-address N] [--idle-minutes N] "
+               "[--ssh-port N "
                "[--ssh-host-key FILE] [--ssh-authorized-keys DIR]]\n"
                "Run 'velmar --help' for what each option does.\n";
   return result;

@@ -38,6 +38,7 @@ struct Options {
   std::string sshAuthorizedKeys;  // folder of authorized_keys files by user; empty: no keys
   bool httpReuse = true;          // keep server connections open between requests
   int parallelRequests = 4;       // requests a listing has in flight at once
+  int idleMinutes = 60;           // a session idle at its prompt this long is closed; 0: never
 };
 
 // What the command line asks for: run with `options`, or end at once with `exitCode` after

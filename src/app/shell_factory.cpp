@@ -1,11 +1,15 @@
 #include "app/shell_factory.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <memory>
 
 #include "api/json_rpc.h"
+#include "platform/logger.h"
 #include "platform/unique_fd.h"
 #include "shell/command_table.h"
 #include "shell/complete.h"
@@ -37,8 +41,9 @@ ssh::LoginCheck SshCheck(access::LoginOutcome outcome) {
 }  // namespace
 
 std::shared_ptr<const telnet::SessionConfig> StandardSessionConfig(
-    std::shared_ptr<access::AccessControl> access) {
+    std::shared_ptr<access::AccessControl> access, telnet::IdleLimit idle) {
   auto config = std::make_shared<telnet::SessionConfig>();
+  config->idle = idle;
   config->commands = shell::CommandTable();
   config->commands.push_back(access::WhoCommand(access));
   config->access = std::move(access);
@@ -64,6 +69,7 @@ telnet::StreamServer SshService(const SshSettings& settings,
   auto config = std::make_shared<ssh::ServerConfig>();
   config->hostKeyPath = settings.hostKeyPath;
   config->authorizedKeysDir = settings.authorizedKeysDir;
+  config->writeLimit = settings.writeLimit;
   config->admit = [access](const std::string& address) {
     return access->TransportOpened(address, kSsh);
   };
@@ -84,8 +90,13 @@ telnet::StreamServer SshService(const SshSettings& settings,
                           ssh::Channel& channel) { ssh::RunShell(channel, shell, loginMessage); };
   return [config](int fd, const std::string& peer) {
     // The session closes its own descriptor; the listener keeps the socket's.
-    const int own = ::dup(fd);
-    if (own >= 0) ssh::Serve(own, peer, *config);
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) {
+      platform::Log("SSH connection " + peer +
+                    " dropped: no descriptor for it: " + std::strerror(errno));
+      return;
+    }
+    ssh::Serve(own, peer, *config);
   };
 }
 

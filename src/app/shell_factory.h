@@ -2,6 +2,7 @@
 // connection thread sets up and releases, and the SSH front end over the same shell.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -16,7 +17,7 @@ namespace velmar::app {
 // of the current category's children; each connection thread owns its API client from
 // connect to disconnect.
 std::shared_ptr<const telnet::SessionConfig> StandardSessionConfig(
-    std::shared_ptr<access::AccessControl> access);
+    std::shared_ptr<access::AccessControl> access, telnet::IdleLimit idle = {});
 
 // A factory that gives every Telnet connection that shell.
 telnet::HandlerFactory StandardShellFactory(std::shared_ptr<access::AccessControl> access);
@@ -24,6 +25,8 @@ telnet::HandlerFactory StandardShellFactory(std::shared_ptr<access::AccessContro
 struct SshSettings {
   std::string hostKeyPath;        // made on first start (see ssh::LoadOrCreateHostKey)
   std::string authorizedKeysDir;  // empty: no key logins
+  // A write that makes no progress for this long ends the connection.
+  std::chrono::milliseconds writeLimit = telnet::kDefaultWriteLimit;
 };
 
 // Serves the SSH connections of the listener's second port with `shell`: logins against the

@@ -60,10 +60,16 @@ ChannelClient::~ChannelClient() {
 
 void ChannelClient::failClosed() {
   closed_ = true;
+  if (channel_.stalled()) {
+    setCloseReason(telnet::WriteStalledReason(channel_.writeLimit()));
+    throw Error("Connection closed: " + closeReason());
+  }
   throw Error("Connection closed: the client ended the connection");
 }
 
 void ChannelClient::show(const std::string& screen) {
+  // Also called from inside libssh (a window change), where nothing may be thrown: the next
+  // read or write reports the end.
   if (!screen.empty() && !channel_.write(screen)) closed_ = true;
 }
 
@@ -89,6 +95,7 @@ bool ChannelClient::receive(std::chrono::milliseconds timeout) {
     inputEnded_ = true;
     return false;
   }
+  bytesReceived_ += bytes.size();
   std::string screen;
   input_.feed(bytes, screen);
   show(screen);
@@ -96,12 +103,13 @@ bool ChannelClient::receive(std::chrono::milliseconds timeout) {
   return !inputEnded_;
 }
 
-telnet::InputLine ChannelClient::ReadLine() {
+telnet::InputLine ChannelClient::ReadLine(std::chrono::milliseconds idleLimit) {
   if (closed_.load()) failClosed();
   if (ending_.load()) throw Error("Connection closed: the session was ended");
   std::string screen;
   input_.begin(text::Utf8ToUtf16(row_), screen);
   show(screen);
+  auto idleUntil = std::chrono::steady_clock::now() + idleLimit;
   for (;;) {
     if (auto line = input_.next()) {
       row_.clear();
@@ -115,7 +123,13 @@ telnet::InputLine ChannelClient::ReadLine() {
       }
     }
     if (ending_.load()) throw Error("Connection closed: the session was ended");
+    if (idleLimit.count() > 0 && std::chrono::steady_clock::now() >= idleUntil) {
+      row_.clear();
+      return {telnet::InputLine::Status::kIdle, {}};
+    }
+    const std::uint64_t before = bytesReceived_;
     if (closed_.load() || !receive(kReadSlice)) failClosed();
+    if (bytesReceived_ != before) idleUntil = std::chrono::steady_clock::now() + idleLimit;
   }
 }
 

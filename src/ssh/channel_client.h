@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -27,8 +28,10 @@ class ChannelClient final : public telnet::Client {
 
   void WriteBytes(std::string_view bytes) override;
   // Reads behind the prompt just written (the text after the last line end written). Ctrl+D
-  // on an empty line reads as "exit".
-  telnet::InputLine ReadLine() override;
+  // on an empty line reads as "exit". Any bytes the client sends count as input for the idle
+  // limit.
+  using telnet::Client::ReadLine;
+  telnet::InputLine ReadLine(std::chrono::milliseconds idleLimit) override;
   std::size_t InputSecretLn(char16_t* out, std::size_t capacity) override;
   // The transport has authenticated the user already; the shell never hides input.
   void SetClientEcho(bool) override {}
@@ -57,6 +60,7 @@ class ChannelClient final : public telnet::Client {
   std::atomic<bool> closed_{false};
   std::atomic<bool> ending_{false};
   bool inputEnded_ = false;
+  std::uint64_t bytesReceived_ = 0;
   // What was written after the last line end: the prompt a line is read behind.
   std::string row_;
 };

@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -15,6 +18,9 @@
 namespace velmar::ssh {
 
 namespace {
+
+// An OpenSSH private key is a few hundred bytes; anything far larger is not one.
+constexpr off_t kMaxKeyFileSize = 64 * 1024;
 
 [[noreturn]] void fail(const std::string& what, const std::string& path) {
   throw Error(what + " " + path + (errno != 0 ? std::string(": ") + std::strerror(errno) : ""));
@@ -31,16 +37,71 @@ void makeParents(const std::string& path) {
   }
 }
 
+// The mode bits as chmod takes them ("0644").
+std::string octal(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+// A private key that other users may read is no longer private; one they may change is no
+// longer ours. Like OpenSSH, refuse it rather than serve with it.
+void requirePrivate(const struct stat& info, const std::string& path) {
+  if ((info.st_mode & 077) == 0) return;
+  throw Error("The SSH host key " + path + " is open to other users (mode " + octal(info.st_mode) +
+              "); make it private with: chmod 600 " + path);
+}
+
+Key readPrivateKey(int fd, const std::string& path) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) fail("Cannot read the SSH host key", path);
+  if (!S_ISREG(info.st_mode)) {
+    errno = 0;
+    fail("The SSH host key is not a regular file:", path);
+  }
+  requirePrivate(info, path);
+  if (info.st_size > kMaxKeyFileSize) {
+    errno = 0;
+    fail("The SSH host key file is too large to be a key:", path);
+  }
+  std::string text(static_cast<std::size_t>(info.st_size), '\0');
+  std::size_t got = 0;
+  while (got < text.size()) {
+    const ssize_t count = ::read(fd, text.data() + got, text.size() - got);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    got += static_cast<std::size_t>(count);
+  }
+  text.resize(got);
+  ssh_key key = nullptr;
+  errno = 0;
+  const int status = ssh_pki_import_privkey_base64(text.c_str(), nullptr, nullptr, nullptr, &key);
+  explicit_bzero(text.data(), text.size());
+  if (status != SSH_OK) fail("Cannot read the SSH host key", path);
+  return Key(key);
+}
+
+// Writes the key to `path`.new, made afresh (never through a link or over a file someone put
+// there: that file could be anywhere and would receive the private key), and renames it into
+// place, so that a crash never leaves half a key.
 void writePrivateKey(const ssh_key key, const std::string& path) {
   char* text = nullptr;
   if (ssh_pki_export_privkey_base64(key, nullptr, nullptr, nullptr, &text) != SSH_OK) {
     throw Error("Cannot encode the new SSH host key");
   }
   const std::string contents(text);
+  explicit_bzero(text, contents.size());
   ssh_string_free_char(text);
   makeParents(path);
   const std::string temporary = path + ".new";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  errno = 0;
+  const int fd =
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0 && errno == EEXIST) {
+    throw Error("Cannot make the SSH host key " + path + ": " + temporary +
+                " is in the way (left from an earlier start, or put there by someone else); "
+                "remove it and start again");
+  }
   if (fd < 0) fail("Cannot write the SSH host key", temporary);
   const bool written =
       ::fchmod(fd, 0600) == 0 &&
@@ -76,14 +137,13 @@ std::string DefaultHostKeyPath() {
 
 Key LoadOrCreateHostKey(const std::string& path) {
   errno = 0;
-  struct stat info {};
-  if (::stat(path.c_str(), &info) == 0) {
-    ssh_key key = nullptr;
-    errno = 0;
-    if (ssh_pki_import_privkey_file(path.c_str(), nullptr, nullptr, nullptr, &key) != SSH_OK) {
-      fail("Cannot read the SSH host key", path);
-    }
-    return Key(key);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd >= 0) {
+    struct Closer {
+      int fd;
+      ~Closer() { ::close(fd); }
+    } closer{fd};
+    return readPrivateKey(fd, path);
   }
   if (errno != ENOENT) fail("Cannot read the SSH host key", path);
   ssh_key key = nullptr;

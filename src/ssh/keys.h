@@ -19,7 +19,9 @@ std::string DefaultHostKeyPath();
 
 // The host key from `path` (OpenSSH private key format). When the file does not exist, a new
 // Ed25519 key is generated and written there with mode 0600 (missing folders are made with
-// mode 0700). Raises velmar::Error when the file cannot be read, parsed or written.
+// mode 0700): first to `path`.new, which must not exist (a link there is never followed),
+// then renamed into place. Raises velmar::Error when the file cannot be read, parsed or
+// written, or when group or others may read or write it (the message names the chmod).
 Key LoadOrCreateHostKey(const std::string& path);
 
 // "SHA256:" and the unpadded Base64 of the SHA-256 of the public key, as ssh-keygen -l shows.

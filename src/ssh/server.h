@@ -56,6 +56,9 @@ struct ServerConfig {
   int maxAttempts = 3;
   // Time from the connection to a started shell or command; then the connection is closed.
   std::chrono::milliseconds loginTime{60000};
+  // A write to the client that makes no progress for this long (the client reads nothing)
+  // ends the connection.
+  std::chrono::milliseconds writeLimit{60000};
   // Runs the shell or command of a channel, on the connection's thread. The channel is
   // closed when it returns.
   std::function<void(Channel&)> onSession;
@@ -64,7 +67,8 @@ struct ServerConfig {
 // The session channel of one SSH connection once its shell or command has started.
 class Channel {
  public:
-  Channel(ssh_session session, ssh_channel channel, std::string user, std::string address);
+  Channel(ssh_session session, ssh_channel channel, std::string user, std::string address,
+          std::chrono::milliseconds writeLimit);
   Channel(const Channel&) = delete;
   Channel& operator=(const Channel&) = delete;
 
@@ -87,8 +91,12 @@ class Channel {
   // The client has sent the end of its input (EOF; `ssh host cmd </dev/null` does at once);
   // the channel stays open for output.
   bool inputEnded() const;
-  // Sends bytes to the client; false when the connection is gone.
+  // Sends bytes to the client; false when the connection is gone, or when the client has
+  // taken nothing for the write limit: then stalled() is true and the connection is shut
+  // down, so that nothing else waits for that client any more.
   bool write(std::string_view bytes);
+  bool stalled() const { return stalled_; }
+  std::chrono::milliseconds writeLimit() const { return writeLimit_; }
   // Sends bytes to the client's error output; false when the connection is gone.
   bool writeError(std::string_view bytes);
   // The connection's socket, to wait for its end.
@@ -98,6 +106,8 @@ class Channel {
   int exitStatus() const { return exitStatus_; }
 
  private:
+  bool send(std::string_view bytes, bool toStderr);
+
   friend class Connection;
   ssh_session session_;
   ssh_channel channel_;
@@ -107,6 +117,8 @@ class Channel {
   bool pty_ = false;
   std::atomic<int> width_{0};
   int exitStatus_ = 0;
+  std::chrono::milliseconds writeLimit_;
+  bool stalled_ = false;
 };
 
 // Serves one accepted TCP connection on the calling thread until it ends: key exchange,

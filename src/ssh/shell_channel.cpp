@@ -2,6 +2,7 @@
 
 #include "ssh/channel_client.h"
 #include "telnet/command_list.h"
+#include "telnet/line_input.h"
 #include "telnet/listener.h"
 #include "text/encoding.h"
 #include "text/inert.h"
@@ -31,7 +32,13 @@ int RunCommands(Channel& channel, ChannelClient& client,
       status = kExitDenied;
     } else {
       const std::u16string list = text::Utf8ToUtf16(*channel.command());
-      status = ExitStatus(session.RunCommandList(telnet::SplitCommandList(list)));
+      if (list.size() > telnet::kMaxLineLength) {
+        // As an interactive line: part of a longer one could never be told from the whole.
+        session.Fail(telnet::LineTooLongMessage());
+        status = kExitFailed;
+      } else {
+        status = ExitStatus(session.RunCommandList(telnet::SplitCommandList(list)));
+      }
     }
   } catch (const std::exception& e) {
     channel.writeError(text::InertUtf8(e.what()) + "\n");

@@ -43,6 +43,14 @@ const std::string& Client::authenticatedUser() const {
 
 void Client::SetCompleter(Completer) {}
 
+std::string WriteStalledReason(std::chrono::milliseconds limit) {
+  const auto count = limit.count();
+  std::string span =
+      count % 1000 == 0 ? std::to_string(count / 1000) + " second" : std::to_string(count) + " ms";
+  if (count != 1000 && count % 1000 == 0) span += 's';
+  return "the client read nothing for " + span;
+}
+
 std::size_t Client::TakeSecret(InputLine& line, char16_t* out, std::size_t capacity) {
   std::size_t length = 0;
   if (line.status != InputLine::Status::kInterrupted) {

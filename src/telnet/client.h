@@ -1,10 +1,12 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "telnet/client_input.h"
@@ -41,8 +43,10 @@ class Client {
 
   // Reads the next line, too-long line or interrupt the client typed; blocks until there is
   // one. Ends the previous command: interrupts seen from here on belong to the command of the
-  // line returned. Raises velmar::Error when the client goes first.
-  virtual InputLine ReadLine() = 0;
+  // line returned. Raises velmar::Error when the client goes first. With an idle limit above
+  // zero, gives kIdle once no input at all has come for that long.
+  virtual InputLine ReadLine(std::chrono::milliseconds idleLimit) = 0;
+  InputLine ReadLine() { return ReadLine(std::chrono::milliseconds::zero()); }
   // Reads the next command line, skipping interrupts; a too-long line comes back cut.
   std::u16string InputLn();
   // Reads one line that holds a secret (a password) into `out`, at most `capacity` code
@@ -81,10 +85,27 @@ class Client {
   // side; the default ignores it.
   virtual void SetCompleter(Completer completer);
 
+  // Why the server ended the connection (the client read nothing for too long, the session
+  // was idle), for the audit trail; empty when the client or the shell ended it. Set and read
+  // on the session's thread.
+  const std::string& closeReason() const { return closeReason_; }
+  void setCloseReason(std::string reason) { closeReason_ = std::move(reason); }
+
  protected:
   // For InputSecretLn: copies what `line` holds (nothing for an interrupt) into `out`, at most
   // `capacity` code units, wipes the line, and gives the length copied.
   static std::size_t TakeSecret(InputLine& line, char16_t* out, std::size_t capacity);
+
+ private:
+  std::string closeReason_;
 };
+
+// How long a write to a client may make no progress (the client reads nothing) before the
+// connection is ended; a client that never reads would hold its seat for ever.
+inline constexpr std::chrono::milliseconds kDefaultWriteLimit{60000};
+
+// The close reason for a write limit of `limit` that ran out: "the client read nothing for
+// 60 seconds".
+std::string WriteStalledReason(std::chrono::milliseconds limit);
 
 }  // namespace velmar::telnet

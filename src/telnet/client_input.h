@@ -20,6 +20,7 @@ struct InputLine {
     kLine,         // a command line
     kTooLong,      // a line that went over kMaxLineLength; it must not be executed
     kInterrupted,  // the client interrupted the line being typed (Ctrl+C)
+    kIdle,         // no input came within the idle limit the read was given
   };
   Status status = Status::kLine;
   std::u16string text;  // the line; for kTooLong what was kept of it

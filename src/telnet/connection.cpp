@@ -22,6 +22,8 @@ namespace velmar::telnet {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr std::size_t kReadChunk = 4096;
 
 std::string peerAddress(int fd) {
@@ -31,7 +33,8 @@ std::string peerAddress(int fd) {
 
 }  // namespace
 
-Connection::Connection(int fd) : fd_(fd), peer_(peerAddress(fd)) {}
+Connection::Connection(int fd, std::chrono::milliseconds writeLimit)
+    : fd_(fd), peer_(peerAddress(fd)), writeLimit_(writeLimit) {}
 
 Connection::~Connection() {
   if (!fd_.valid()) return;
@@ -55,14 +58,35 @@ void Connection::failEnded() {
 }
 
 void Connection::WriteBytes(std::string_view bytes) {
+  // The limit runs from the last progress: a slow reader is served, one that reads nothing
+  // at all gives its seat up.
+  auto deadline = Clock::now() + writeLimit_;
   while (!bytes.empty()) {
     if (closed_.load()) failClosed("the connection was closed");
-    const ssize_t sent = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (sent < 0) {
-      if (errno == EINTR) continue;
-      failClosed(std::strerror(errno));
+    const ssize_t sent = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(sent));
+      deadline = Clock::now() + writeLimit_;
+      continue;
     }
-    bytes.remove_prefix(static_cast<std::size_t>(sent));
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (awaitReady(POLLOUT, deadline)) continue;
+      setCloseReason(WriteStalledReason(writeLimit_));
+      failClosed(closeReason().c_str());
+    }
+    failClosed(sent < 0 ? std::strerror(errno) : "nothing could be sent");
+  }
+}
+
+bool Connection::awaitReady(short events, Clock::time_point deadline) const {
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    // Disconnect() shuts the socket down, which wakes this wait; the next call then fails.
+    pollfd ready{fd_.get(), events, 0};
+    const int count = ::poll(&ready, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
+    if (count != 0 && !(count < 0 && errno == EINTR)) return true;
   }
 }
 
@@ -71,6 +95,7 @@ bool Connection::receive(bool wait) {
   for (;;) {
     const ssize_t got = ::recv(fd_.get(), buffer_.data(), buffer_.size(), wait ? 0 : MSG_DONTWAIT);
     if (got > 0) {
+      bytesReceived_ += static_cast<std::uint64_t>(got);
       answers_.clear();
       input_.feed(std::string_view(buffer_.data(), static_cast<std::size_t>(got)), answers_);
       // Everything written before the client's request is sent by now, as a TIMING-MARK
@@ -86,8 +111,9 @@ bool Connection::receive(bool wait) {
   }
 }
 
-InputLine Connection::ReadLine() {
+InputLine Connection::ReadLine(std::chrono::milliseconds idleLimit) {
   input_.commandDone();
+  auto idleUntil = Clock::now() + idleLimit;
   for (;;) {
     if (ending_.load()) failEnded();
     if (auto line = input_.next()) {
@@ -95,10 +121,20 @@ InputLine Connection::ReadLine() {
       return std::move(*line);
     }
     if (closed_.load()) failClosed("the connection was closed");
-    if (inputEnded_ || !receive(true)) {
+    // The end of input: a session ended by the server (EndSession) or a client gone.
+    const auto failInput = [this] {
       if (ending_.load()) failEnded();
       failClosed(endReason_.c_str());
+    };
+    if (inputEnded_) failInput();
+    if (idleLimit.count() <= 0) {
+      if (!receive(true)) failInput();
+      continue;
     }
+    if (!awaitReady(POLLIN, idleUntil)) return {InputLine::Status::kIdle, {}};
+    const std::uint64_t before = bytesReceived_;
+    if (!receive(false)) failInput();
+    if (bytesReceived_ != before) idleUntil = Clock::now() + idleLimit;
   }
 }
 

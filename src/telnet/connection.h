@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -27,16 +28,19 @@ namespace velmar::telnet {
 // is closed only when the object is destroyed, after its thread is done with it.
 class Connection final : public Client {
  public:
-  // Takes ownership of the connected socket `fd`.
-  explicit Connection(int fd);
+  // Takes ownership of the connected socket `fd`. A write that makes no progress for
+  // `writeLimit` (the client reads nothing) ends the connection.
+  explicit Connection(int fd, std::chrono::milliseconds writeLimit = kDefaultWriteLimit);
   ~Connection() override;
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
   // Client
   void WriteBytes(std::string_view bytes) override;
-  // Input goes through the protocol layer (see ClientInput).
-  InputLine ReadLine() override;
+  // Input goes through the protocol layer (see ClientInput). Any bytes the client sends count
+  // as input for the idle limit.
+  using Client::ReadLine;
+  InputLine ReadLine(std::chrono::milliseconds idleLimit) override;
   // The secret line goes through the same protocol layer as every other line.
   std::size_t InputSecretLn(char16_t* out, std::size_t capacity) override;
   // Asks the client to stop (false) or resume (true) its local echo: the server offers to
@@ -67,9 +71,13 @@ class Connection final : public Client {
   // Reads what the socket holds (waiting for it when `wait`) into the input; false at the
   // end of input.
   bool receive(bool wait);
+  // Waits until the socket is ready for `events` (POLLIN: input, POLLOUT: room for output) or
+  // `deadline` passes (false).
+  bool awaitReady(short events, std::chrono::steady_clock::time_point deadline) const;
 
   platform::UniqueFd fd_;
   std::string peer_;
+  const std::chrono::milliseconds writeLimit_;
   std::atomic<bool> closed_{false};
   std::atomic<bool> ending_{false};
   std::mutex mutex_;  // guards the wake-up of delay()
@@ -82,6 +90,7 @@ class Connection final : public Client {
   bool inputEnded_ = false;
   std::string endReason_ = "the client ended the connection";
   std::int32_t commandWidth_ = 0;  // the client's window width when the line was read
+  std::uint64_t bytesReceived_ = 0;
 };
 
 }  // namespace velmar::telnet

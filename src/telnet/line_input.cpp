@@ -1,6 +1,12 @@
 #include "telnet/line_input.h"
 
+#include "text/arguments.h"
+
 namespace velmar::telnet {
+
+std::u16string LineTooLongMessage() {
+  return u"Line too long: more than " + text::IntToStr(kMaxLineLength) + u" characters.";
+}
 
 namespace {
 

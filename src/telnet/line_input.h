@@ -8,6 +8,9 @@ namespace velmar::telnet {
 
 // The longest command line kept; characters beyond it are dropped up to the next LF.
 inline constexpr std::size_t kMaxLineLength = 16384;
+// What a client is told about a longer line, which is never run: "Line too long: more than
+// 16384 characters.".
+std::u16string LineTooLongMessage();
 // Tab stops of line input.
 inline constexpr std::size_t kTabWidth = 8;
 

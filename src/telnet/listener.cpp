@@ -8,15 +8,18 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
 
 #include "core/error.h"
+#include "platform/logger.h"
 #include "platform/socket_address.h"
 #include "platform/unique_fd.h"
 #include "telnet/thread_stack.h"
 #include "text/encoding.h"
+#include "text/inert.h"
 
 namespace velmar::telnet {
 
@@ -48,6 +51,7 @@ struct Listener::Entry {
   }
   std::shared_ptr<const Settings> settings;
   std::shared_ptr<void> admission;  // what the admission gate gave, held while it runs
+  std::size_t descriptors = 0;      // as counted against the budget
   ThreadStack stack;                // the entry goes only after its thread has been joined
   pthread_t thread{};
   std::list<Entry>::iterator self;
@@ -163,6 +167,14 @@ void Listener::switchOn() {
   wakeWrite_.reset(wakePipe[1]);
   settings_ = std::make_shared<const Settings>(Settings{loginMessage_, factory_, secondServer_});
   sockets_ = std::move(sockets);
+  // Counted once the listening sockets and the wake-up pipe are open: what is left is the
+  // connections'.
+  const std::size_t limit = platform::OpenFileLimit();
+  const std::size_t taken = platform::OpenDescriptorCount() + kProcessDescriptorReserve;
+  descriptorBudget_ = descriptorsPerConnection_[0] == 0 || limit == platform::kNoOpenFileLimit
+                          ? platform::kNoOpenFileLimit
+                          : limit - std::min(limit, taken);
+  descriptorsHeld_ = 0;
   boundPort_ = port;
   boundSecondPort_ = secondPort;
   stopping_ = false;
@@ -170,8 +182,7 @@ void Listener::switchOn() {
   try {
     reaper_ = std::thread([this] { reapLoop(); });
     for (const auto& socket : sockets_) {
-      acceptThreads_.emplace_back(
-          [this, fd = socket->fd.get(), second = socket->second] { acceptLoop(fd, second); });
+      acceptThreads_.emplace_back([this, &socket = *socket] { acceptLoop(socket); });
     }
   } catch (const std::system_error& e) {
     switchOff();
@@ -200,6 +211,7 @@ void Listener::switchOff() {
       switchOffHook_();
     } catch (...) {
       // Switch-off goes on whatever the hook raises.
+      platform::Log("switching off: " + text::CaughtMessage());
     }
   }
   if (reaper_.joinable()) reaper_.join();
@@ -246,24 +258,73 @@ bool Listener::waitUntilNoConnections(std::chrono::milliseconds timeout) const {
   return changed_.wait_for(lock, timeout, [this] { return entries_.empty(); });
 }
 
-void Listener::acceptLoop(int listenFd, bool second) {
-  pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
+namespace {
+
+// accept() failures that concern one client (which left before it was taken, or was refused
+// by a firewall rule) and leave the listening socket as good as before.
+bool ClientGoneFirst(int error) {
+  switch (error) {
+    case EAGAIN:
+    case EINTR:
+    case ECONNABORTED:
+    case EPROTO:
+    case EPERM:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ENONET:
+    case EOPNOTSUPP:
+    case ETIMEDOUT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool OutOfResources(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+}  // namespace
+
+void Listener::acceptLoop(const Socket& socket) {
+  pollfd fds[2] = {{socket.fd.get(), POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
   for (;;) {
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
+      if (OutOfResources(errno)) {
+        ::poll(&fds[1], 1, 100);
+        continue;
+      }
+      acceptingFailed(socket, "poll", errno);
       return;
     }
     if (fds[1].revents != 0) return;
-    const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    const int fd = ::accept4(socket.fd.get(), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      const int error = errno;
+      if (OutOfResources(error)) {
         // Out of descriptors or memory: the pending client stays queued; retry shortly
         // instead of spinning on a listening socket that keeps reporting it.
         ::poll(&fds[1], 1, 100);
+        continue;
       }
-      continue;
+      if (ClientGoneFirst(error)) continue;
+      acceptingFailed(socket, "accept", error);
+      return;
     }
-    startConnection(fd, second);
+    startConnection(fd, socket.second);
+  }
+}
+
+void Listener::acceptingFailed(const Socket& socket, const char* call, int error) {
+  // The other bindings stop too: a listener that serves some of its addresses and not others
+  // would only hide the failure.
+  [[maybe_unused]] const ssize_t ignored = ::write(wakeWrite_.get(), "x", 1);
+  if (failureHook_) {
+    failureHook_(socket.endpoint, std::string(call) + ": " + std::strerror(error));
   }
 }
 
@@ -292,9 +353,17 @@ void Listener::startConnection(int fd, bool second) {
 
   std::unique_lock lock(mutex_);
   if (stopping_) return;
+  const std::size_t descriptors = descriptorsPerConnection_[second ? 1 : 0];
+  const char* refusal = nullptr;
   if (overLimit(address)) {
+    refusal = "too many connections";
+  } else if (descriptorBudget_ != platform::kNoOpenFileLimit &&
+             descriptorsHeld_ + descriptors > descriptorBudget_) {
+    refusal = "too few open files left";
+  }
+  if (refusal != nullptr) {
     lock.unlock();
-    if (refusalHook_) refusalHook_(address, second);
+    if (refusalHook_) refusalHook_(address, second, refusal);
     refuse(fd);
     return;
   }
@@ -302,13 +371,15 @@ void Listener::startConnection(int fd, bool second) {
   entry.owner = this;
   entry.admission = std::move(admission);
   entry.address = std::move(address);
+  entry.descriptors = descriptors;
+  descriptorsHeld_ += descriptors;
   ++perAddress_[entry.address];
   if (second) {
     entry.stream = std::move(owned);
     const auto peer = platform::PeerAddress(fd);
     entry.peer = peer ? platform::FormatEndpoint(*peer) : std::string();
   } else {
-    entry.connection = std::make_unique<Connection>(owned.release());
+    entry.connection = std::make_unique<Connection>(owned.release(), writeLimit_);
   }
   entry.settings = settings_;
   entry.self = std::prev(entries_.end());
@@ -321,9 +392,14 @@ void Listener::startConnection(int fd, bool second) {
     rc = pthread_create(&entry.thread, &attr, &Listener::connectionMain, &entry);
     pthread_attr_destroy(&attr);
   }
-  if (rc != 0) {  // no thread for it: drop the client
+  if (rc != 0) {  // no thread for it: the client is turned away as by a limit
+    const std::string refused = entry.address;
+    refuse(fd);  // the entry still owns the socket
     forgetAddress(entry.address);
+    descriptorsHeld_ -= entry.descriptors;
     entries_.erase(entry.self);
+    lock.unlock();
+    if (refusalHook_) refusalHook_(refused, second, "no thread could be started");
   }
 }
 
@@ -349,6 +425,7 @@ void* Listener::connectionMain(void* arg) {
   {
     std::lock_guard lock(owner.mutex_);
     owner.forgetAddress(entry.address);
+    owner.descriptorsHeld_ -= entry.descriptors;
     owner.finished_.splice(owner.finished_.end(), owner.entries_, entry.self);
   }
   owner.changed_.notify_all();
@@ -361,6 +438,7 @@ void Listener::serve(Entry& entry, const Settings& settings) {
       settings.secondServer(entry.stream.get(), entry.peer);
     } catch (...) {
       // The server's own failure ends only its connection.
+      platform::Log("SSH connection " + entry.peer + " ended: " + text::CaughtMessage());
     }
     ::shutdown(entry.stream.get(), SHUT_RDWR);
     return;
@@ -387,6 +465,7 @@ void ServeClient(Client& client, const HandlerFactory& factory,
     }
     client.Disconnect();
   } catch (...) {
+    platform::Log("connection " + client.peer() + " ended: " + text::CaughtMessage());
     client.Disconnect();
   }
 
@@ -394,7 +473,11 @@ void ServeClient(Client& client, const HandlerFactory& factory,
     try {
       handler->OnExecute();
     } catch (...) {
-      // Ends the connection without a word to the client.
+      // Ends the connection without a word to the client. A client that has gone is no news;
+      // any other failure is the operator's to know.
+      if (client.Connected()) {
+        platform::Log("connection " + client.peer() + " ended: " + text::CaughtMessage());
+      }
       break;
     }
   }
@@ -403,7 +486,8 @@ void ServeClient(Client& client, const HandlerFactory& factory,
     try {
       handler->OnDisconnect();
     } catch (...) {
-      // Nothing is left to tell; the connection is closed by the caller in any case.
+      // The connection is closed by the caller in any case.
+      platform::Log("connection " + client.peer() + " closing: " + text::CaughtMessage());
     }
   }
 }

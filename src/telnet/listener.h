@@ -12,9 +12,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
+#include "platform/open_files.h"
 #include "platform/unique_fd.h"
 #include "telnet/connection.h"
 
@@ -101,11 +103,41 @@ class Listener {
     maxPerAddress_ = perAddress;
   }
 
-  // Run on the accepting thread for each client refused by a limit, with its address and
-  // whether it came to the second service's port.
-  void setRefusalHook(std::function<void(const std::string& address, bool second)> hook) {
-    refusalHook_ = std::move(hook);
+  // Run on an accepting thread when accepting fails for good (not for want of descriptors or
+  // a client that left early), with the endpoint and what failed. Accepting then stops on
+  // every binding; the connections in go on until switch-off.
+  using FailureHook = std::function<void(const std::string& endpoint, const std::string& what)>;
+  void setFailureHook(FailureHook hook) { failureHook_ = std::move(hook); }
+
+  // Run on the accepting thread for each client refused by a limit, with its address,
+  // whether it came to the second service's port, and why ("too many connections").
+  using RefusalHook =
+      std::function<void(const std::string& address, bool second, std::string_view reason)>;
+  void setRefusalHook(RefusalHook hook) { refusalHook_ = std::move(hook); }
+
+  // Descriptors that one connection may need at once: its own (the Telnet socket; for the
+  // second service `second`) and those of its server requests. With these set (0: none,
+  // the default), switch-on takes the open-file limit less the descriptors open then and
+  // kProcessDescriptorReserve as what connections may use, and a client that would need more
+  // than is left is refused as the connection limits refuse one, before a thread is started
+  // for it: the sessions already in keep the descriptors their server requests need.
+  void setDescriptorsPerConnection(std::size_t telnet, std::size_t second) {
+    descriptorsPerConnection_[0] = telnet;
+    descriptorsPerConnection_[1] = second;
   }
+  std::size_t descriptorsPerConnection(bool second) const {
+    return descriptorsPerConnection_[second ? 1 : 0];
+  }
+  // What the process keeps for itself beyond the connections (the main thread's server
+  // connection, the audit log, reloads of the users file and host key).
+  static constexpr std::size_t kProcessDescriptorReserve = 32;
+  // The descriptors connections may use, as switch-on found them; platform::kNoOpenFileLimit
+  // while they are not counted.
+  std::size_t descriptorBudget() const { return descriptorBudget_; }
+
+  // A write to a Telnet client that makes no progress for this long ends its connection (60
+  // seconds at creation). The second service keeps its own limit.
+  void setWriteLimit(std::chrono::milliseconds limit) { writeLimit_ = limit; }
 
   // Asked on the accepting thread for each new client, with its address and port and whether
   // it came to the second service's port: gives what the connection holds until it ends, or
@@ -146,7 +178,8 @@ class Listener {
   void switchOn();
   void switchOff();
   std::vector<std::unique_ptr<Socket>> bindAll(std::uint16_t& port, bool second) const;
-  void acceptLoop(int listenFd, bool second);
+  void acceptLoop(const Socket& socket);
+  void acceptingFailed(const Socket& socket, const char* call, int error);
   void startConnection(int fd, bool second);
   bool overLimit(const std::string& address) const;
   // Sends "Too many connections." to a client turned away, without waiting for it.
@@ -163,9 +196,13 @@ class Listener {
   std::uint16_t secondPort_ = 0;
   StreamServer secondServer_;
   std::function<void()> switchOffHook_;
-  std::function<void(const std::string&, bool)> refusalHook_;
+  RefusalHook refusalHook_;
+  FailureHook failureHook_;
   AdmissionGate admissionGate_;
+  std::size_t descriptorsPerConnection_[2] = {0, 0};
+  std::size_t descriptorBudget_ = 0;
   std::size_t stackSize_ = kDefaultStackSize;
+  std::chrono::milliseconds writeLimit_ = kDefaultWriteLimit;
   std::size_t maxConnections_ = 0;
   std::size_t maxPerAddress_ = 0;
 
@@ -182,6 +219,7 @@ class Listener {
   std::list<Entry> entries_;                       // connections whose threads run
   std::list<Entry> finished_;                      // threads done, waiting to be joined
   std::map<std::string, std::size_t> perAddress_;  // running connections by client address
+  std::size_t descriptorsHeld_ = 0;                // by running connections, as counted
   bool stopping_ = false;
   std::thread reaper_;
 };

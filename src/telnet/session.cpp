@@ -112,14 +112,18 @@ void Session::TelnetExecute() {
   const std::u16string colored = text::Colorize(PromptText(), text::ConsoleColor::ccCyan);
   Write(startup ? colored : u"\r\n" + colored);
 
-  const InputLine input = client_.ReadLine();
+  const InputLine input = client_.ReadLine(config_->idle.duration());
+  if (input.status == InputLine::Status::kIdle) {
+    closeIdle();
+    return;
+  }
   const bool firstLine = startup;
   startup = false;
   // An interrupted line is dropped; the next cycle shows a new prompt.
   if (input.status == InputLine::Status::kInterrupted) return;
   if (input.status == InputLine::Status::kTooLong) {
     // Part of the line is lost: running what is left could store a cut value.
-    WriteLn(u"Line too long: more than " + text::IntToStr(kMaxLineLength) + u" characters.");
+    WriteLn(LineTooLongMessage());
     return;
   }
   const std::u16string commandline = text::Trim(cleanup(input.text, firstLine));
@@ -170,6 +174,16 @@ void Session::run(const Command& row, const std::u16string& commandline) {
 void Session::closeOnRequest() {
   WriteLn(u"Disconnecting... Have a nice day!");
   delay(2000);
+  client_.Disconnect();
+}
+
+void Session::closeIdle() {
+  const int minutes = config_->idle.minutes;
+  const std::u16string span = text::IntToStr(minutes) + (minutes == 1 ? u" minute" : u" minutes");
+  // The prompt is still on the line: the farewell goes on a line of its own.
+  WriteLn();
+  WriteLn(u"Idle for " + span + u": session closed.");
+  client_.setCloseReason("idle for " + text::Utf16ToUtf8(span));
   client_.Disconnect();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -56,6 +57,15 @@ class AccessPolicy {
   virtual void Closed(Session& session) = 0;
 };
 
+// How long a session may wait at its prompt without any input before it is closed. A running
+// command is never idle; the login has its own time limit.
+struct IdleLimit {
+  int minutes = 0;  // 0: never
+  // How long a minute lasts; tests shorten it rather than wait.
+  std::chrono::milliseconds minute{60000};
+  std::chrono::milliseconds duration() const { return minute * minutes; }
+};
+
 // What every session of a listener shares; read-only once the listener is on.
 struct SessionConfig {
   CommandTable commands;
@@ -69,6 +79,8 @@ struct SessionConfig {
   // Tab completion of a command line for clients that edit lines on the server's side;
   // none: Tab completes nothing.
   std::function<text::Completion(Session&, std::u16string_view beforeCursor)> complete;
+  // Sessions idle at their prompt for longer are closed; none by default.
+  IdleLimit idle;
 };
 
 // How the last command line ended, for one-shot commands' exit status.
@@ -155,6 +167,7 @@ class Session : public ConnectionHandler {
   void run(const Command& row, const std::u16string& commandline);
   void reset(bool beforeFirstLine);
   void closeOnRequest();
+  void closeIdle();
   void offerCompletion();
 
   Client& client_;

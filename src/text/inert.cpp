@@ -1,5 +1,7 @@
 #include "text/inert.h"
 
+#include <exception>
+
 #include "text/encoding.h"
 
 namespace velmar::text {
@@ -34,6 +36,16 @@ std::u16string Inert(std::u16string_view value, InertLayout layout) {
 
 std::string InertUtf8(std::string_view value) {
   return Utf16ToUtf8(Inert(Utf8ToUtf16(value)));
+}
+
+std::string CaughtMessage() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return InertUtf8(e.what());
+  } catch (...) {
+    return "a failure that carries no message";
+  }
 }
 
 }  // namespace velmar::text

@@ -27,4 +27,9 @@ std::u16string Inert(std::u16string_view value, InertLayout layout = InertLayout
 // The same for UTF-8 text (messages that carry server text to stderr or an error box).
 std::string InertUtf8(std::string_view value);
 
+// Only inside a catch block: what the failure being handled says, made inert (it may carry
+// the server's or a client's text), so that a handler that must not let the failure pass can
+// still log it.
+std::string CaughtMessage();
+
 }  // namespace velmar::text

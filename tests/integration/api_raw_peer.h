@@ -83,6 +83,16 @@ class RawHttpPeer {
     return connections_.size();
   }
 
+  // Waits until `count` replies have been sent whole (handed to the system).
+  bool WaitForAnswers(std::size_t count, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return answered_ >= count; });
+  }
+  std::size_t Answers() const {
+    std::lock_guard lock(mutex_);
+    return answered_;
+  }
+
   bool WaitForConnections(std::size_t count, std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, timeout, [&] { return connections_.size() >= count; });
@@ -154,6 +164,11 @@ class RawHttpPeer {
       reply = reply_;
     }
     (void)!::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+    {
+      std::lock_guard lock(mutex_);
+      ++answered_;
+    }
+    changed_.notify_all();
   }
 
   // Takes the head and the Content-Length body of one request from the front of `pending`;
@@ -180,6 +195,7 @@ class RawHttpPeer {
   std::condition_variable changed_;
   std::vector<int> connections_;
   std::vector<std::string> requests_;
+  std::size_t answered_ = 0;
   std::string reply_ = "HTTP/1.1 200 OK\r\nContent-Length: 15\r\n\r\n{\"result\":true}";
   bool silent_ = false;
 };

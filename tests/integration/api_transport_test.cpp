@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <future>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -482,6 +484,70 @@ TEST(TransportReplies, RepliesReadAsTheyArriveOnBothTransports) {
   }
 }
 
+// The loopback TCP sockets of the host as its tables show them (IPv4 and IPv6): ports, state
+// and the bytes queued each way. Lets a test see where a transfer stands without waiting.
+struct TcpSocket {
+  unsigned localPort = 0;
+  unsigned remotePort = 0;
+  int state = 0;  // 1 established, 2 SYN sent, 10 listening, ...
+  long sendQueue = 0;
+  long receiveQueue = 0;
+};
+
+std::vector<TcpSocket> TcpSockets() {
+  std::vector<TcpSocket> sockets;
+  for (const char* table : {"/proc/self/net/tcp", "/proc/self/net/tcp6"}) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);  // heading
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state, queues;
+      if (!(fields >> slot >> local >> remote >> state >> queues)) continue;
+      auto port = [](const std::string& address) {
+        return static_cast<unsigned>(
+            std::stoul(address.substr(address.rfind(':') + 1), nullptr, 16));
+      };
+      const std::size_t colon = queues.find(':');
+      sockets.push_back({port(local), port(remote), std::stoi(state, nullptr, 16),
+                         std::stol(queues.substr(0, colon), nullptr, 16),
+                         std::stol(queues.substr(colon + 1), nullptr, 16)});
+    }
+  }
+  return sockets;
+}
+
+// Runs `done` until it holds or 10 seconds pass; its last result.
+bool PollUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling interval, not a wait
+  }
+  return true;
+}
+
+// Whether everything the peer on `port` has sent has been read by the client: nothing left in
+// the peer's queue, nothing unread in the client's.
+bool ClientHasReadEverything(int port) {
+  constexpr int kListening = 10;
+  for (const TcpSocket& socket : TcpSockets()) {
+    if (socket.state == kListening) continue;
+    if (socket.localPort == static_cast<unsigned>(port) && socket.sendQueue != 0) return false;
+    if (socket.remotePort == static_cast<unsigned>(port) && socket.receiveQueue != 0) return false;
+  }
+  return true;
+}
+
+// Sockets of the host that wait for the handshake of `port` (SYN sent).
+std::size_t ConnectsPendingTo(int port) {
+  std::size_t count = 0;
+  for (const TcpSocket& socket : TcpSockets()) {
+    if (socket.remotePort == static_cast<unsigned>(port) && socket.state == 2) ++count;
+  }
+  return count;
+}
+
 TEST(TransportAbort, ASilentServerIsAbortedFromAnotherThread) {
   InitializeRPCModule();
   RawHttpPeer peer;
@@ -516,16 +582,16 @@ TEST(TransportAbort, AReplyCutShortByTheAbortIsNotTakenAsWhole) {
   peer.SetRawReply("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n{\"result\":\"6.4\"}");
   for (const char* host : {"127.0.0.1", "localhost"}) {
     InitializeRPC(host, peer.port(), false, "", "");
-    std::size_t before = peer.Requests().size();
+    const std::size_t before = peer.Answers();
     auto pending = std::async(std::launch::async, [] {
       InitializeRPCForThread();
       std::string message = ErrorOf([] { IPS_GetKernelVersion(); });
       FinalizeRPCForThread();
       return message;
     });
-    for (int i = 0; i < 1000 && peer.Requests().size() == before; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The client has the start of the reply and waits for the rest, which never comes.
+    ASSERT_TRUE(peer.WaitForAnswers(before + 1, std::chrono::seconds(10))) << host;
+    ASSERT_TRUE(PollUntil([&] { return ClientHasReadEverything(peer.port()); })) << host;
     AbortAllTransfers();
     ASSERT_EQ(pending.wait_for(std::chrono::seconds(10)), std::future_status::ready) << host;
     EXPECT_EQ(pending.get(), "Request aborted.") << host;
@@ -569,13 +635,16 @@ TEST(TransportAbort, AConnectThatHangsIsAbortedOnBothTransports) {
   UnansweredListener listener;
   for (const char* host : {"127.0.0.1", "localhost"}) {
     InitializeRPC(host, listener.port(), false, "", "");
+    const std::size_t fillersPending = ConnectsPendingTo(listener.port());
     auto pending = std::async(std::launch::async, [] {
       InitializeRPCForThread();
       std::string message = ErrorOf([] { IPS_GetKernelVersion(); });
       FinalizeRPCForThread();
       return message;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The client's connect waits for a handshake that never comes.
+    ASSERT_TRUE(PollUntil([&] { return ConnectsPendingTo(listener.port()) > fillersPending; }))
+        << host;
     ASSERT_EQ(pending.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << host;
     auto aborted = std::chrono::steady_clock::now();
     AbortAllTransfers();

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +22,7 @@
 #include "core/error.h"
 #include "sim/simulator.h"
 #include "support/ports.h"
+#include "support/stderr_capture.h"
 #include "support/telnet_client.h"
 #include "text/console_layout.h"
 
@@ -261,6 +264,61 @@ TEST_F(ControllerTest, TimerSwitchesTheServiceOffAndDropsClients) {
   EXPECT_EQ(controller->display().version, u"IPS Version 6.4 detected.");
   EXPECT_FALSE(controller->display().connectEnabled);
   EXPECT_THROW(TelnetClient late(port), Error);
+}
+
+// The listening socket of this process on `port` (found by asking each descriptor).
+int ListeningSocketOn(std::uint16_t port) {
+  for (int fd = 3; fd < 4096; ++fd) {
+    int listening = 0;
+    socklen_t length = sizeof listening;
+    sockaddr_in address{};
+    socklen_t addressLength = sizeof address;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) == 0 && listening &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &addressLength) == 0 &&
+        address.sin_family == AF_INET && ntohs(address.sin_port) == port) {
+      return fd;
+    }
+  }
+  return -1;
+}
+
+// A listener that cannot accept any more goes off for all to see: the Telnet state "Offline"
+// (on stdout for the headless service) and a line on stderr that says what failed. The
+// session that is in goes on.
+TEST_F(ControllerTest, AListenerThatFailsGoesOffAndSaysWhy) {
+  auto controller = Make();
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::u16string> telnetStates;
+  controller->setObserver([&](DisplayItem item, const DisplayState& state) {
+    std::lock_guard lock(mutex);
+    if (item == DisplayItem::Telnet) telnetStates.push_back(state.telnet);
+    changed.notify_all();
+  });
+  ASSERT_EQ(controller->BtnConnectClick().outcome, ConnectOutcome::Done);
+  const std::uint16_t port = controller->listener().boundPort();
+  TelnetClient in(port);
+  in.readUntil("IP-Symcon>\x1b[0m");
+
+  testing::StderrCapture err;
+  const int listening = ListeningSocketOn(port);
+  ASSERT_GE(listening, 0);
+  ::shutdown(listening, SHUT_RDWR);  // accept() fails from now on
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, 10s, [&] { return telnetStates.size() == 2; }));
+    EXPECT_EQ(telnetStates, (std::vector<std::u16string>{u"Online", u"Offline"}));
+  }
+  EXPECT_EQ(controller->display().telnet, u"Offline");
+  const auto line = err.waitForLine("has failed", 10s);
+  ASSERT_TRUE(line) << err.text();
+  EXPECT_EQ(*line, "velmar: the listener on 127.0.0.1:" + std::to_string(port) +
+                       " has failed (accept: Invalid argument): no more connections are taken; "
+                       "those in go on until the service stops");
+  in.send("ls\r\n");
+  EXPECT_NE(in.readUntil("IP-Symcon>\x1b[0m").find("Showing Object: 0"), std::string::npos);
+  controller->TimerShutdownTimer();
+  EXPECT_TRUE(in.waitClosed());
 }
 
 TEST_F(ControllerTest, PressAfterTheTimerFailsInTheServerCheck) {

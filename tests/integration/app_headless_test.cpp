@@ -12,14 +12,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -203,12 +206,36 @@ std::vector<std::string> Velmar(std::vector<std::string> args) {
   return args;
 }
 
+// The lines velmar wrote to stderr for the operator, without the audit trail's.
+std::vector<std::string> ServiceLines(const std::string& err) {
+  std::vector<std::string> lines;
+  std::istringstream in(err);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("velmar: audit: ", 0) != 0) lines.push_back(line);
+  }
+  return lines;
+}
+
+// What velmar says when it starts listening for Telnet on 127.0.0.1 `port`.
+std::vector<std::string> ListeningLines(int port) {
+  const std::string shown = std::to_string(port);
+  return {"velmar: Telnet listening on 127.0.0.1:" + shown,
+          "velmar: connect with: telnet 127.0.0.1 " + shown +
+              "   (type help in the shell; Ctrl+C here stops Velmar)"};
+}
+
+// A --max-connections that any open-file limit serves, so that the lines below are the same
+// on every host (velmar warns when the limit cannot serve the default 1000).
+const std::string kFewConnections = "20";
+
 TEST(HeadlessTest, ServesATelnetSessionAndStopsInOrderOnSignals) {
   for (int signal : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(signal == SIGTERM ? "SIGTERM" : "SIGINT");
     SimProcess sim({"--kernel-version", "5.2"});
-    Process velmar(Velmar({"--port", std::to_string(sim.port()), "--telnet-port", "0", "--listen",
-                           "127.0.0.1", "--shutdown-minutes", "0"}));
+    Process velmar(
+        Velmar({"--port", std::to_string(sim.port()), "--telnet-port", "0", "--listen", "127.0.0.1",
+                "--shutdown-minutes", "0", "--max-connections", kFewConnections}));
     EXPECT_EQ(velmar.StdoutLine(), "IPS Version 5.2 detected.");
     EXPECT_EQ(velmar.StdoutLine(), "Connected");
     EXPECT_EQ(velmar.StdoutLine(), "Online");
@@ -228,7 +255,8 @@ TEST(HeadlessTest, ServesATelnetSessionAndStopsInOrderOnSignals) {
     EXPECT_EQ(velmar.Wait(), 0);
     EXPECT_TRUE(client.waitClosed());
     EXPECT_EQ(velmar.RestOfStdout(), "");
-    EXPECT_EQ(velmar.Stderr().find("warning"), std::string::npos) << velmar.Stderr();
+    // Loopback only: nothing to warn about.
+    EXPECT_EQ(ServiceLines(velmar.Stderr()), ListeningLines(port)) << velmar.Stderr();
   }
 }
 
@@ -368,7 +396,8 @@ TEST(HeadlessTest, HelpAndVersionGoToStdout) {
 }
 
 TEST(HeadlessTest, DemoServesTheDemoHome) {
-  Process velmar(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0"}));
+  Process velmar(Velmar(
+      {"--demo", "--demo-port", "0", "--telnet-port", "0", "--max-connections", kFewConnections}));
   EXPECT_EQ(velmar.StdoutLine(), "IPS Version 6.4 detected.");
   EXPECT_EQ(velmar.StdoutLine(), "Connected");
   EXPECT_EQ(velmar.StdoutLine(), "Online");
@@ -384,7 +413,14 @@ TEST(HeadlessTest, DemoServesTheDemoHome) {
   EXPECT_NE(listing.find("Erdgeschoss"), std::string::npos) << listing;
   velmar.Signal(SIGTERM);
   EXPECT_EQ(velmar.Wait(), 0);
-  EXPECT_EQ(velmar.Stderr().find("warning"), std::string::npos) << velmar.Stderr();
+  std::vector<std::string> lines = ServiceLines(velmar.Stderr());
+  ASSERT_FALSE(lines.empty());
+  const int simPort = PortAfterColon(lines.front(), "http://127.0.0.1");
+  std::vector<std::string> expected = {
+      "velmar: demo server (a simulated IP-Symcon with a demo home) on http://127.0.0.1:" +
+      std::to_string(simPort) + "/api/"};
+  for (const std::string& line : ListeningLines(port)) expected.push_back(line);
+  EXPECT_EQ(lines, expected) << velmar.Stderr();
 }
 
 TEST(HeadlessTest, NotesAServerThatClosesAKeptConnectionAtOnce) {
@@ -456,29 +492,39 @@ TEST(HeadlessTest, ServerTextReachesStdoutAndStderrInert) {
 
 TEST(HeadlessTest, ListenLimitsTheAddressesAndWarnsWhenExposed) {
   {
-    Process velmar(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--listen",
-                           "127.0.0.1", "--shutdown-minutes", "0"}));
+    Process velmar(
+        Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--listen", "127.0.0.1",
+                "--shutdown-minutes", "0", "--max-connections", kFewConnections}));
     int port = TelnetPort(velmar);
     ASSERT_GT(port, 0);
     TelnetClient ok("127.0.0.1", static_cast<std::uint16_t>(port));
     EXPECT_THROW(TelnetClient("127.0.0.2", static_cast<std::uint16_t>(port)), velmar::Error);
     velmar.Signal(SIGTERM);
     EXPECT_EQ(velmar.Wait(), 0);
-    EXPECT_EQ(velmar.Stderr().find("warning"), std::string::npos);
+    std::vector<std::string> lines = ServiceLines(velmar.Stderr());
+    ASSERT_EQ(lines.size(), 3u) << velmar.Stderr();  // demo server, listening, connect with
+    lines.erase(lines.begin());
+    EXPECT_EQ(lines, ListeningLines(port));
   }
   {
-    Process velmar(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--listen",
-                           "0.0.0.0", "--shutdown-minutes", "0"}));
+    Process velmar(
+        Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--listen", "0.0.0.0",
+                "--shutdown-minutes", "0", "--max-connections", kFewConnections}));
     int port = TelnetPort(velmar);
     ASSERT_GT(port, 0);
-    auto warning = velmar.StderrLineWith("warning");
-    ASSERT_TRUE(warning);
-    EXPECT_NE(warning->find("anyone who can reach"), std::string::npos);
     TelnetClient other("127.0.0.2", static_cast<std::uint16_t>(port));
     velmar.Signal(SIGTERM);
     EXPECT_EQ(velmar.Wait(), 0);
-    const std::string err = velmar.Stderr();
-    EXPECT_EQ(err.find("warning"), err.rfind("warning")) << "one warning only: " << err;
+    const std::vector<std::string> lines = ServiceLines(velmar.Stderr());
+    const std::string shown = std::to_string(port);
+    const std::vector<std::string> expected = {
+        "velmar: Telnet listening on 0.0.0.0:" + shown,
+        "velmar: warning: the Telnet shell has no login; anyone who can reach this port controls "
+        "the IP-Symcon server (use --listen 127.0.0.1 to keep it local)",
+        "velmar: connect with: telnet 127.0.0.1 " + shown +
+            "   (type help in the shell; Ctrl+C here stops Velmar)"};
+    ASSERT_EQ(lines.size(), 4u) << velmar.Stderr();
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), expected);
   }
 }
 
@@ -592,6 +638,17 @@ TEST(HeadlessAccessTest, LoginAgainstTheUsersFileAndReloadOnSighup) {
   EXPECT_NE(refused->find(users + ":3: expected NAME:LEVEL:HASH"), std::string::npos) << *refused;
   EXPECT_NE(TryLogin(port, "kitchen", "k-pw").find("+IP-Symcon>"), std::string::npos);
 
+  // So is a file that someone else could have written, however good its lines.
+  ASSERT_EQ(folder.Passwd("x-pw", "--stdin -c " + users + " intruder --level 10"), 0);
+  ASSERT_EQ(::chmod(users.c_str(), 0660), 0);
+  velmar.Signal(SIGHUP);
+  refused = velmar.StderrLineWith("was not reloaded");
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(*refused,
+            "velmar: the users file was not reloaded, the users loaded before stay: " + users +
+                ": refused: its group may write the users file (chmod g-w " + users + ")");
+  EXPECT_NE(TryLogin(port, "intruder", "x-pw").find("Login incorrect"), std::string::npos);
+
   velmar.Signal(SIGTERM);
   EXPECT_EQ(velmar.Wait(), 0);
   const std::string err = velmar.Stderr();
@@ -643,6 +700,105 @@ TEST(HeadlessAccessTest, AReloadThatRemovesAUserEndsItsSessionsAndLogins) {
       << err;
 }
 
+// stderr is read line by line (journald, a log file): the service's own lines and the audit
+// lines of many connection threads must each arrive whole while reloads write theirs.
+TEST(HeadlessAccessTest, StderrLinesStayWholeWhileThreadsLogAndReloadsHappen) {
+  UsersFolder folder;
+  const std::string users = folder.Path("users");
+  ASSERT_EQ(folder.Passwd("admin-pw", "--stdin -c " + users + " admin --level 10"), 0);
+  Process velmar(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--users", users,
+                         "--shutdown-minutes", "0"}));
+  const int port = TelnetPort(velmar);
+  ASSERT_GT(port, 0);
+
+  // Connections opened and closed without pause, each one logged by its own thread.
+  std::atomic<bool> done{false};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 4; ++i) {
+    clients.emplace_back([&] {
+      while (!done.load()) {
+        try {
+          TelnetClient client(static_cast<std::uint16_t>(port));
+          client.readUntil("Login: ");
+        } catch (const velmar::Error&) {
+          // A refused or cut connection is logged all the same.
+        }
+      }
+    });
+  }
+  constexpr int kReloads = 200;
+  int reloaded = 0;
+  for (int i = 0; i < kReloads; ++i) {
+    velmar.Signal(SIGHUP);
+    if (velmar.StderrLineWith("users file reloaded")) ++reloaded;
+  }
+  done = true;
+  for (auto& client : clients) client.join();
+  velmar.Signal(SIGTERM);
+  EXPECT_EQ(velmar.Wait(), 0);
+
+  const std::string err = velmar.Stderr();
+  std::istringstream lines(err);
+  std::string line;
+  int whole = 0;
+  int audit = 0;
+  while (std::getline(lines, line)) {
+    EXPECT_EQ(line.rfind("velmar: ", 0), 0u) << line;
+    EXPECT_EQ(line.find("velmar: ", 1), std::string::npos) << line;
+    if (line == "velmar: users file reloaded: 1 users") ++whole;
+    if (line.rfind("velmar: audit: connection ", 0) == 0) ++audit;
+  }
+  EXPECT_EQ(reloaded, kReloads);
+  EXPECT_EQ(whole, kReloads);
+  EXPECT_GT(audit, 0);
+  std::printf("[ headless ] %d reloads and %d audit lines logged\n", whole, audit);
+}
+
+// Short of open files, the service refuses new connections (with an audit line) before the
+// sessions already in run out: a logged-in session's server requests still work when silent
+// clients have taken every seat the limit serves. velmar warns about it at start.
+TEST(HeadlessAccessTest, ConnectionsAreRefusedBeforeTheSessionsInRunOutOfDescriptors) {
+  UsersFolder folder;
+  const std::string users = folder.Path("users");
+  ASSERT_EQ(folder.Passwd("admin-pw", "--stdin -c " + users + " admin --level 10"), 0);
+  // The hard limit too, which velmar would otherwise raise the soft one to.
+  Process velmar({"/bin/sh", "-c", "ulimit -Sn 160 && ulimit -Hn 160 && exec \"$0\" \"$@\"",
+                  kBin + "/velmar", "--demo", "--demo-port", "0", "--telnet-port", "0", "--users",
+                  users, "--max-per-address", "0", "--shutdown-minutes", "0"});
+  const int port = TelnetPort(velmar);
+  ASSERT_GT(port, 0) << velmar.Stderr();
+  const auto warning = velmar.StderrLineWith("open-file limit");
+  ASSERT_TRUE(warning) << velmar.Stderr();
+  EXPECT_EQ(warning->rfind("velmar: warning: the open-file limit (160) serves about ", 0), 0u)
+      << *warning;
+  EXPECT_NE(warning->find("fewer than --max-connections 1000"), std::string::npos) << *warning;
+
+  TelnetClient admin(static_cast<std::uint16_t>(port));
+  admin.readUntil("Login: ");
+  admin.send("admin\r\n");
+  admin.readUntil("Password: ");
+  admin.send("admin-pw\r\n");
+  admin.readUntil("@IP-Symcon>\x1b[0m", 20s);
+
+  std::vector<std::unique_ptr<TelnetClient>> silent;
+  bool refused = false;
+  for (int i = 0; i < 100 && !refused; ++i) {
+    silent.push_back(std::make_unique<TelnetClient>(static_cast<std::uint16_t>(port)));
+    refused = silent.back()->readUntil("\r\n") == "Too many connections.\r\n";
+  }
+  std::printf("[ headless ] %zu silent connections, the last refused: %d\n", silent.size(),
+              refused);
+  ASSERT_TRUE(refused) << silent.size() << " silent connections taken";
+  const auto audit = velmar.StderrLineWith("connection refused");
+  ASSERT_TRUE(audit);
+  EXPECT_NE(audit->find(" reason=\"too few open files left\""), std::string::npos) << *audit;
+
+  admin.send("ls 0\r\n");
+  EXPECT_NE(admin.readUntil("@IP-Symcon>\x1b[0m", 20s).find("Erdgeschoss"), std::string::npos);
+  velmar.Signal(SIGTERM);
+  EXPECT_EQ(velmar.Wait(), 0);
+}
+
 TEST(HeadlessAccessTest, ABadUsersFileStopsTheStart) {
   UsersFolder folder;
   const std::string users = folder.Path("users");
@@ -659,12 +815,44 @@ TEST(HeadlessAccessTest, ABadUsersFileStopsTheStart) {
   Process writable(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--users", users}));
   EXPECT_EQ(writable.Wait(), 64);
   EXPECT_NE(writable.Stderr().find("others may write"), std::string::npos) << writable.Stderr();
+
+  ASSERT_EQ(folder.Passwd("admin-pw", "--stdin -c " + users + " admin --level 10"), 0);
+  ::chmod(users.c_str(), 0620);
+  Process group(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--users", users}));
+  EXPECT_EQ(group.Wait(), 64);
+  EXPECT_EQ(group.Stderr(), "velmar: " + users +
+                                ": refused: its group may write the users file (chmod g-w " +
+                                users + ")\n");
+  EXPECT_EQ(group.RestOfStdout(), "");
 }
 
 TEST(HeadlessSshTest, SshNeedsAUsersFile) {
   Process velmar(Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--ssh-port", "0"}));
   EXPECT_EQ(velmar.Wait(), 64);
   EXPECT_NE(velmar.Stderr().find("--users"), std::string::npos) << velmar.Stderr();
+  EXPECT_EQ(velmar.RestOfStdout(), "");
+}
+
+TEST(HeadlessSshTest, AHostKeyOthersMayReadStopsTheStart) {
+  UsersFolder folder;
+  const std::string users = folder.Path("users");
+  const std::string key = folder.Path("host_key");
+  ASSERT_EQ(folder.Passwd("alice-pw", "--stdin -c " + users + " alice --level 10"), 0);
+  const auto args = Velmar({"--demo", "--demo-port", "0", "--telnet-port", "0", "--users", users,
+                            "--ssh-port", "0", "--ssh-host-key", key, "--shutdown-minutes", "0"});
+  {
+    Process first(args);
+    ASSERT_TRUE(first.StderrLineWith("SSH host key ")) << first.Stderr();
+    first.Signal(SIGTERM);
+    EXPECT_EQ(first.Wait(), 0);
+  }
+  ASSERT_EQ(::chmod(key.c_str(), 0644), 0);
+  Process velmar(args);
+  EXPECT_EQ(velmar.Wait(), 64);
+  EXPECT_EQ(velmar.Stderr(), "velmar: The SSH host key " + key +
+                                 " is open to other users (mode 0644); make it private with: "
+                                 "chmod 600 " +
+                                 key + "\n");
   EXPECT_EQ(velmar.RestOfStdout(), "");
 }
 

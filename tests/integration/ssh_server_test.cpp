@@ -8,11 +8,13 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,6 +25,7 @@
 #include "ssh/keys.h"
 #include "ssh/line_editor.h"
 #include "support/ssh_client.h"
+#include "support/stderr_capture.h"
 #include "text/encoding.h"
 
 namespace velmar::ssh {
@@ -37,6 +40,10 @@ using testing::ReadFileText;
 using testing::RunCommand;
 using testing::WriteFileText;
 
+// How the last "flood" command (endless output) ended.
+enum class FloodEnd { kRunning, kStalled, kGone };
+std::atomic<FloodEnd> gFloodEnd{FloodEnd::kRunning};
+
 // Plays the shell: over a pty, the line editor with the prompt "> " and "got: LINE" for
 // each line until "exit" or Ctrl+D; without one, plain lines; a command is answered
 // with "ran COMMAND as USER" and status 1 when the command is "fail"; "wait" waits and answers
@@ -47,6 +54,13 @@ void Session(Channel& channel) {
     ChannelClient client(channel, true);
     client.delay(300);
     client.WriteLn(client.Connected() ? u"still here" : u"gone");
+    return;
+  }
+  if (channel.command() == "flood") {
+    const std::string chunk(65536, 'x');
+    while (channel.write(chunk)) {
+    }
+    gFloodEnd = channel.stalled() ? FloodEnd::kStalled : FloodEnd::kGone;
     return;
   }
   if (channel.command()) {
@@ -153,6 +167,16 @@ class SshServerTest : public ::testing::Test {
     });
   }
 
+  // Stops listening, lets `change` set the configuration and listens again (the serving
+  // threads read the configuration, so it is never changed while they may run).
+  void restartWith(const std::function<void(ServerConfig&)>& change) {
+    ::shutdown(listener_, SHUT_RDWR);
+    ::close(listener_);
+    acceptor_.join();
+    change(config_);
+    start();
+  }
+
   std::string withKey(const std::string& key) const { return files_.withKey(port_, key); }
   std::string withPassword(const std::string& password) const {
     return files_.withPassword(port_, password);
@@ -195,6 +219,57 @@ TEST_F(SshServerTest, HostKeyThatCannotBeReadIsAnError) {
   EXPECT_THROW(LoadOrCreateHostKey((dir_ / "broken_key").string()), Error);
   WriteFileText(dir_ / "file", "", fs::perms::owner_read);
   EXPECT_THROW(LoadOrCreateHostKey((dir_ / "file" / "key").string()), Error);
+}
+
+// A private key that others may read or change is refused with the chmod that mends it, as
+// OpenSSH refuses one.
+TEST_F(SshServerTest, HostKeyOpenToOtherUsersIsRefused) {
+  const std::string key = (dir_ / "host_key").string();
+  LoadOrCreateHostKey(key);
+  for (const char* mode : {"0644", "0640", "0604", "0620", "0602", "0660"}) {
+    SCOPED_TRACE(mode);
+    ASSERT_EQ(::chmod(key.c_str(), static_cast<mode_t>(std::stoul(mode, nullptr, 8))), 0);
+    try {
+      LoadOrCreateHostKey(key);
+      ADD_FAILURE() << "accepted";
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), "The SSH host key " + key +
+                                           " is open to other users (mode " + mode +
+                                           "); make it private with: chmod 600 " + key);
+    }
+  }
+  for (const mode_t mode : {0600, 0400}) {
+    ASSERT_EQ(::chmod(key.c_str(), mode), 0);
+    EXPECT_EQ(Fingerprint(LoadOrCreateHostKey(key).get()).rfind("SHA256:", 0), 0u) << mode;
+  }
+}
+
+// The new key is written to a temporary file beside it first. Whatever is found there (a link
+// someone put to a file of theirs, or a file left by a crash) is never written through or over.
+TEST_F(SshServerTest, NewHostKeyIsNeverWrittenThroughWhatIsAtItsTemporaryPath) {
+  const fs::path key = dir_ / "made" / "host_key";
+  const fs::path elsewhere = dir_ / "elsewhere";
+  WriteFileText(elsewhere, "someone's file\n",
+                fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+  fs::create_directories(key.parent_path());
+  fs::create_symlink(elsewhere, key.string() + ".new");
+  try {
+    LoadOrCreateHostKey(key.string());
+    ADD_FAILURE() << "a key was made through the link";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find(key.string() + ".new is in the way"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(ReadFileText(elsewhere), "someone's file\n");
+  EXPECT_EQ(fs::status(elsewhere).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+  EXPECT_FALSE(fs::exists(key));
+
+  // Once the way is clear, the key is made private.
+  fs::remove(key.string() + ".new");
+  LoadOrCreateHostKey(key.string());
+  EXPECT_EQ(fs::status(key).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(key.string() + ".new")));
 }
 
 TEST_F(SshServerTest, LoginsByKeyAndPassword) {
@@ -252,6 +327,15 @@ TEST_F(SshServerTest, LoginTimeEndsASilentConnection) {
   EXPECT_EQ(received.rfind("SSH-2.0-", 0), 0u);
 }
 
+TEST_F(SshServerTest, AFailedKeyExchangeIsLogged) {
+  testing::StderrCapture err;
+  RunCommand("printf 'GET / HTTP/1.0\\r\\n\\r\\n' | nc -N -w 10 127.0.0.1 " +
+             std::to_string(port_));
+  const auto line = err.waitForLine("key exchange", 10s);
+  ASSERT_TRUE(line) << err.text();
+  EXPECT_EQ(line->rfind("velmar: SSH key exchange with 127.0.0.1 failed: ", 0), 0u) << *line;
+}
+
 TEST_F(SshServerTest, PtySessionEditsLinesAndFollowsTheWindow) {
   PtyClient client(withKey("alice") + " -tt alice@127.0.0.1", 50);
   ASSERT_TRUE(client.waitFor("> ")) << client.output();
@@ -264,6 +348,23 @@ TEST_F(SshServerTest, PtySessionEditsLinesAndFollowsTheWindow) {
   EXPECT_TRUE(client.waitFor("[width 33]")) << client.output();
   client.type("\x15\x04");  // Ctrl+U, then Ctrl+D on the empty line
   EXPECT_EQ(client.exitStatus(), 0);
+}
+
+// A client that takes no output holds its connection only for the write limit: the write
+// gives up, the connection is shut down and the server's thread returns.
+TEST_F(SshServerTest, AClientThatReadsNothingIsCutOffAfterTheWriteLimit) {
+  restartWith([](ServerConfig& config) { config.writeLimit = 300ms; });
+  gFloodEnd = FloodEnd::kRunning;
+  PtyClient client(withKey("alice") + " alice@127.0.0.1 flood", 80);  // its terminal is never read
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (gFloodEnd == FloodEnd::kRunning && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(2ms);  // polling the flag, bounded by the deadline
+  }
+  if (gFloodEnd == FloodEnd::kRunning) {
+    std::lock_guard lock(fdsMutex_);
+    for (const int fd : fds_) ::shutdown(fd, SHUT_RDWR);  // so that TearDown can join
+  }
+  EXPECT_EQ(gFloodEnd, FloodEnd::kStalled);
 }
 
 TEST_F(SshServerTest, ShuttingTheSocketDownEndsALiveSession) {

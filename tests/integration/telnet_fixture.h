@@ -50,6 +50,7 @@ class TelnetFixture : public ::testing::Test {
       if (failConnect_) throw Error("No API client for this connection");
     };
     config->onDisconnect = [this](Session&) { ++disconnects_; };
+    config->idle = idle_;
     listener_.setDefaultPort(0);
     listener_.setBindings(std::move(bindings));
     listener_.setHandlerFactory(MakeSessionFactory(config));
@@ -84,6 +85,7 @@ class TelnetFixture : public ::testing::Test {
   bool waitForNoConnections() { return listener_.waitUntilNoConnections(std::chrono::seconds(10)); }
 
   Listener listener_;
+  IdleLimit idle_;  // of the sessions started next
   std::atomic<int> connects_{0};
   std::atomic<int> disconnects_{0};
   std::atomic<int> switchOffHooks_{0};

@@ -51,7 +51,7 @@ TEST_F(LimitsTest, AClientOverTheTotalLimitIsRefused) {
   listener_.setConnectionLimits(3, 0);
   std::mutex mutex;
   std::vector<std::string> refused;
-  listener_.setRefusalHook([&](const std::string& address, bool) {
+  listener_.setRefusalHook([&](const std::string& address, bool, std::string_view) {
     std::lock_guard lock(mutex);
     refused.push_back(address);
   });

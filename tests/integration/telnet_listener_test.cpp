@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/ports.h"
+#include "support/stderr_capture.h"
 #include "telnet_fixture.h"
 
 extern char** environ;
@@ -76,6 +77,40 @@ TEST_F(ListenerTest, SwitchOffClosesEveryConnectionAndJoins) {
   // The listener can be switched on again.
   start(slowTable());
   connectGreeted();
+}
+
+// A failure that ends a connection while its client is still there, or that a second
+// service's server lets out, is the operator's to know: it is logged, not dropped.
+TEST_F(ListenerTest, FailuresThatEndAConnectionAreLogged) {
+  velmar::testing::StderrCapture err;
+  listener_.setSecondService(0, [](int, const std::string&) { throw Error("no SSH today"); });
+  start({{{u"BREAK"}, [](Session&, const std::u16string&) { throw Error("the server went away"); }},
+         {{u"QUIT"},
+          [](Session& session, const std::u16string&) { session.client().Disconnect(); }}});
+  auto broken = connectGreeted();
+  broken->send("break\r\n");
+  EXPECT_TRUE(broken->waitClosed());
+  const auto ended = err.waitForLine(" ended: ", 10s);
+  ASSERT_TRUE(ended) << err.text();
+  EXPECT_EQ(ended->rfind("velmar: connection 127.0.0.1:", 0), 0u) << *ended;
+  EXPECT_EQ(ended->substr(ended->find(" ended: ")), " ended: the server went away");
+
+  TelnetClient second("127.0.0.1", listener_.boundSecondPort());
+  EXPECT_TRUE(second.waitClosed());
+  const auto ssh = err.waitForLine("SSH connection", 10s);
+  ASSERT_TRUE(ssh) << err.text();
+  EXPECT_EQ(ssh->rfind("velmar: SSH connection 127.0.0.1:", 0), 0u) << *ssh;
+  EXPECT_EQ(ssh->substr(ssh->find(" ended: ")), " ended: no SSH today");
+
+  // A client that leaves, or a session that ends itself, is no news.
+  auto leaving = connectGreeted();
+  leaving->close();
+  auto quitting = connectGreeted();
+  quitting->send("quit\r\n");
+  EXPECT_TRUE(quitting->waitClosed());
+  ASSERT_TRUE(waitForNoConnections());
+  listener_.setActive(false);
+  EXPECT_EQ(err.text(), *ended + "\n" + *ssh + "\n");
 }
 
 TEST_F(ListenerTest, SwitchOnFailsCleanlyOnAPortInUse) {

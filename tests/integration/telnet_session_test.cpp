@@ -225,6 +225,32 @@ TEST_F(SessionTest, ASilentClientBlocksNobody) {
   EXPECT_EQ(exchange(*a, "ls a\r\n"), "ls: ls a\r\n");
 }
 
+// A session that waits at its prompt without input for the idle limit is closed with a line
+// that says so. A command that runs longer is not idle: the limit starts at each prompt.
+TEST_F(SessionTest, AnIdleSessionIsClosedButARunningCommandIsNotIdle) {
+  const struct {
+    int minutes;
+    std::string farewell;
+  } cases[] = {
+      {3, "\r\nIdle for 3 minutes: session closed.\r\n"},
+      {1, "\r\nIdle for 1 minute: session closed.\r\n"},
+  };
+  for (const auto& c : cases) {
+    listener_.setActive(false);
+    idle_ = {c.minutes, 300ms / c.minutes};
+    start({{{u"SLOW"}, [](Session& session, const std::u16string&) {
+              session.delay(900);  // three times the limit
+              session.WriteLn(u"done");
+            }}});
+    auto client = connectGreeted();
+    client->send("slow\r\n");
+    EXPECT_EQ(client->readUntil(kPrompt), "done\r\n\r\n" + kPrompt);
+    EXPECT_EQ(client->readToEnd(), c.farewell);
+    ASSERT_TRUE(waitForNoConnections());
+  }
+  EXPECT_EQ(disconnects_, 2);
+}
+
 TEST_F(SessionTest, AFailingCommandEndsOnlyItsConnection) {
   listener_.setActive(false);
   start({{{u"FAIL"}, [](Session& session, const std::u16string&) {

@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <initializer_list>
+
 namespace velmar::testing {
 
 int UnusedLoopbackPort() {
@@ -28,6 +30,17 @@ bool HostHasIpv6Loopback() {
   const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
   ::close(fd);
   return ok;
+}
+
+bool HostAllowsIcmpSockets() {
+  for (const int type : {SOCK_DGRAM, SOCK_RAW}) {
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (fd >= 0) {
+      ::close(fd);
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace velmar::testing

@@ -9,4 +9,9 @@ int UnusedLoopbackPort();
 // Whether this host can bind the IPv6 loopback address (containers often have no IPv6).
 bool HostHasIpv6Loopback();
 
+// Whether this process may open an ICMP socket: a datagram one (net.ipv4.ping_group_range) or
+// a raw one (CAP_NET_RAW). Asked of the system, never of the code that pings, so that a broken
+// ping fails its tests instead of skipping them.
+bool HostAllowsIcmpSockets();
+
 }  // namespace velmar::testing

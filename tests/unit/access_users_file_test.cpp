@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "access/password.h"
 #include "access/users_file.h"
@@ -85,12 +86,22 @@ class UsersFileOnDiskTest : public ::testing::Test {
     path_ = dir_ + "/users";
   }
   void TearDown() override {
-    ::unlink(path_.c_str());
-    ::rmdir(dir_.c_str());
+    const std::string command = "rm -rf '" + dir_ + "'";
+    [[maybe_unused]] const int ignored = std::system(command.c_str());
   }
   void Write(const std::string& text, mode_t mode) {
     std::ofstream(path_) << text;
     ::chmod(path_.c_str(), mode);
+  }
+
+  // Why loading `path` is refused; empty when it loads.
+  static std::string Refusal(const std::string& path) {
+    try {
+      LoadUsersFile(path);
+      return {};
+    } catch (const Error& e) {
+      return e.what();
+    }
   }
 
   std::string dir_, path_;
@@ -123,6 +134,57 @@ TEST_F(UsersFileOnDiskTest, RefusesAFileOthersMayWriteAndWarnsWhenOthersMayRead)
   ::unlink(path_.c_str());
   EXPECT_THROW(LoadUsersFile(path_), Error);
   EXPECT_THROW(LoadUsersFile(dir_), Error);  // not a regular file
+}
+
+// Only root and the service's own user may have put the users in place: a file that anyone
+// else may write, or that lies where anyone else could replace it, is refused; a link is
+// followed only to a file that passes the same checks.
+TEST_F(UsersFileOnDiskTest, RefusesAFileThatSomeoneElseCouldHavePutInPlace) {
+  const std::string text = "admin:10:" + Hash() + "\n";
+  Write(text, 0640);
+  ASSERT_EQ(Refusal(path_), "");  // root's file that its group may read, as packaged
+  const std::string open = dir_ + "/open", sticky = dir_ + "/sticky", good = dir_ + "/good";
+  for (const auto& [folder, mode] : {std::pair{open, 0777}, {sticky, 01777}, {good, 0755}}) {
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), static_cast<mode_t>(mode)), 0);
+    std::ofstream(folder + "/users") << text;
+    ::chmod((folder + "/users").c_str(), 0600);
+  }
+  ASSERT_EQ(::symlink((open + "/users").c_str(), (good + "/to-open").c_str()), 0);
+  ASSERT_EQ(::symlink(path_.c_str(), (good + "/to-users").c_str()), 0);
+  ASSERT_EQ(::symlink((good + "/users").c_str(), (open + "/to-good").c_str()), 0);
+
+  const std::string openWhy = ": refused: others may write the folder " + open +
+                              ", so they could put another users file in place (chmod o-w " + open +
+                              ")";
+  const struct {
+    std::string path;
+    std::string refusal;  // after the path; empty: loaded
+  } cases[] = {
+      {open + "/users", openWhy},   {sticky + "/users", ""}, {good + "/users", ""},
+      {good + "/to-open", openWhy},  // a link into a folder others may write
+      {open + "/to-good", openWhy},  // a link that others could replace
+      {good + "/to-users", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Refusal(c.path), c.refusal.empty() ? "" : c.path + c.refusal) << c.path;
+  }
+
+  Write(text, 0620);
+  EXPECT_EQ(Refusal(path_),
+            path_ + ": refused: its group may write the users file (chmod g-w " + path_ + ")");
+  EXPECT_EQ(Refusal(good + "/to-users"), good + "/to-users: refused: its group may write the " +
+                                             "users file (chmod g-w " + good + "/to-users)");
+}
+
+TEST_F(UsersFileOnDiskTest, RefusesAFileOfAnotherUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file to another user";
+  Write("admin:10:" + Hash() + "\n", 0600);
+  ASSERT_EQ(::chown(path_.c_str(), 65534, 65534), 0);
+  const std::string refusal = Refusal(path_);
+  EXPECT_EQ(refusal.rfind(path_ + ": refused: the users file belongs to user ", 0), 0u) << refusal;
+  EXPECT_NE(refusal.find("65534"), std::string::npos) << refusal;
+  EXPECT_NE(refusal.find("(chown root " + path_ + ")"), std::string::npos) << refusal;
 }
 
 TEST(PasswordTest, VerifiesOnlyTheRightPassword) {

@@ -43,7 +43,7 @@ TEST(CommandLevelsTest, LookingAroundIsLevelOneChangesAndPingFiveWhoTen) {
 class UnusedClient final : public telnet::Client {
  public:
   void WriteBytes(std::string_view) override {}
-  telnet::InputLine ReadLine() override { return {}; }
+  telnet::InputLine ReadLine(std::chrono::milliseconds) override { return {}; }
   std::size_t InputSecretLn(char16_t*, std::size_t) override { return 0; }
   void SetClientEcho(bool) override {}
   void delay(std::int32_t) override {}

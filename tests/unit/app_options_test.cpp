@@ -131,22 +131,28 @@ TEST(OptionsTest, AccessOptionsAndTheirDefaults) {
   EXPECT_FALSE(defaults.readOnly);
   EXPECT_EQ(defaults.maxConnections, 1000);
   EXPECT_EQ(defaults.maxPerAddress, 64);
+  EXPECT_EQ(defaults.idleMinutes, 60);
 
-  ParsedCommandLine parsed =
-      Parse({"--users", "/etc/velmar/users", "--audit-log", "/var/log/velmar-audit.log",
-             "--read-only", "--max-connections", "0", "--max-per-address", "8"});
+  ParsedCommandLine parsed = Parse({"--users", "/etc/velmar/users", "--audit-log",
+                                    "/var/log/velmar-audit.log", "--read-only", "--max-connections",
+                                    "0", "--max-per-address", "8", "--idle-minutes", "0"});
   ASSERT_TRUE(parsed.run) << parsed.err;
   EXPECT_EQ(parsed.options.users, "/etc/velmar/users");
   EXPECT_EQ(parsed.options.auditLog, "/var/log/velmar-audit.log");
   EXPECT_TRUE(parsed.options.readOnly);
   EXPECT_EQ(parsed.options.maxConnections, 0);
   EXPECT_EQ(parsed.options.maxPerAddress, 8);
+  EXPECT_EQ(parsed.options.idleMinutes, 0);
 
-  for (const char* bad : {"-1", "many"}) {
-    ParsedCommandLine refused = Parse({"--max-per-address", bad});
-    EXPECT_FALSE(refused.run) << bad;
-    EXPECT_EQ(refused.exitCode, kExitUsage) << bad;
+  for (const char* option : {"--max-per-address", "--idle-minutes"}) {
+    for (const char* bad : {"-1", "many"}) {
+      ParsedCommandLine refused = Parse({option, bad});
+      EXPECT_FALSE(refused.run) << option << " " << bad;
+      EXPECT_EQ(refused.exitCode, kExitUsage) << option << " " << bad;
+    }
   }
+  EXPECT_TRUE(Parse({"--idle-minutes", "525600"}).run);
+  EXPECT_FALSE(Parse({"--idle-minutes", "525601"}).run);
 }
 
 TEST(OptionsTest, SshOptionsNeedTheirPortAndAUsersFile) {

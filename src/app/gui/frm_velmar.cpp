@@ -6,10 +6,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMetaObject>
 #include <QPalette>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QThread>
 #include <QTimer>
 
 #include "text/encoding.h"
@@ -140,8 +142,15 @@ FrmVelmar::FrmVelmar(ControllerSettings settings, QWidget* parent)
   chooseUsersFile_ = [this] {
     return QFileDialog::getOpenFileName(this, QStringLiteral("Users file"));
   };
-  controller_->setObserver(
-      [this](DisplayItem item, const DisplayState& state) { showState(item, state); });
+  controller_->setObserver([this](DisplayItem item, const DisplayState& state) {
+    // A failed listener reports from its own thread; the widgets live on this one.
+    if (QThread::currentThread() == thread()) {
+      showState(item, state);
+    } else {
+      QMetaObject::invokeMethod(
+          this, [this, item, state] { showState(item, state); }, Qt::QueuedConnection);
+    }
+  });
   FormCreate();
 }
 

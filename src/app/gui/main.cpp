@@ -5,17 +5,25 @@
 
 #include "api/json_rpc.h"
 #include "app/gui/frm_velmar.h"
+#include "platform/open_files.h"
 
 int main(int argc, char** argv) {
   // The API client module is ready before the window exists: settings reset, and the main
   // thread's HTTP client.
   velmar::api::InitializeRPCModule();
-  velmar::api::SetConnectionUse({.reuse = true, .parallel = 4});
+  constexpr int kParallelRequests = 4;
+  velmar::api::SetConnectionUse({.reuse = true, .parallel = kParallelRequests});
+  // Every connection needs descriptors; the usual soft limit of 1024 would serve only a few
+  // hundred.
+  velmar::platform::RaiseOpenFileLimit();
+  velmar::app::ControllerSettings settings;
+  settings.serverDescriptorsPerSession =
+      velmar::app::ServerDescriptorsPerSession(kParallelRequests, false);
   int status = 0;
   {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmar"));
-    velmar::app::FrmVelmar frmVelmar;
+    velmar::app::FrmVelmar frmVelmar(settings);
     // --users FILE: user management on from the start (a bad file shows the error box).
     const QStringList arguments = QApplication::arguments();
     const qsizetype users = arguments.indexOf(QStringLiteral("--users"));

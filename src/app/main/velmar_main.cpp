@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -23,6 +24,8 @@
 #include "api/json_rpc.h"
 #include "app/controller.h"
 #include "app/options.h"
+#include "platform/logger.h"
+#include "platform/open_files.h"
 #include "sim/simulator.h"
 #include "ssh/keys.h"
 #include "text/encoding.h"
@@ -116,11 +119,11 @@ std::shared_ptr<access::AccessControl> MakeAccessControl(const Options& options)
       std::vector<std::string> warnings;
       auto users =
           std::make_shared<const access::Users>(access::LoadUsersFile(options.users, &warnings));
-      for (const auto& warning : warnings) std::cerr << "velmar: warning: " << warning << std::endl;
+      for (const auto& warning : warnings) platform::LogWarning(warning);
       control->SetUsers(std::move(users));
     }
   } catch (const std::exception& e) {
-    std::cerr << "velmar: " << e.what() << std::endl;
+    platform::Log(e.what());
     return nullptr;
   }
   return control;
@@ -133,10 +136,9 @@ bool PrepareSshHostKey(const Options& options, SshSettings& ssh) {
   ssh.authorizedKeysDir = options.sshAuthorizedKeys;
   try {
     const ssh::Key key = ssh::LoadOrCreateHostKey(ssh.hostKeyPath);
-    std::cerr << "velmar: SSH host key " << ssh.hostKeyPath << ": ED25519 "
-              << ssh::Fingerprint(key.get()) << std::endl;
+    platform::Log("SSH host key " + ssh.hostKeyPath + ": ED25519 " + ssh::Fingerprint(key.get()));
   } catch (const std::exception& e) {
-    std::cerr << "velmar: " << e.what() << std::endl;
+    platform::Log(e.what());
     return false;
   }
   return true;
@@ -148,17 +150,15 @@ void Reload(access::AccessControl& control, const Options& options) {
   if (!options.users.empty()) {
     std::vector<std::string> warnings;
     const std::string error = access::ReloadUsers(control, options.users, &warnings);
-    for (const auto& warning : warnings) std::cerr << "velmar: warning: " << warning << std::endl;
+    for (const auto& warning : warnings) platform::LogWarning(warning);
     if (error.empty()) {
-      std::cerr << "velmar: users file reloaded: " << control.users()->size() << " users"
-                << std::endl;
+      platform::Log("users file reloaded: " + std::to_string(control.users()->size()) + " users");
     } else {
-      std::cerr << "velmar: the users file was not reloaded, the users loaded before stay: "
-                << error << std::endl;
+      platform::Log("the users file was not reloaded, the users loaded before stay: " + error);
     }
   }
   const std::string error = control.audit().Reopen();
-  if (!error.empty()) std::cerr << "velmar: " << error << std::endl;
+  if (!error.empty()) platform::Log(error);
 }
 
 std::u16string ToField(const std::string& utf8) {
@@ -207,12 +207,12 @@ std::unique_ptr<sim::Simulator> StartDemoServer(int port) {
   try {
     server->start();
   } catch (const std::exception& e) {
-    std::cerr << "velmar: cannot start the demo server on 127.0.0.1:" << port << ": " << e.what()
-              << std::endl;
+    platform::Log("cannot start the demo server on 127.0.0.1:" + std::to_string(port) + ": " +
+                  e.what());
     return nullptr;
   }
-  std::cerr << "velmar: demo server (a simulated IP-Symcon with a demo home) on http://127.0.0.1:"
-            << server->port() << "/api/" << std::endl;
+  platform::Log("demo server (a simulated IP-Symcon with a demo home) on http://127.0.0.1:" +
+                std::to_string(server->port()) + "/api/");
   return server;
 }
 
@@ -232,6 +232,9 @@ ControllerSettings SettingsOf(const Options& options,
   settings.access = std::move(accessControl);
   settings.maxConnections = static_cast<std::size_t>(options.maxConnections);
   settings.maxPerAddress = static_cast<std::size_t>(options.maxPerAddress);
+  settings.idle.minutes = options.idleMinutes;
+  settings.serverDescriptorsPerSession =
+      ServerDescriptorsPerSession(options.parallelRequests, options.demo);
   return settings;
 }
 
@@ -261,42 +264,65 @@ int ReportConnectFailure(const ConnectResult& result) {
     case ConnectOutcome::Done:
       return kExitOk;
     case ConnectOutcome::ServerCheckFailed:
-      std::cerr << "velmar: the server check (IPS_GetKernelVersion) failed for " << result.url
-                << ": " << result.message << std::endl;
+      platform::Log("the server check (IPS_GetKernelVersion) failed for " + result.url + ": " +
+                    result.message);
       return kExitServerCheck;
     case ConnectOutcome::ListenFailed:
-      std::cerr << "velmar: " << result.message << std::endl;
+      platform::Log(result.message);
       return kExitListen;
     case ConnectOutcome::TelnetPortInvalid:
     case ConnectOutcome::ConsoleCharsInvalid:
-      std::cerr << "velmar: " << result.message << std::endl;
+      platform::Log(result.message);
       return kExitUsage;
   }
   return kExitUsage;
 }
 
+// A warning when the open-file limit cannot serve --max-connections: the listener refuses
+// connections beyond what it can serve, and the operator should know before they come.
+void WarnIfTooFewOpenFiles(const Controller& controller, const Options& options) {
+  const telnet::Listener& listener = controller.listener();
+  const std::size_t budget = listener.descriptorBudget();
+  if (budget == platform::kNoOpenFileLimit) return;
+  std::size_t perConnection = listener.descriptorsPerConnection(false);
+  if (options.sshPort >= 0) {
+    perConnection = std::max(perConnection, listener.descriptorsPerConnection(true));
+  }
+  const std::size_t served = budget / std::max<std::size_t>(perConnection, 1);
+  const auto wanted = static_cast<std::size_t>(options.maxConnections);
+  if (wanted != 0 && wanted <= served) return;
+  platform::LogWarning(
+      "the open-file limit (" + std::to_string(platform::OpenFileLimit()) + ") serves about " +
+      std::to_string(served) + " connections at once (each may need " +
+      std::to_string(perConnection) + " descriptors), fewer than --max-connections " +
+      (wanted == 0 ? std::string("0 (no limit)") : std::to_string(wanted)) +
+      "; more are refused until others end (raise the hard limit: ulimit -Hn, or LimitNOFILE= "
+      "for the service)");
+}
+
 // Where the listener listens, a warning when that is not loopback only, and how to connect.
 void AnnounceListening(const Controller& controller, const Options& options) {
   std::vector<std::string> endpoints = controller.listener().boundEndpoints();
-  std::cerr << "velmar: Telnet listening on " << JoinEndpoints(endpoints) << std::endl;
+  platform::Log("Telnet listening on " + JoinEndpoints(endpoints));
   bool exposed = options.listen.empty();
   for (const std::string& address : options.listen) exposed |= !IsLoopbackAddress(address);
   if (!options.users.empty()) {
-    std::cerr << "velmar: Telnet clients log in: " << controller.settings().access->users()->size()
-              << " users in " << options.users << std::endl;
+    platform::Log(
+        "Telnet clients log in: " + std::to_string(controller.settings().access->users()->size()) +
+        " users in " + options.users);
   } else if (exposed) {
-    std::cerr << "velmar: warning: the Telnet shell has no login; anyone who can reach this "
-                 "port controls the IP-Symcon server (use --listen 127.0.0.1 to keep it local)"
-              << std::endl;
+    platform::LogWarning(
+        "the Telnet shell has no login; anyone who can reach this port controls the IP-Symcon "
+        "server (use --listen 127.0.0.1 to keep it local)");
   }
   if (!endpoints.empty()) {
-    std::cerr << "velmar: connect with: " << TelnetCommand(endpoints.front())
-              << "   (type help in the shell; Ctrl+C here stops Velmar)" << std::endl;
+    platform::Log("connect with: " + TelnetCommand(endpoints.front()) +
+                  "   (type help in the shell; Ctrl+C here stops Velmar)");
   }
   const std::vector<std::string> sshEndpoints = controller.listener().boundSecondEndpoints();
   if (!sshEndpoints.empty()) {
-    std::cerr << "velmar: SSH listening on " << JoinEndpoints(sshEndpoints) << std::endl;
-    std::cerr << "velmar: connect with: " << SshCommand(sshEndpoints.front()) << std::endl;
+    platform::Log("SSH listening on " + JoinEndpoints(sshEndpoints));
+    platform::Log("connect with: " + SshCommand(sshEndpoints.front()));
   }
 }
 
@@ -337,10 +363,11 @@ int Run(const Options& options) {
   // A server that closes every connection after one reply costs a failed attempt now and
   // then; the user can spare it.
   if (api::ServerClosedKeptConnection(25))
-    std::cerr << "velmar: note: the server closed its connection right after the first reply "
-                 "instead of keeping it; --http-reuse off opens a new one for each request"
-              << std::endl;
+    platform::Log(
+        "note: the server closed its connection right after the first reply instead of keeping "
+        "it; --http-reuse off opens a new one for each request");
   AnnounceListening(controller, options);
+  WarnIfTooFewOpenFiles(controller, options);
 
   // Until the shutdown timer fires or a stop is requested; either switches the service off.
   stop.WaitUntil(controller.nextShutdown());
@@ -363,5 +390,8 @@ int main(int argc, char** argv) {
   }
   // A client or a reader of stdout that goes away must not end the service.
   std::signal(SIGPIPE, SIG_IGN);
+  // Every connection needs descriptors; the usual soft limit of 1024 would serve only a few
+  // hundred.
+  velmar::platform::RaiseOpenFileLimit();
   return Run(parsed.options);
 }
