@@ -39,6 +39,36 @@ void AppendUnicodeEscape(std::u16string& out, char16_t c) {
   out.append(escape, 6);
 }
 
+// The two-character escape of `c` ("\\n" for a line feed), or 0 when it has none.
+char16_t ShortEscape(char16_t c) {
+  switch (c) {
+    case 8:
+      return u'b';
+    case 9:
+      return u't';
+    case 10:
+      return u'n';
+    case 12:
+      return u'f';
+    case 13:
+      return u'r';
+    case u'"':
+    case u'\\':
+      return c;
+    default:
+      return 0;
+  }
+}
+
+void AppendEscape(std::u16string& out, char16_t c, char16_t shortForm) {
+  if (shortForm != 0) {
+    out.push_back(u'\\');
+    out.push_back(shortForm);
+  } else {
+    AppendUnicodeEscape(out, c);
+  }
+}
+
 // Full escaping: printable ASCII stays, everything else becomes an escape.
 void AppendFullEscaped(std::u16string& out, std::u16string_view text) {
   std::size_t runStart = 0;
@@ -47,37 +77,36 @@ void AppendFullEscaped(std::u16string& out, std::u16string_view text) {
     if (c >= 32 && c <= 127 && c != u'"' && c != u'\\' && c != u'/') continue;
     out.append(text.data() + runStart, i - runStart);
     runStart = i + 1;
-    char16_t shortForm = 0;
-    switch (c) {
-      case 8:
-        shortForm = u'b';
-        break;
-      case 9:
-        shortForm = u't';
-        break;
-      case 10:
-        shortForm = u'n';
-        break;
-      case 12:
-        shortForm = u'f';
-        break;
-      case 13:
-        shortForm = u'r';
-        break;
-      case u'"':
-      case u'\\':
-      case u'/':
-        shortForm = c;
-        break;
-      default:
-        break;
-    }
-    if (shortForm != 0) {
-      out.push_back(u'\\');
-      out.push_back(shortForm);
-    } else {
-      AppendUnicodeEscape(out, c);
-    }
+    AppendEscape(out, c, c == u'/' ? c : ShortEscape(c));
+  }
+  out.append(text.data() + runStart, text.size() - runStart);
+}
+
+bool IsHighSurrogate(char16_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t c) {
+  return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// Whether the character at `i` must be escaped in a document sent as UTF-8.
+bool NeedsDocumentEscape(std::u16string_view text, std::size_t i) {
+  const char16_t c = text[i];
+  if (c < 32 || c == u'"' || c == u'\\') return true;
+  if (c >= 0x7F && c <= 0x9F) return true;
+  if (c == 0x2028 || c == 0x2029) return true;
+  if (IsHighSurrogate(c)) return i + 1 >= text.size() || !IsLowSurrogate(text[i + 1]);
+  if (IsLowSurrogate(c)) return i == 0 || !IsHighSurrogate(text[i - 1]);
+  return false;
+}
+
+void AppendDocumentEscaped(std::u16string& out, std::u16string_view text) {
+  std::size_t runStart = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!NeedsDocumentEscape(text, i)) continue;
+    out.append(text.data() + runStart, i - runStart);
+    runStart = i + 1;
+    AppendEscape(out, text[i], ShortEscape(text[i]));
   }
   out.append(text.data() + runStart, text.size() - runStart);
 }
@@ -171,9 +200,11 @@ void AppendCurrency(std::u16string& out, std::int64_t tenThousandths) {
   AppendAscii(out, decimals, decimals + n);
 }
 
+enum class Escaping { kFull, kMinimal, kDocument };
+
 class Writer {
  public:
-  explicit Writer(bool escape) : escape_(escape) {}
+  explicit Writer(Escaping escaping) : escaping_(escaping) {}
 
   void Write(Node* root) {
     try {
@@ -258,26 +289,44 @@ class Writer {
 
   void AppendString(std::u16string_view text) {
     out_.push_back(u'"');
-    if (escape_) {
-      AppendFullEscaped(out_, text);
-    } else {
-      AppendMinimalEscaped(out_, text);
+    switch (escaping_) {
+      case Escaping::kFull:
+        AppendFullEscaped(out_, text);
+        break;
+      case Escaping::kMinimal:
+        AppendMinimalEscaped(out_, text);
+        break;
+      case Escaping::kDocument:
+        AppendDocumentEscaped(out_, text);
+        break;
     }
     out_.push_back(u'"');
   }
 
-  bool escape_;
+  Escaping escaping_;
   std::u16string out_;
   std::vector<Frame> stack_;
 };
 
 }  // namespace
 
-std::u16string AsJson(const JsonValue& value, bool escape) {
+namespace {
+
+std::u16string Write(const JsonValue& value, Escaping escaping) {
   if (!value) return {};
-  Writer writer(escape);
+  Writer writer(escaping);
   writer.Write(value.node());
   return writer.Take();
+}
+
+}  // namespace
+
+std::u16string AsJson(const JsonValue& value, bool escape) {
+  return Write(value, escape ? Escaping::kFull : Escaping::kMinimal);
+}
+
+std::u16string AsJsonDocument(const JsonValue& value) {
+  return Write(value, Escaping::kDocument);
 }
 
 std::u16string FloatToJson(double value) {

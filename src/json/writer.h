@@ -16,6 +16,13 @@ namespace velmar::json {
 // backslash. An empty handle gives the empty text.
 std::u16string AsJson(const JsonValue& value, bool escape = true);
 
+// The value as compact JSON text meant to be sent as UTF-8 (RFC 8259), for people and
+// programs reading it on a terminal: every character stays as it is, except those that JSON
+// requires escaped (the double quote, the backslash, C0 controls: \b \t \n \f \r or \u00XX)
+// and those that could act on a terminal or trip up a reader (DEL, the C1 controls, U+2028,
+// U+2029 and lone surrogates), which become \u escapes. An empty handle gives the empty text.
+std::u16string AsJsonDocument(const JsonValue& value);
+
 // A double as JSON number text: 15 significant digits, plain form for decimal exponents from
 // -3 to 15, else scientific ("5E-5", "1E20"). Zero is "0". Non-finite values give "null".
 std::u16string FloatToJson(double value);

@@ -1,5 +1,7 @@
 #include "platform/time_zone.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 namespace velmar::platform {
@@ -12,6 +14,19 @@ double TimeZoneBiasAt(std::int64_t unixSeconds) {
   std::tm local{};
   if (localtime_r(&moment, &local) == nullptr) return 0.0;
   return -static_cast<double>(local.tm_gmtoff) / 86400.0;
+}
+
+std::string FormatIso8601(std::int64_t unixSeconds) {
+  std::time_t moment = static_cast<std::time_t>(unixSeconds);
+  std::tm local{};
+  if (localtime_r(&moment, &local) == nullptr) return {};
+  const long offsetMinutes = local.tm_gmtoff / 60;
+  const long magnitude = std::labs(offsetMinutes);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld",
+                local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                local.tm_sec, offsetMinutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+  return text;
 }
 
 double TimeZoneBias() {

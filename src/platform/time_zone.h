@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace velmar::platform {
 
@@ -13,5 +14,10 @@ double TimeZoneBias();
 
 // The offset that was (or will be) in force at the given moment, in Unix seconds.
 double TimeZoneBiasAt(std::int64_t unixSeconds);
+
+// The moment `unixSeconds` as the host's local time in ISO 8601, with the offset from UTC that
+// was in force at that moment: "2026-12-11T14:03:12+01:00" ("+00:00" in UTC). Empty for a
+// moment beyond the years the host's calendar holds.
+std::string FormatIso8601(std::int64_t unixSeconds);
 
 }  // namespace velmar::platform

@@ -117,6 +117,37 @@ std::u16string GetObjectFromCommandline(std::u16string_view command) {
   return argument;
 }
 
+std::optional<std::u16string> TakeOptionWord(std::u16string_view command,
+                                             std::u16string_view option) {
+  std::u16string rest;
+  bool found = false;
+  bool quoted = false;
+  std::size_t kept = 0;  // the text up to here is kept
+  std::size_t wordStart = 0;
+  bool firstWord = true;
+  for (std::size_t i = 0; i <= command.size(); ++i) {
+    const bool end = i == command.size() || (!quoted && IsBlank(command[i]));
+    if (i < command.size() && command[i] == u'"') quoted = !quoted;
+    if (!end) continue;
+    if (i > wordStart) {
+      const std::u16string_view word = command.substr(wordStart, i - wordStart);
+      if (!firstWord && UpperCase(word) == UpperCase(option)) {
+        // The blanks before the word go with it.
+        std::size_t from = wordStart;
+        while (from > kept && IsBlank(command[from - 1])) --from;
+        rest.append(command.substr(kept, from - kept));
+        kept = i;
+        found = true;
+      }
+      firstWord = false;
+    }
+    wordStart = i + 1;
+  }
+  if (!found) return std::nullopt;
+  rest.append(command.substr(kept));
+  return rest;
+}
+
 std::vector<std::u16string> explode(std::u16string_view text, char16_t sep, bool trim,
                                     bool quotes) {
   std::vector<std::u16string> pieces;

@@ -29,6 +29,13 @@ std::int32_t StrToInt(std::u16string_view value);
 // for an unclosed quote). The caller decides whether it is an ID or a name.
 std::u16string GetObjectFromCommandline(std::u16string_view command);
 
+// `command` without each blank-separated word after the first that equals `option` in any
+// letter case (a word inside double quotes is never one), each taken out together with the
+// blanks before it; nothing when there is no such word. Options that commands take wherever
+// they stand ("-json") are taken out this way before the arguments are read.
+std::optional<std::u16string> TakeOptionWord(std::u16string_view command,
+                                             std::u16string_view option);
+
 // `text` split at `sep`. Pieces are trimmed when `trim` is set; with `quotes` set, double
 // quotes protect separators and are removed. Two separators in a row give an empty piece, a
 // separator at the end gives no empty last piece, the empty text gives no pieces.

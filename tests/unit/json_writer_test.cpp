@@ -162,6 +162,35 @@ TEST(JsonWriterTest, KindsAndEmptySlots) {
   EXPECT_EQ(AsJson(JsonValue()), u"");
 }
 
+// A document for a UTF-8 stream keeps every character a reader or a terminal can take as it
+// is, and escapes what JSON forbids raw and what could act on a terminal.
+TEST(JsonWriterTest, DocumentEscapesOnlyWhatCouldHarm) {
+  const struct {
+    std::u16string text;
+    std::u16string_view json;
+  } cases[] = {
+      {u"K\u00fcche \u20ac /", u"\"K\u00fcche \u20ac /\""},  // kept as characters
+      {u"a\"b\\c", u"\"a\\\"b\\\\c\""},
+      {u"\b\t\n\f\r", u"\"\\b\\t\\n\\f\\r\""},
+      {std::u16string(u"\0\x1b[31m", 6), u"\"\\u0000\\u001b[31m\""},
+      {u"\x7f\x80\x9b\xa0", u"\"\\u007f\\u0080\\u009b\xa0\""},  // DEL, C1; NBSP kept
+      {u"\u2028\u2029", u"\"\\u2028\\u2029\""},
+      {u"\U0001F600", u"\"\U0001F600\""},  // a surrogate pair is one character
+      {u"x\xd83d", u"\"x\\ud83d\""},       // lone high surrogate
+      {u"\xde00x", u"\"\\ude00x\""},       // lone low surrogate
+  };
+  for (const auto& c : cases) {
+    const JsonValue value = JsonValue::MakeString(c.text);
+    EXPECT_EQ(AsJsonDocument(value), c.json) << Narrow(c.json);
+    // A reader gets the text back.
+    EXPECT_EQ(ParseJson(AsJsonDocument(value)).AsString(), c.text) << Narrow(c.json);
+  }
+  JsonValue object = JsonValue::MakeObject();
+  object.Put(u"\x1b", JsonValue::MakeDouble(20.5));
+  EXPECT_EQ(AsJsonDocument(object), u"{\"\\u001b\":20.5}");
+  EXPECT_EQ(AsJsonDocument(JsonValue()), u"");
+}
+
 TEST(JsonWriterTest, ReadWriteRoundTrip) {
   const std::u16string_view texts[] = {
       u"{\"method\":\"IPS_GetObject\",\"params\":[12345],\"id\":1,\"jsonrpc\":\"2.0\"}",

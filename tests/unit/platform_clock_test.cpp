@@ -1,4 +1,5 @@
 #include "platform/clock.h"
+#include "platform/time_zone.h"
 
 #include <gtest/gtest.h>
 #include <time.h>
@@ -84,6 +85,25 @@ TEST(PlatformClock, LocalDateTimeUsesTheZoneRulesOfTheInstant) {
   OverrideClock(std::make_shared<FixedClock>(0, 1719835200000));
   EXPECT_NEAR(LocalDateTimeNow(), 45474.0 + 14.0 / 24, 1e-9);
   OverrideClock(nullptr);
+}
+
+TEST(PlatformClock, Iso8601TimesCarryTheOffsetOfTheirMoment) {
+  const struct {
+    const char* tz;
+    std::int64_t unixSeconds;
+    const char* text;
+  } cases[] = {
+      {"CET-1CEST,M3.5.0,M10.5.0/3", 1796994192, "2026-12-11T14:03:12+01:00"},
+      {"CET-1CEST,M3.5.0,M10.5.0/3", 1719835200, "2024-07-01T14:00:00+02:00"},
+      {"UTC0", 0, "1970-01-01T00:00:00+00:00"},
+      {"NST3:30NDT,M3.2.0,M11.1.0", 1796994192, "2026-12-11T09:33:12-03:30"},
+      {"UTC0", -1, "1969-12-31T23:59:59+00:00"},
+  };
+  for (const auto& c : cases) {
+    ScopedTimeZone tz(c.tz);
+    EXPECT_EQ(FormatIso8601(c.unixSeconds), c.text) << c.tz;
+  }
+  EXPECT_EQ(FormatIso8601(std::int64_t{1} << 62), "");  // no calendar holds that year
 }
 
 }  // namespace

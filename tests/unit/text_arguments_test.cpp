@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -79,6 +80,29 @@ TEST(GetObjectFromCommandline, PicksFirstArgumentOrQuotedName) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(GetObjectFromCommandline(c.command), c.expected)
+        << std::string(c.command.begin(), c.command.end());
+  }
+}
+
+TEST(TakeOptionWord, TakesTheWordAnywhereAfterTheCommandWord) {
+  struct Case {
+    std::u16string command;
+    std::optional<std::u16string> rest;
+  };
+  const std::vector<Case> cases = {
+      {u"ls -json", u"ls"},
+      {u"ls 12345 -JSON", u"ls 12345"},
+      {u"ls -Json -v", u"ls -v"},  // " -v" keeps its blank for the options after it
+      {u"show -json \"Living room\"", u"show \"Living room\""},
+      {u"tree  -json  -depth 2 -json", u"tree  -depth 2"},
+      {u"ls", std::nullopt},
+      {u"-json", std::nullopt},               // the command word is no option
+      {u"ls -jsonx", std::nullopt},           // a whole word only
+      {u"show \"-json\"", std::nullopt},      // quoted: a name
+      {u"show \"a -json b\"", std::nullopt},  // inside a quoted name
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(TakeOptionWord(c.command, u"-json"), c.rest)
         << std::string(c.command.begin(), c.command.end());
   }
 }
