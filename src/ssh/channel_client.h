@@ -26,6 +26,9 @@ class ChannelClient final : public telnet::Client {
   ChannelClient& operator=(const ChannelClient&) = delete;
 
   void WriteBytes(std::string_view bytes) override;
+  // For a one-shot command: to the command's stderr, without colour sequences, lines ended
+  // by LF.
+  void WriteErrorBytes(std::string_view bytes) override;
   // Reads behind the prompt just written (the text after the last line end written). Ctrl+D
   // on an empty line reads as "exit".
   telnet::InputLine ReadLine() override;

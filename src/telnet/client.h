@@ -29,10 +29,16 @@ class Client {
   // Sends UTF-8 bytes as they are. Raises velmar::Error when the client is gone.
   virtual void WriteBytes(std::string_view bytes) = 0;
 
+  // Sends UTF-8 bytes to the client's error output where it has one of its own (the stderr of
+  // an SSH command); elsewhere the same as WriteBytes.
+  virtual void WriteErrorBytes(std::string_view bytes) { WriteBytes(bytes); }
+
   // Sends `text` as UTF-8 with nothing added; an empty text sends nothing.
   void Write(std::u16string_view text);
   // Sends `text` and CR LF in one write.
   void WriteLn(std::u16string_view text = {});
+  // Sends `text` and CR LF to the error output in one write.
+  void WriteErrorLn(std::u16string_view text);
   // Sends one output line laid out for the console: lead word dropped, cut to ConsoleChars(),
   // line ends as CR LF, followed by CR LF.
   void WriteFormated(std::u16string_view line);

@@ -175,16 +175,20 @@ TEST_F(SshServiceTest, OneShotCommandsGiveTheShellsOutputAndAnExitStatus) {
   EXPECT_EQ(list.out, WithoutColours(telnetList));
   EXPECT_NE(list.out.find("57574 <Category>   Energie Tageswerte"), std::string::npos) << list.out;
 
+  // A failing command's message goes to stderr, so that the output holds only what the
+  // commands produced.
   const struct {
     const char* user;
     const char* commands;
     int status;
     std::vector<std::string> shown;     // in this order
     std::vector<std::string> notShown;  // anywhere
+    std::string err;
   } cases[] = {
-      {"alice", "show 99999", 1, {"Object not found: 99999\r\n"}, {}},
-      {"alice", "bogus", 1, {"Command unknown\r\n"}, {}},
-      {"viewer", "set 45135 21", 2, {"Permission denied.\r\n"}, {}},
+      {"alice", "show 99999", 1, {}, {"Object not found"}, "Object not found: 99999\n"},
+      {"alice", "bogus", 1, {}, {"Command unknown"}, "Command unknown\n"},
+      {"viewer", "set 45135 21", 2, {}, {"Permission denied."}, "Permission denied.\n"},
+      {"alice", "find \"\"", 1, {}, {"pattern"}, "Search pattern not specified.\n"},
       // The list runs in order and the cd holds for what follows.
       {"alice",
        "cd 13917; ls -v",
@@ -192,7 +196,8 @@ TEST_F(SshServiceTest, OneShotCommandsGiveTheShellsOutputAndAnExitStatus) {
        {"Showing Object: 13917 - K\xc3\xbc"
         "che",
         "Fenster offen"},
-       {}},
+       {},
+       ""},
       {"alice",
        "cd Au\xc3\x9f"
        "en; ls",
@@ -200,14 +205,21 @@ TEST_F(SshServiceTest, OneShotCommandsGiveTheShellsOutputAndAnExitStatus) {
        {"Showing Object: 35181 - Au\xc3\x9f"
         "en",
         "Garten"},
-       {}},
+       {},
+       ""},
       // It stops at the first command that fails.
-      {"alice", "uptime; show 99999; ls", 1, {"IPS: ", "Object not found: 99999"}, {"Showing"}},
+      {"alice",
+       "uptime; show 99999; ls",
+       1,
+       {"IPS: "},
+       {"Showing", "Object not found"},
+       "Object not found: 99999\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.user) + ": " + c.commands);
     const CommandRun run = Run(c.user, c.commands);
     EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(run.err, c.err);
     std::size_t at = 0;
     for (const std::string& text : c.shown) {
       at = run.out.find(text, at);
@@ -232,7 +244,8 @@ TEST_F(SshServiceTest, ScriptsChangeValuesUnlessTheServiceIsReadOnly) {
     Start(settings);
     const CommandRun run = Run("alice", "set 45135 22.5");
     EXPECT_EQ(run.status, readOnly ? 2 : 0) << run.err;
-    EXPECT_EQ(run.out.find("Permission denied.\r\n") == 0, readOnly) << run.out;
+    EXPECT_EQ(run.err, readOnly ? "Permission denied.\n" : "");
+    EXPECT_EQ(run.out, "");
     EXPECT_EQ(sim_.variableValueJson(45135), readOnly ? "21.0" : "22.5");
     EXPECT_EQ(AuditWith({readOnly ? "permission denied" : "change", "user=\"alice\"",
                          "transport=ssh", "command=\"set 45135 22.5\""})
@@ -259,6 +272,31 @@ TEST_F(SshServiceTest, CommandsThatPauseRunToTheEndWithoutClientInput) {
     EXPECT_NE(run.out.find("Object Name: \t\tKeller"), std::string::npos) << run.out;
     EXPECT_EQ(run.err, "");
   }
+}
+
+// In a command list for a script, find writes only its matches and the summary, without the
+// pause after each object that makes the names pass by on a screen; and "\;" is a semicolon
+// of the command line.
+TEST_F(SshServiceTest, OneShotListsAreMadeForScripts) {
+  Start();
+  const CommandRun find = Run("alice", "find Fenster -i");
+  EXPECT_EQ(find.status, 0) << find.err;
+  EXPECT_TRUE(std::regex_match(find.out, std::regex("([0-9]{5}\t[^\r\n\b]*\r\n)+"
+                                                    "307 objects searched in [0-9]+\\.[0-9] "
+                                                    "seconds\\.\r\n[0-9]+ objects matched "
+                                                    "pattern \"Fenster\"\r\n")))
+      << find.out;
+  // The pauses alone would take 15 seconds.
+  const auto started = std::chrono::steady_clock::now();
+  const CommandRun none = Run("alice", "find Nirgendwo");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+  EXPECT_NE(none.out.find("\r\nNothing found on pattern \"Nirgendwo\"\r\n"), std::string::npos)
+      << none.out;
+
+  const CommandRun set = Run("alice", "set 17345 a\\;b\\; c; show 17345");
+  EXPECT_EQ(set.status, 0) << set.err;
+  EXPECT_EQ(sim_.variableValueJson(17345), "\"a;b; c\"");
+  EXPECT_NE(set.out.find("Value: \t\t\t\"a;b; c\""), std::string::npos) << set.out;
 }
 
 TEST_F(SshServiceTest, ServerOutOfReachEndsACommandWithStatus255) {
