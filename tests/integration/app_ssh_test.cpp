@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
 #include <vector>
@@ -297,6 +298,39 @@ TEST_F(SshServiceTest, OneShotListsAreMadeForScripts) {
   EXPECT_EQ(set.status, 0) << set.err;
   EXPECT_EQ(sim_.variableValueJson(17345), "\"a;b; c\"");
   EXPECT_NE(set.out.find("Value: \t\t\t\"a;b; c\""), std::string::npos) << set.out;
+}
+
+// What the README shows: `ssh admin@home 'ls 12345 -json' | jq`; and who's document.
+TEST_F(SshServiceTest, JsonDocumentsReachScriptsWhole) {
+  Start();
+  const CommandRun list = Run("alice", "ls 57574 -json");
+  EXPECT_EQ(list.status, 0) << list.err;
+  const nlohmann::json category = nlohmann::json::parse(list.out);
+  EXPECT_EQ(category["name"], "Energie Tageswerte");
+  EXPECT_EQ(category["children"].size(), 120u);
+  for (const auto& child : category["children"]) {
+    EXPECT_EQ(child["type"], "variable") << child;
+    EXPECT_TRUE(child["value"].is_number()) << child;
+  }
+
+  auto telnet = TelnetLogin("alice", "alice-pw");
+  TelnetCommand(*telnet, "cd Erdgeschoss", "\x1b[36;1m@IP-Symcon\\Erdgeschoss>\x1b[0m");
+  const CommandRun who = Run("viewer", "who -json");
+  EXPECT_EQ(who.status, 2);  // level 10 only
+  const nlohmann::json sessions = nlohmann::json::parse(Run("alice", "who -json").out);
+  bool telnetSeen = false;
+  for (const auto& session : sessions["sessions"]) {
+    EXPECT_EQ(session["user"], "alice") << session;
+    EXPECT_TRUE(std::regex_match(session["address"].get<std::string>(),
+                                 std::regex("127\\.0\\.0\\.1:[0-9]+")))
+        << session;
+    EXPECT_TRUE(std::regex_match(session["since"].get<std::string>(),
+                                 std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}"
+                                            "[+-][0-9]{2}:[0-9]{2}")))
+        << session;
+    telnetSeen = telnetSeen || session["path"] == "IP-Symcon\\Erdgeschoss";
+  }
+  EXPECT_TRUE(telnetSeen) << sessions;
 }
 
 TEST_F(SshServiceTest, ServerOutOfReachEndsACommandWithStatus255) {
