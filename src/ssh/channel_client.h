@@ -38,6 +38,9 @@ class ChannelClient final : public telnet::Client {
   void delay(std::int32_t msec) override;
   bool Interrupted() const override { return input_.interrupted(); }
   std::int32_t ConsoleChars() const override;
+  // A shell with a pty; never a one-shot command.
+  bool IsTerminal() const override { return channel_.pty() && !commandOutput_; }
+  std::int32_t ConsoleRows() const override { return channel_.pty() ? channel_.height() : 0; }
   void Disconnect() override;
   bool Connected() const override { return !closed_.load(); }
   const std::string& peer() const override { return channel_.address(); }

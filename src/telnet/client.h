@@ -65,11 +65,22 @@ class Client {
   virtual bool Interrupted() const = 0;
   // The console width for the running command.
   virtual std::int32_t ConsoleChars() const = 0;
+  // Whether the client is a terminal a person looks at that follows cursor movement and
+  // reports its size (an SSH session with a pty; a Telnet client that reported its window
+  // size), rather than a plain stream of lines (nc, scripts, one-shot commands).
+  virtual bool IsTerminal() const { return false; }
+  // The terminal's height in rows as last reported; 0 when unknown.
+  virtual std::int32_t ConsoleRows() const { return 0; }
 
   // Ends the client's connection without a farewell; any thread may call it.
   virtual void Disconnect() = 0;
   // False once the client's connection has ended.
   virtual bool Connected() const = 0;
+  // Whether the client has gone as far as the transport can tell: its connection has ended,
+  // or (Telnet) it has closed its side of it, which a Telnet client does when it leaves. A
+  // command that may write nothing for a long time (watch) ends on it; an SSH client that
+  // only ends its input (ssh -n) is still there.
+  virtual bool HungUp() const { return !Connected(); }
 
   // The client's address and port as text, for messages and the audit trail.
   virtual const std::string& peer() const = 0;

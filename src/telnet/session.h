@@ -118,6 +118,9 @@ class Session : public ConnectionHandler {
   bool Interrupted() const { return client_.Interrupted(); }
   // The console width the running command lays its output out for.
   std::int32_t ConsoleChars() const { return client_.ConsoleChars(); }
+  // See Client::IsTerminal and Client::ConsoleRows.
+  bool IsTerminal() const { return client_.IsTerminal(); }
+  std::int32_t ConsoleRows() const { return client_.ConsoleRows(); }
 
   // Writes a command's message that it could not do its work ("Object not found: 7"), if
   // any, and marks the command as failed. In a one-shot command list the message goes to
