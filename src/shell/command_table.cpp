@@ -8,7 +8,9 @@
 #include "shell/run_script.h"
 #include "shell/set_value.h"
 #include "shell/show.h"
+#include "shell/tree.h"
 #include "shell/uptime.h"
+#include "shell/watch.h"
 
 namespace velmar::shell {
 
@@ -31,6 +33,8 @@ const telnet::CommandTable& CommandTable() {
       {{u"UPTIME"}, Uptime},
       {{u"PING"}, Ping, kLevelOperator},
       HelpCommand(),
+      {{u"WATCH"}, Watch},
+      {{u"TREE"}, Tree},
   };
   return table;
 }

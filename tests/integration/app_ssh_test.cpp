@@ -12,11 +12,13 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "access/access_control.h"
 #include "access/password.h"
 #include "api/json_rpc.h"
+#include "api/server_calls.h"
 #include "app/controller.h"
 #include "sim/simulator.h"
 #include "ssh/keys.h"
@@ -331,6 +333,43 @@ TEST_F(SshServiceTest, JsonDocumentsReachScriptsWhole) {
     telnetSeen = telnetSeen || session["path"] == "IP-Symcon\\Erdgeschoss";
   }
   EXPECT_TRUE(telnetSeen) << sessions;
+}
+
+// watch in a one-shot list writes plain lines (or JSON Lines) and ends after -n changes; the
+// list goes on after it.
+TEST_F(SshServiceTest, OneShotWatchEndsAfterItsChanges) {
+  Start();
+  sim_.clearRequests();
+  std::thread changer([this] {
+    // Once the first round is done (two requests for the variable), the value changes.
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    for (int rounds = 0; rounds < 2 && std::chrono::steady_clock::now() < deadline;) {
+      rounds = 0;
+      for (const auto& request : sim_.requests())
+        rounds += request.body.find("\"IPS_GetVariable\",\"params\":[45135]") != std::string::npos;
+      std::this_thread::sleep_for(10ms);
+    }
+    api::InitializeRPCForThread();
+    api::SetValueFloat(45135, 23.5);
+    api::FinalizeRPCForThread();
+  });
+  const CommandRun run = Run("alice", "watch 45135 -i 0.2 -n 1 -json; show 45135");
+  changer.join();
+  EXPECT_EQ(run.status, 0) << run.err;
+  const auto firstEnd = run.out.find("\r\n");
+  const auto secondEnd = run.out.find("\r\n", firstEnd + 2);
+  ASSERT_NE(secondEnd, std::string::npos) << run.out;
+  const auto first = nlohmann::json::parse(run.out.substr(0, firstEnd));
+  const auto change = nlohmann::json::parse(run.out.substr(firstEnd + 2, secondEnd - firstEnd - 2));
+  EXPECT_EQ(first["event"], "value");
+  EXPECT_EQ(first["value"], 21);
+  EXPECT_EQ(change["event"], "change");
+  EXPECT_EQ(change["value"], 23.5);
+  EXPECT_NE(run.out.find("Value: \t\t\t23.5", secondEnd), std::string::npos) << run.out;
+
+  const CommandRun missing = Run("alice", "watch 99999");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "Object not found: 99999\n");
 }
 
 TEST_F(SshServiceTest, ServerOutOfReachEndsACommandWithStatus255) {
