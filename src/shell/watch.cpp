@@ -166,8 +166,7 @@ void WatchRounds(telnet::Session& session, std::vector<Watched>& watched,
       continue;
     }
     failing = false;
-    const auto took =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    const double took = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     std::vector<std::size_t> changed;
     for (std::size_t i = 0; i < watched.size(); ++i) {
       const bool change = TakeRecord(watched[i], std::move(records[i]));

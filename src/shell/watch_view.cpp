@@ -55,7 +55,7 @@ class TableView final : public WatchView {
   void Start(const std::vector<Watched>& watched) override { Draw(watched, true); }
 
   void Round(const std::vector<Watched>& watched, const std::vector<std::size_t>&,
-             std::int64_t roundMilliseconds) override {
+             double roundMilliseconds) override {
     lastRound_ = roundMilliseconds;
     failure_.clear();
     Draw(watched, true);
@@ -106,7 +106,7 @@ class TableView final : public WatchView {
     if (!failure_.empty()) {
       status += u". The server failed: " + failure_ + u" (trying again).";
     } else if (lastRound_ >= 0) {
-      status += u", last round " + text::IntToStr(lastRound_) + u" ms.";
+      status += u", last round " + RoundText(lastRound_) + u".";
     } else {
       status += u".";
     }
@@ -142,7 +142,7 @@ class TableView final : public WatchView {
   std::vector<std::u16string> rows_;  // the header and the variables' rows last drawn
   std::size_t hidden_ = 0;            // variables the window had no room for
   std::u16string failure_;
-  std::int64_t lastRound_ = -1;
+  double lastRound_ = -1;
   std::int64_t drawn_ = 0;  // lines on the screen that the next drawing goes back over
 };
 
@@ -155,7 +155,7 @@ class LineView final : public WatchView {
   }
 
   void Round(const std::vector<Watched>& watched, const std::vector<std::size_t>& changes,
-             std::int64_t) override {
+             double) override {
     for (const std::size_t i : changes) {
       const Watched& w = watched[i];
       session_.WriteLn(Head(w) + w.previousShown + u" -> " + w.shown);
@@ -186,7 +186,7 @@ class JsonView final : public WatchView {
   }
 
   void Round(const std::vector<Watched>& watched, const std::vector<std::size_t>& changes,
-             std::int64_t) override {
+             double) override {
     for (const std::size_t i : changes) {
       const Watched& w = watched[i];
       json::JsonValue event = Event(u"change", w);
@@ -245,17 +245,32 @@ bool TakeRecord(Watched& watched, json::JsonValue reply) {
   return change;
 }
 
-std::u16string IntervalText(double seconds) {
-  char digits[32];
-  std::snprintf(digits, sizeof digits, "%.3f", seconds);
+namespace {
+
+// `value` with `decimals` digits after the regional separator, trailing zeros (and a separator
+// left alone) dropped when `trim`.
+std::u16string DecimalText(double value, int decimals, bool trim) {
+  char digits[48];
+  std::snprintf(digits, sizeof digits, "%.*f", decimals, value);
   std::string text = digits;
-  while (text.back() == '0') text.pop_back();
-  if (text.back() == '.') {
-    text.pop_back();
-  } else {
-    text.replace(text.find('.'), 1, platform::CurrentRegionalSettings().decimalSeparator);
+  if (trim) {
+    while (text.back() == '0') text.pop_back();
+    if (text.back() == '.') text.pop_back();
   }
-  return text::Utf8ToUtf16(text) + u" s";
+  const auto point = text.find('.');
+  if (point != std::string::npos)
+    text.replace(point, 1, platform::CurrentRegionalSettings().decimalSeparator);
+  return text::Utf8ToUtf16(text);
+}
+
+}  // namespace
+
+std::u16string IntervalText(double seconds) {
+  return DecimalText(seconds, 3, true) + u" s";
+}
+
+std::u16string RoundText(double milliseconds) {
+  return DecimalText(milliseconds, 1, false) + u" ms";
 }
 
 std::unique_ptr<WatchView> MakeTableView(telnet::Session& session, double intervalSeconds) {

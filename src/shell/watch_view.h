@@ -32,6 +32,8 @@ bool TakeRecord(Watched& watched, json::JsonValue reply);
 // How often watch polls, as the status line says it ("1 s", "0.5 s"; the regional decimal
 // separator).
 std::u16string IntervalText(double seconds);
+// How long a round took, as the status line says it ("12.3 ms", one decimal).
+std::u16string RoundText(double milliseconds);
 
 class WatchView {
  public:
@@ -41,7 +43,7 @@ class WatchView {
   // A later round: `changes` indexes the variables whose value changed, in listing order;
   // `roundMilliseconds` is how long its requests took.
   virtual void Round(const std::vector<Watched>& watched, const std::vector<std::size_t>& changes,
-                     std::int64_t roundMilliseconds) = 0;
+                     double roundMilliseconds) = 0;
   // A round failed with `message`; called once for each run of failures.
   virtual void Failed(const std::u16string& message) = 0;
   // Watching ends; the next output is the shell's.

@@ -129,6 +129,7 @@ TEST(WatchRecords, IntervalsAsTheStatusLineSaysThem) {
   EXPECT_EQ(Narrow(IntervalText(1)), "1 s");
   EXPECT_EQ(Narrow(IntervalText(0.25)), "0,25 s");
   EXPECT_EQ(Narrow(IntervalText(3600)), "3600 s");
+  EXPECT_EQ(Narrow(RoundText(12.345)), "12,3 ms");
   platform::OverrideRegionalSettings(std::nullopt);
   EXPECT_EQ(Narrow(IntervalText(0.5)), "0.5 s");
 }
