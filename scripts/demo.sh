@@ -10,4 +10,5 @@ velmar_install_deps
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMAR_WERROR=ON >/dev/null
 cmake --build build -j2 --target velmar_headless
+echo "In the shell, try: help, ls, cd Erdgeschoss, tree, watch \"Energie Tageswerte\" (Ctrl+C ends it), watch 45135 -i 0.5, ls 57574 -json" >&2
 exec build/bin/velmar --demo "$@"
