@@ -1,8 +1,8 @@
 #include "shell/watch.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
-#include <cstdlib>
 #include <vector>
 
 #include "api/ips_objects.h"
@@ -40,7 +40,11 @@ std::optional<double> ReadSeconds(std::u16string_view word) {
     }
   }
   if (ascii.empty() || ascii.back() == '.' || ascii.size() > 16) return std::nullopt;
-  return std::strtod(ascii.c_str(), nullptr);
+  // from_chars reads a point whatever locale the process has (the window's toolkit sets the
+  // user's).
+  double seconds = 0;
+  std::from_chars(ascii.data(), ascii.data() + ascii.size(), seconds);
+  return seconds;
 }
 
 // The value after an option word; an empty text when there is none.

@@ -1,8 +1,8 @@
 #include "shell/watch_view.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <optional>
 
 #include "api/ips_objects.h"
@@ -250,9 +250,11 @@ namespace {
 // `value` with `decimals` digits after the regional separator, trailing zeros (and a separator
 // left alone) dropped when `trim`.
 std::u16string DecimalText(double value, int decimals, bool trim) {
+  // to_chars writes a point whatever locale the process has.
   char digits[48];
-  std::snprintf(digits, sizeof digits, "%.*f", decimals, value);
-  std::string text = digits;
+  const auto end =
+      std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals).ptr;
+  std::string text(digits, end);
   if (trim) {
     while (text.back() == '0') text.pop_back();
     if (text.back() == '.') text.pop_back();

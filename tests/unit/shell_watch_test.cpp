@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <string>
 #include <variant>
 
@@ -132,6 +133,20 @@ TEST(WatchRecords, IntervalsAsTheStatusLineSaysThem) {
   EXPECT_EQ(Narrow(RoundText(12.345)), "12,3 ms");
   platform::OverrideRegionalSettings(std::nullopt);
   EXPECT_EQ(Narrow(IntervalText(0.5)), "0.5 s");
+}
+
+// The window's toolkit sets the user's locale for the whole process; a decimal comma there must
+// not change how intervals are read or shown.
+TEST(WatchRecords, DecimalsReadAndWrittenWhateverTheProcessLocale) {
+  if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "no de_DE.UTF-8";
+  const auto parsed = ParseWatchOptions(u"watch 1 -i 0.5");
+  const double interval = std::holds_alternative<WatchOptions>(parsed)
+                              ? std::get<WatchOptions>(parsed).intervalSeconds
+                              : 0;
+  const std::string shown = Narrow(IntervalText(0.25)) + " " + Narrow(RoundText(1.5));
+  std::setlocale(LC_NUMERIC, "C");
+  EXPECT_DOUBLE_EQ(interval, 0.5);
+  EXPECT_EQ(shown, "0.25 s 1.5 ms");
 }
 
 }  // namespace
