@@ -10,15 +10,22 @@
 # driver, a fresh one for each measurement): resident memory per idle session at its prompt
 # (200 of each) and the time from connect to prompt (20 logins each: Telnet with name and
 # password, SSH with an Ed25519 key and with the password), with libssh's client in the driver;
-# last, 1000 Telnet connections (ten from each of 100 loopback addresses) wait at their
+# then 1000 Telnet connections (ten from each of 100 loopback addresses) wait at their
 # password prompt and send a wrong password at once: velmar's peak memory against what it holds
-# with all of them waiting, where the password checks (64 MiB each) run one per core.
+# with all of them waiting, where the password checks (64 MiB each) run one per core;
+# then one `watch` round over the 121 variables of "Energie Tageswerte" against the same
+# requests sent by a minimal client (4 in flight on kept connections, as velmar) at round trips
+# of 0 and 1 ms, velmar's CPU per round, and 20 sessions watching every second at once (how well
+# they keep the interval).
 #
 #   scripts/bench_load.sh [--sessions 1,50,200,1000] [--rounds 20,4,2,1] [--ls-repeats 15]
 #                         [--round-trips 0,1,5|none] [--latency-repeats 3]
 #                         [--ssh-sessions 200] [--logins 20] [--crowd 1000|0]
+#                         [--watch-round-trips 0,1|none] [--watch-rounds 20]
+#                         [--watch-sessions 20] [--watch-seconds 12]
 #   scripts/bench_load.sh --mode ssh [--ssh-sessions 200] [--logins 20]   # the SSH table alone
 #   scripts/bench_load.sh --mode crowd [--crowd 1000]                     # the logins at once
+#   scripts/bench_load.sh --mode watch [--watch-...]                      # the watch rows alone
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/load/servers.sh

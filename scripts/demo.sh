@@ -10,6 +10,7 @@ velmar_install_deps
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMAR_WERROR=ON >/dev/null
 cmake --build build -j2 --target velmar_headless
+echo "In the shell, try: help, ls, cd Erdgeschoss, tree, watch \"Energie Tageswerte\" (Ctrl+C ends it), watch 45135 -i 0.5, ls 57574 -json" >&2
 echo "In the shell, try history on the logged demo objects: history 54887 7d (the outside" \
   "temperature), or cd \"Energie Tageswerte\" and history \"Zählerstand Strom\" 30d." >&2
 exec build/bin/velmar --demo "$@"

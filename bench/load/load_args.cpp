@@ -65,6 +65,14 @@ Args parseArgs(int argc, char** argv) {
       a.logins = std::atol(value.c_str());
     else if (key == "--crowd")
       a.crowd = std::atol(value.c_str());
+    else if (key == "--watch-round-trips")
+      a.watchRoundTrips = value == "none" ? std::vector<long>{} : parseList(value);
+    else if (key == "--watch-rounds")
+      a.watchRounds = std::atol(value.c_str());
+    else if (key == "--watch-sessions")
+      a.watchSessions = std::atol(value.c_str());
+    else if (key == "--watch-seconds")
+      a.watchSeconds = std::atol(value.c_str());
     else
       fail("unknown option " + key);
   }
@@ -73,6 +81,8 @@ Args parseArgs(int argc, char** argv) {
         "usage: velmar-load --telnet-port N --velmar-pid P --sim-pid P [--sim-port N "
         "--velmar PATH] [--mode bench|soak] [--sessions 1,50,...] [--rounds 20,4,...] "
         "[--ls-repeats N] [--round-trips 0,1,5|none] [--latency-repeats N] [--seconds N] "
+        "[--watch-round-trips 0,1|none] [--watch-rounds N] [--watch-sessions K] "
+        "[--watch-seconds S] "
         "[--users FILE --ssh-authorized-keys DIR --ssh-key FILE --login-user NAME "
         "--login-password TEXT [--ssh-sessions K] [--logins N] [--crowd N]]");
   }
@@ -86,6 +96,9 @@ Args parseArgs(int argc, char** argv) {
   if (a.sshSessions < 1 || a.sshSessions > 200) fail("--ssh-sessions must be 1 to 200");
   if (a.logins < 1 || a.logins > 200) fail("--logins must be 1 to 200");
   if (a.crowd < 0 || a.crowd > 4000) fail("--crowd must be 0 to 4000");
+  if (a.watchRounds < 1 || a.watchRounds > 1000) fail("--watch-rounds must be 1 to 1000");
+  if (a.watchSessions < 0 || a.watchSessions > 200) fail("--watch-sessions must be 0 to 200");
+  if (a.watchSeconds < 1 || a.watchSeconds > 600) fail("--watch-seconds must be 1 to 600");
   if (a.rounds.size() < a.sessions.size()) a.rounds.resize(a.sessions.size(), 1);
   return a;
 }

@@ -29,6 +29,11 @@ struct Args {
   long sshSessions = 200;  // idle sessions of each transport for the memory figures
   long logins = 20;        // timed logins of each kind
   long crowd = 1000;       // password logins sent at once for the peak memory (0: none)
+  // The watch rows (velmar-load starts velmars of its own against the simulator at simPort).
+  std::vector<long> watchRoundTrips = {0, 1};  // ms; empty: no watch rows
+  long watchRounds = 20;                       // rounds measured per round trip
+  long watchSessions = 20;                     // sessions watching at once; 0: none
+  long watchSeconds = 12;                      // how long they watch
 };
 
 // Stops the program with a usage line on a missing or unknown option.

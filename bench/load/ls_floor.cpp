@@ -134,6 +134,13 @@ namespace {
 // the connection, still open.
 int exchange(int port, const HttpRequest& req, std::string& buffer) {
   const int fd = connectLoopback(port, true);
+  exchangeOn(fd, req, buffer);
+  return fd;
+}
+
+}  // namespace
+
+void exchangeOn(int fd, const HttpRequest& req, std::string& buffer) {
   writeAll(fd, req.head + req.tail);
   buffer.clear();
   std::size_t headerEnd = std::string::npos;
@@ -158,10 +165,7 @@ int exchange(int port, const HttpRequest& req, std::string& buffer) {
     }
   }
   if (buffer.compare(0, 12, "HTTP/1.1 200") != 0) fail("the simulator answered: " + buffer);
-  return fd;
 }
-
-}  // namespace
 
 void replayAll(int port, const std::vector<HttpRequest>& replay, bool keepPrevious) {
   std::string buffer;

@@ -42,6 +42,10 @@ std::vector<velmar::sim::RecordedRequest> recordLs(const std::string& velmarPath
 std::vector<HttpRequest> buildReplay(const std::vector<velmar::sim::RecordedRequest>& recorded,
                                      int simPort);
 
+// One request on the open connection `fd`: sent, and its reply read whole into `buffer`
+// (up to its Content-Length); stops the program unless the reply is 200.
+void exchangeOn(int fd, const HttpRequest& req, std::string& buffer);
+
 // The requests one after the other. With `keepPrevious` each connection stays open until the
 // next reply has arrived, as velmar's client leaves it; otherwise it is closed at once.
 void replayAll(int port, const std::vector<HttpRequest>& replay, bool keepPrevious);

@@ -13,8 +13,11 @@
 //          With --users: then SSH against Telnet on velmars with that users file, started
 //          here (ssh_rows.h): memory per idle session and the time from connect to prompt;
 //          then the peak memory of many password logins at once (login_crowd.h).
+//          Then watch: one round over the category's variables against the same requests
+//          sent by a minimal client, and many sessions watching at once (watch_rows.h).
 //   ssh    that SSH table alone.
 //   crowd  the logins at once alone.
+//   watch  the watch rows alone.
 //   soak   N sessions cycling the mix for a fixed time; memory and descriptors over time.
 //
 // Every loop is bounded by a count and by a deadline.
@@ -36,6 +39,7 @@
 #include "proc_figures.h"
 #include "ssh_rows.h"
 #include "telnet_io.h"
+#include "watch_rows.h"
 
 namespace velmar::load {
 namespace {
@@ -142,6 +146,7 @@ int bench(const Args& args, const Reference& ref) {
   if (!args.velmarPath.empty() && args.simPort != 0) {
     lsAgainstFloor(args, ref);
     if (!args.roundTrips.empty()) latencyRows(args, ref);
+    if (!args.watchRoundTrips.empty() || args.watchSessions > 0) watchRows(args);
   }
   if (!args.usersFile.empty() && !sshRows(args)) allGood = false;
   if (!args.usersFile.empty() && args.crowd > 0 && !loginCrowdRow(args)) allGood = false;
@@ -201,6 +206,12 @@ int main(int argc, char** argv) {
   if (args.mode == "ssh" || args.mode == "crowd") {
     if (args.usersFile.empty()) fail("--mode " + args.mode + " needs --users");
     return (args.mode == "ssh" ? sshRows(args) : loginCrowdRow(args)) ? 0 : 2;
+  }
+  if (args.mode == "watch") {
+    if (args.velmarPath.empty() || args.simPort == 0)
+      fail("--mode watch needs --velmar and --sim-port");
+    watchRows(args);
+    return 0;
   }
   const Reference ref = captureReference(args.telnetPort);
   if (args.mode == "soak") return soak(args, ref);

@@ -8,6 +8,9 @@
 #include <thread>
 
 #include "access/password.h"
+#include "json/writer.h"
+#include "platform/clock.h"
+#include "platform/time_zone.h"
 #include "telnet/line_input.h"
 #include "text/arguments.h"
 #include "text/encoding.h"
@@ -424,12 +427,35 @@ void listSessions(telnet::Session& session, const AccessControl& access) {
 
 }  // namespace
 
+json::JsonValue SessionsJson(const std::vector<SessionInfo>& sessions) {
+  json::JsonValue list = json::JsonValue::MakeArray();
+  for (const SessionInfo& info : sessions) {
+    json::JsonValue session = json::JsonValue::MakeObject();
+    session.Put(u"user", info.user.empty()
+                             ? json::JsonValue::MakeNull()
+                             : json::JsonValue::MakeString(text::Utf8ToUtf16(info.user)));
+    session.PutString(u"address", text::Utf8ToUtf16(info.peer));
+    session.PutString(
+        u"since", text::Utf8ToUtf16(platform::FormatIso8601(info.sinceUnixMilliseconds / 1000)));
+    session.PutString(u"path", info.path);
+    list.AsArray()->Add(session);
+  }
+  json::JsonValue document = json::JsonValue::MakeObject();
+  document.Put(u"sessions", list);
+  return document;
+}
+
 telnet::Command WhoCommand(std::shared_ptr<AccessControl> access) {
   telnet::Command command;
   command.words = {u"WHO"};
   command.level = kLevelAdmin;
   command.needsLogin = true;
-  command.handler = [access = std::move(access)](telnet::Session& session, const std::u16string&) {
+  command.handler = [access = std::move(access)](telnet::Session& session,
+                                                 const std::u16string& commandline) {
+    if (text::TakeOptionWord(commandline, u"-json")) {
+      session.WriteLn(json::AsJsonDocument(SessionsJson(access->Sessions())));
+      return;
+    }
     listSessions(session, *access);
   };
   return command;

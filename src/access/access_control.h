@@ -19,6 +19,7 @@
 #include "access/session_registry.h"
 #include "access/unauthenticated_connections.h"
 #include "access/users_file.h"
+#include "json/value.h"
 #include "telnet/session.h"
 
 namespace velmar::access {
@@ -121,7 +122,12 @@ class AccessControl : public telnet::AccessPolicy {
   std::unique_ptr<Deadlines> deadlines_;
 };
 
-// The dispatch row of `who` (level 10): lists the sessions of `access`.
+// The document of `who -json`: {"sessions":[{"user", "address", "since", "path"}]}, the user
+// null for the guest of a shell without login, "since" an ISO 8601 time.
+json::JsonValue SessionsJson(const std::vector<SessionInfo>& sessions);
+
+// The dispatch row of `who` (level 10): lists the sessions of `access`; with -json as one
+// document (SessionsJson).
 telnet::Command WhoCommand(std::shared_ptr<AccessControl> access);
 
 // Loads the users file at `path` into `access`. On failure the users loaded before stay and

@@ -1,5 +1,7 @@
 #include "platform/date_input.h"
 
+#include "platform/time_zone.h"
+
 #include <ctime>
 #include <regex>
 #include <string>
@@ -20,10 +22,7 @@ bool ValidFields(const std::tm& tm) {
 // Local time; daylight-saving time as it was in force then.
 std::optional<std::int64_t> FromLocal(std::tm tm) {
   if (!ValidFields(tm)) return std::nullopt;
-  tm.tm_isdst = -1;
-  const std::time_t t = std::mktime(&tm);
-  if (t == static_cast<std::time_t>(-1) && tm.tm_year != 69) return std::nullopt;
-  return static_cast<std::int64_t>(t);
+  return LocalToUnix(tm);
 }
 
 std::optional<std::int64_t> ParseIso(const std::string& text) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace velmar::platform {
@@ -19,5 +20,12 @@ double TimeZoneBiasAt(std::int64_t unixSeconds);
 // was in force at that moment: "2026-12-11T14:03:12+01:00" ("+00:00" in UTC). Empty for a
 // moment beyond the years the host's calendar holds.
 std::string FormatIso8601(std::int64_t unixSeconds);
+
+// The moment at which the host's clock reads the local time `tm` (tm_isdst ignored; months,
+// days, hours, minutes and seconds beyond their range count on into the next). In a gap that
+// a change to daylight-saving time leaves, the moment the clock reads that time with the
+// offset in force before the gap. Safe to call from any thread: unlike mktime it never
+// re-reads TZ, which glibc does under a lock that thread checkers cannot see.
+std::int64_t LocalToUnix(const std::tm& tm);
 
 }  // namespace velmar::platform

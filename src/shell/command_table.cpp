@@ -9,7 +9,9 @@
 #include "shell/run_script.h"
 #include "shell/set_value.h"
 #include "shell/show.h"
+#include "shell/tree.h"
 #include "shell/uptime.h"
+#include "shell/watch.h"
 
 namespace velmar::shell {
 
@@ -33,6 +35,8 @@ const telnet::CommandTable& CommandTable() {
       {{u"PING"}, Ping, kLevelOperator},
       HelpCommand(),
       HistoryCommand(),
+      {{u"WATCH"}, Watch},
+      {{u"TREE"}, Tree},
   };
   return table;
 }

@@ -21,8 +21,11 @@ struct FindOptions {
 // Unicode case folding ("KÜCHE" finds "Küche").
 bool NameMatches(std::u16string_view name, std::u16string_view pattern, FindOptions options);
 
-// One object's progress line: BS BS CR, the ID padded to 5 characters, a tab, the name,
-// blanks up to `consoleChars` - 2 characters, CR LF.
+// The ID padded to 5 characters, a tab and the name: how a match is shown.
+std::u16string FindMatchLine(std::int32_t id, std::u16string_view name);
+
+// One object's progress line: BS BS CR, the match line of the object, blanks up to
+// `consoleChars` - 2 characters, CR LF.
 std::u16string FindProgressLine(std::int32_t id, std::u16string_view name,
                                 std::int32_t consoleChars);
 
@@ -31,7 +34,9 @@ std::u16string FormatSeconds(std::uint32_t milliseconds, std::u16string_view dec
 
 // The find command: searches the names of every object on the server for the pattern (first
 // argument), writing a progress line per object with a pause of 50 ms after each, and a
-// summary of how many were searched, how long it took and how many matched.
+// summary of how many were searched, how long it took and how many matched. For a script
+// (a one-shot command list, or with -json) the names are asked for together without pauses
+// and only the matches and the summary are written (with -json as one document).
 void Find(telnet::Session& session, const std::u16string& command);
 
 }  // namespace velmar::shell

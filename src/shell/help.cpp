@@ -144,14 +144,37 @@ std::vector<std::u16string> historyPage(std::int32_t width) {
        u"Example: history Temperatur 7d"});
 }
 
+std::vector<std::u16string> watchPage(std::int32_t width) {
+  return page(
+      header(u"Command ", u"WATCH", u"WATCH ID|name [-i SECONDS] [-n COUNT] [-json]", u"-", width),
+      {u"Shows the values of a variable, or of the variables in a category or instance (at most "
+       u"200), as they change. The values are asked for every SECONDS (-i, from 0.2 to 3600, "
+       u"default 1). On a terminal a table is redrawn in place and a changed value is "
+       u"highlighted for one round; elsewhere one line per variable comes first and then one "
+       u"line per change. -n COUNT ends after COUNT changes, -json writes one JSON object per "
+       u"line. Ctrl+C ends watching.",
+       u"", u"See also: " + blue(u"SHOW"), u"", u"Example: watch \"Energie Tageswerte\" -i 5"});
+}
+
+std::vector<std::u16string> treePage(std::int32_t width) {
+  return page(header(u"Command ", u"TREE", u"TREE [ID|name] [-depth N] [-json]", u"-", width),
+              {u"Draws the objects below a category the way tree draws a directory: each with its "
+               u"ID and name, links with their target, children in the order ls lists them. "
+               u"Without an argument it starts at your active category. -depth N (1 to 50, "
+               u"default 3) says how many levels are shown; at most 5000 lines are drawn. -json "
+               u"writes the tree as one JSON document.",
+               u"", u"See also: " + blue(u"LIST"), u"", u"Example: tree Erdgeschoss -depth 2"});
+}
+
 // The command names of the overview with the lowest level that may use each.
 struct OverviewEntry {
   std::u16string_view name;
   int level;
 };
 constexpr OverviewEntry kOverviewCommands[] = {
-    {u"run", 5},    {u"list", 1}, {u"cd", 1},   {u"show", 1}, {u"set", 5},     {u"find", 1},
-    {u"uptime", 1}, {u"ping", 5}, {u"who", 10}, {u"exit", 1}, {u"history", 1},
+    {u"run", 5},     {u"list", 1},   {u"cd", 1},   {u"show", 1}, {u"set", 5},
+    {u"find", 1},    {u"uptime", 1}, {u"ping", 5}, {u"who", 10}, {u"exit", 1},
+    {u"history", 1}, {u"watch", 1},  {u"tree", 1},
 };
 
 // Without a login every command but who; with one, those of the user's level.
@@ -194,6 +217,8 @@ const Topic kTopics[] = {
     {{u"PING"}, pingPage},
     {{u"WHO"}, whoPage},
     {{u"HISTORY"}, historyPage},
+    {{u"WATCH"}, watchPage},
+    {{u"TREE"}, treePage},
 };
 
 // Removes blanks and control characters from both ends but keeps an ESC: a word that

@@ -8,7 +8,9 @@
 #include "api/ips_objects.h"
 #include "api/server_calls.h"
 #include "shell/change_dir.h"
+#include "shell/json_output.h"
 #include "shell/object_argument.h"
+#include "shell/object_json.h"
 #include "text/arguments.h"
 #include "text/encoding.h"
 #include "text/inert.h"
@@ -40,22 +42,6 @@ std::u16string NameField(std::u16string_view name) {
 // The first word of the name field: what a listing orders by after the position.
 std::u16string NameKey(std::u16string_view nameField) {
   return std::u16string(nameField.substr(0, nameField.find(u' ')));
-}
-
-// One line of the listing with the keys it is ordered by.
-struct ListLine {
-  std::int32_t position;
-  std::u16string nameKey;
-  std::u16string text;
-};
-
-// Orders by position, then by the first word of the name (code unit by code unit, so upper
-// case comes first); lines that tie keep the order in which the server listed them.
-void SortListLines(std::vector<ListLine>& lines) {
-  std::stable_sort(lines.begin(), lines.end(), [](const ListLine& a, const ListLine& b) {
-    if (a.position != b.position) return a.position < b.position;
-    return a.nameKey < b.nameKey;
-  });
 }
 
 struct TypeAndValue {
@@ -93,57 +79,127 @@ std::u16string VariableTypeWord(IPSVariableType type) {
   return u"Unknown";
 }
 
-// Type label and value of one child, fetching what its kind needs; nothing when the kind is
-// not selected.
-std::optional<TypeAndValue> DescribeChild(std::int32_t id, const api::IPSObject& obj,
-                                          const ListSelection& s) {
+// What a listing learns of one selected child: its object record and what its kind needs
+// fetched besides.
+struct Child {
+  api::IPSObject record;
+  std::optional<api::IPSInstance> instance;
+  json::JsonValue variableReply;
+  std::optional<api::IPSVariable> variable;
+  json::JsonValue scriptReply;
+  std::optional<api::IPSScript> script;
+  std::optional<api::IPSLink> link;
+};
+
+bool KindSelected(IPSObjectType type, const ListSelection& s) {
+  switch (type) {
+    case IPSObjectType::otCategory:
+      return s.ListCategory;
+    case IPSObjectType::otInstance:
+      return true;  // decided by its module type
+    case IPSObjectType::otVariable:
+      return s.ListVariable;
+    case IPSObjectType::otScript:
+      return s.ListScript;
+    case IPSObjectType::otEvent:
+      return s.ListEvent;
+    case IPSObjectType::otMedia:
+      return s.ListMedia;
+    case IPSObjectType::otLink:
+      return s.ListLink;
+  }
+  // A type the server has and this program does not know: shown in a plain listing, since
+  // no option names it.
+  return s.IsDefault;
+}
+
+// Fetches what the child's kind needs; nothing when the kind is not selected.
+std::optional<Child> FetchChild(std::int32_t id, api::IPSObject record, const ListSelection& s) {
+  if (!KindSelected(record.ObjectType(), s)) return std::nullopt;
+  Child child{std::move(record), {}, {}, {}, {}, {}, {}};
+  switch (child.record.ObjectType()) {
+    case IPSObjectType::otInstance:
+      child.instance.emplace(api::IPS_GetInstance(id));
+      if (!InstanceSelected(child.instance->ModuleType(), s)) return std::nullopt;
+      break;
+    case IPSObjectType::otVariable:
+      child.variableReply = api::IPS_GetVariable(id);
+      child.variable.emplace(child.variableReply);
+      break;
+    case IPSObjectType::otScript:
+      child.scriptReply = api::IPS_GetScript(child.record.ID());
+      child.script.emplace(child.scriptReply);
+      break;
+    case IPSObjectType::otLink:
+      child.link.emplace(api::IPS_GetLink(child.record.ID()));
+      break;
+    default:
+      break;
+  }
+  return child;
+}
+
+// Type label and value of one child as its listing line shows them.
+TypeAndValue DescribeChild(const Child& child) {
+  const api::IPSObject& obj = child.record;
   const bool children = obj.HasChildren();
   switch (obj.ObjectType()) {
     case IPSObjectType::otCategory:
-      if (!s.ListCategory) return std::nullopt;
-      return TypeAndValue{formatObjectType(u"Category", children, ConsoleColor::ccNone), {}};
-    case IPSObjectType::otInstance: {
-      api::IPSInstance instance(api::IPS_GetInstance(id));
-      if (!InstanceSelected(instance.ModuleType(), s)) return std::nullopt;
-      return TypeAndValue{formatObjectType(u"Instance", children, ConsoleColor::ccWhite),
-                          text::Inert(obj.Summary())};
-    }
+      return {formatObjectType(u"Category", children, ConsoleColor::ccNone), {}};
+    case IPSObjectType::otInstance:
+      return {formatObjectType(u"Instance", children, ConsoleColor::ccWhite),
+              text::Inert(obj.Summary())};
     case IPSObjectType::otVariable: {
-      if (!s.ListVariable) return std::nullopt;
-      api::IPSVariable variable(api::IPS_GetVariable(id));
+      const api::IPSVariable& variable = *child.variable;
       std::u16string value = text::Inert(variable.ValueBuffer());
       if (variable.VariableType() == IPSVariableType::vtString) value = u"\"" + value + u"\"";
-      return TypeAndValue{formatObjectType(VariableTypeWord(variable.VariableType()), children,
-                                           ConsoleColor::ccBlue),
-                          std::move(value)};
+      return {formatObjectType(VariableTypeWord(variable.VariableType()), children,
+                               ConsoleColor::ccBlue),
+              std::move(value)};
     }
     case IPSObjectType::otScript: {
-      if (!s.ListScript) return std::nullopt;
-      api::IPSScript script(api::IPS_GetScript(obj.ID()));
+      const api::IPSScript& script = *child.script;
       std::u16string value = text::Inert(script.ScriptFile());
       if (script.IsBroken()) value = u"\x1b[31m!!\x1b[0m" + value;
-      return TypeAndValue{formatObjectType(u"Script", children, ConsoleColor::ccRed),
-                          std::move(value)};
+      return {formatObjectType(u"Script", children, ConsoleColor::ccRed), std::move(value)};
     }
     case IPSObjectType::otEvent:
-      if (!s.ListEvent) return std::nullopt;
-      return TypeAndValue{formatObjectType(u"Event", children, ConsoleColor::ccNone), {}};
+      return {formatObjectType(u"Event", children, ConsoleColor::ccNone), {}};
     case IPSObjectType::otMedia:
-      if (!s.ListMedia) return std::nullopt;
-      return TypeAndValue{formatObjectType(u"Media", children, ConsoleColor::ccNone), {}};
-    case IPSObjectType::otLink: {
-      if (!s.ListLink) return std::nullopt;
-      api::IPSLink link(api::IPS_GetLink(obj.ID()));
-      return TypeAndValue{formatObjectType(u"Link", true, ConsoleColor::ccNone),
-                          u" -> " + text::IntToStr(link.Target())};
-    }
+      return {formatObjectType(u"Media", children, ConsoleColor::ccNone), {}};
+    case IPSObjectType::otLink:
+      return {formatObjectType(u"Link", true, ConsoleColor::ccNone),
+              u" -> " + text::IntToStr(child.link->Target())};
   }
-  // A type the server has and this program does not know: shown in a plain listing with its
-  // number, since no option names it.
-  if (!s.IsDefault) return std::nullopt;
   const auto number = static_cast<int>(obj.ObjectType());
-  return TypeAndValue{
-      formatObjectType(u"Type " + text::IntToStr(number), children, ConsoleColor::ccNone), {}};
+  return {formatObjectType(u"Type " + text::IntToStr(number), children, ConsoleColor::ccNone), {}};
+}
+
+// The child's line: the position as the lead word WriteFormated drops, then ID, type label,
+// name and value. The keys stand beside the text, so every character of a name or value is
+// shown.
+std::u16string ListingLine(const Child& child) {
+  const TypeAndValue described = DescribeChild(child);
+  std::u16string line = text::IntToStr(child.record.Position());
+  line += u' ';
+  line += PadLeft(text::IntToStr(child.record.ID()), kIDWidth);
+  line += u' ';
+  line += described.type;
+  line += u' ';
+  line += text::Inert(NameField(child.record.Name()));
+  line += u' ';
+  line += described.value;
+  return line;
+}
+
+// The child as the document of ls -json gives it.
+json::JsonValue ChildJson(const Child& child) {
+  json::JsonValue object = ObjectJson(child.record);
+  if (child.instance) PutInstanceJson(object, *child.instance, child.record);
+  if (child.variableReply) PutVariableJson(object, child.variableReply);
+  if (child.scriptReply) PutScriptJson(object, child.scriptReply);
+  if (child.link) object.PutInt(u"target", child.link->Target());
+  return object;
 }
 
 // The category argument of a listing command: the first word after the command word, or
@@ -212,57 +268,62 @@ std::u16string formatObjectType(std::u16string_view str, bool hasChildren, Conso
   return label;
 }
 
+bool ListedBefore(const api::IPSObject& a, const api::IPSObject& b) {
+  if (a.Position() != b.Position()) return a.Position() < b.Position();
+  return NameKey(NameField(a.Name())) < NameKey(NameField(b.Name()));
+}
+
 void List(telnet::Session& session, const std::u16string& command) {
+  const JsonOption json = TakeJsonOption(command);
   // Without an argument the current category is listed and options are read from the whole
   // line; with one, options are read only after it, so that a name such as "Strom -Verbrauch"
   // selects nothing.
   std::int32_t category = session.currentDir;
   ListSelection selection;
-  if (const auto argument = CategoryArgument(command)) {
+  if (const auto argument = CategoryArgument(json.commandline)) {
     const auto listed = ListedCategory(session, *argument);
     if (!listed) return;
     category = *listed;
-    selection = ParseListOptions(TextAfterArgument(command));
+    selection = ParseListOptions(TextAfterArgument(json.commandline));
   } else {
-    selection = ParseListOptions(command);
+    selection = ParseListOptions(json.commandline);
   }
   const api::IPSList objectlist = api::MakeList(api::IPS_GetChildrenIDs(category));
   // The children's requests only read, so several children are asked about at once; their
   // lines are kept in the children's order, as if asked one after the other.
-  std::vector<std::optional<ListLine>> childLines(objectlist.size());
+  std::vector<std::optional<Child>> fetched(objectlist.size());
   api::RunRequestsTogether(objectlist.size(), [&](std::size_t index) {
     const std::uint16_t id = objectlist[index];
     if (id == 0) return;
-    const api::IPSObject obj(api::IPS_GetObject(id));
+    api::IPSObject obj(api::IPS_GetObject(id));
     if (obj.Parent() != category) return;
-    auto described = DescribeChild(id, obj, selection);
-    if (!described) return;
-    // The keys stand beside the text, so every character of a name or value is shown.
-    const std::u16string nameField = NameField(obj.Name());
-    std::u16string line = text::IntToStr(obj.Position());  // the lead word WriteFormated drops
-    line += u' ';
-    line += PadLeft(text::IntToStr(id), kIDWidth);
-    line += u' ';
-    line += described->type;
-    line += u' ';
-    line += text::Inert(nameField);
-    line += u' ';
-    line += described->value;
-    childLines[index] = ListLine{obj.Position(), NameKey(nameField), std::move(line)};
+    fetched[index] = FetchChild(id, std::move(obj), selection);
   });
-  std::vector<ListLine> lines;
-  for (auto& line : childLines)
-    if (line) lines.push_back(std::move(*line));
-  SortListLines(lines);
+  std::vector<Child> children;
+  for (auto& child : fetched)
+    if (child) children.push_back(std::move(*child));
+  // Ties keep the order in which the server listed the children.
+  std::stable_sort(children.begin(), children.end(),
+                   [](const Child& a, const Child& b) { return ListedBefore(a.record, b.record); });
 
-  std::vector<std::u16string> output;
-  output.reserve(lines.size() + 2);
   // The name reads like the names of the object records, so that "Küche" or "Łazienka"
   // reads the same in both places.
   const std::u16string name = api::IPS_GetNameUnicode(category);
+  if (json.requested) {
+    json::JsonValue list = json::JsonValue::MakeArray();
+    for (const Child& child : children) list.AsArray()->Add(ChildJson(child));
+    json::JsonValue document = json::JsonValue::MakeObject();
+    document.PutInt(u"id", category);
+    document.Put(u"name", JsonText(name));
+    document.Put(u"children", list);
+    WriteJson(session, document);
+    return;
+  }
+  std::vector<std::u16string> output;
+  output.reserve(children.size() + 2);
   output.push_back(u" -Showing Object: " + text::IntToStr(category) + u" - " + text::Inert(name));
   output.emplace_back();
-  for (ListLine& line : lines) output.push_back(std::move(line.text));
+  for (const Child& child : children) output.push_back(ListingLine(child));
   session.WriteFormated(output);
 }
 

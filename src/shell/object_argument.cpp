@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "core/error.h"
+#include "text/arguments.h"
 #include "text/encoding.h"
 
 namespace velmar::shell {
@@ -96,6 +97,27 @@ std::optional<std::int32_t> ResolveObjectArgument(std::u16string_view argument,
   } catch (const Error&) {
     return std::nullopt;
   }
+}
+
+std::optional<std::vector<ArgumentWord>> ArgumentWords(std::u16string_view commandline) {
+  std::vector<ArgumentWord> words;
+  std::size_t pos = commandline.find(u' ');
+  while (pos != std::u16string_view::npos && pos < commandline.size()) {
+    while (pos < commandline.size() && commandline[pos] <= u' ') ++pos;
+    if (pos == commandline.size()) break;
+    if (commandline[pos] == u'"') {
+      const std::size_t close = commandline.find(u'"', pos + 1);
+      if (close == std::u16string_view::npos) return std::nullopt;
+      words.push_back({text::Trim(commandline.substr(pos + 1, close - pos - 1)), true});
+      pos = close + 1;
+      continue;
+    }
+    std::size_t end = pos;
+    while (end < commandline.size() && commandline[end] > u' ') ++end;
+    words.push_back({std::u16string(commandline.substr(pos, end - pos)), false});
+    pos = end;
+  }
+  return words;
 }
 
 }  // namespace velmar::shell

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmar::shell {
 
@@ -34,5 +35,17 @@ using NameLookup = std::function<std::int32_t(std::u16string_view name, std::int
 std::optional<std::int32_t> ResolveObjectArgument(std::u16string_view argument,
                                                   std::int32_t currentDir,
                                                   const NameLookup& lookup);
+
+// One word of a command line after the command word; a quoted word is always an argument,
+// never an option.
+struct ArgumentWord {
+  std::u16string text;
+  bool quoted = false;
+};
+
+// The words after the command word, separated by blanks; a word that starts with a double
+// quote runs to the closing quote and is given without the quotes, trimmed. Nothing when a
+// quote is not closed.
+std::optional<std::vector<ArgumentWord>> ArgumentWords(std::u16string_view commandline);
 
 }  // namespace velmar::shell

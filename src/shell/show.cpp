@@ -6,7 +6,9 @@
 #include "api/ips_objects.h"
 #include "api/server_calls.h"
 #include "platform/regional.h"
+#include "shell/json_output.h"
 #include "shell/object_argument.h"
+#include "shell/object_json.h"
 #include "text/arguments.h"
 #include "text/colors.h"
 #include "text/encoding.h"
@@ -83,9 +85,42 @@ void AddTypeLines(const api::IPSObject& obj, std::int32_t id, std::vector<std::u
   // A type this program does not know gets no type line.
 }
 
+// The document of show -json: what ls -json says of the object, and the rest of its record.
+json::JsonValue ShowDocument(const api::IPSObject& record, std::int32_t id) {
+  json::JsonValue document = ObjectJson(record);
+  document.PutInt(u"parent", record.Parent());
+  document.Put(u"info", JsonText(record.Info()));
+  document.Put(u"summary", JsonText(record.Summary()));
+  document.Put(u"ident", JsonText(record.Ident()));
+  document.Put(u"icon", JsonText(record.Icon()));
+  document.Put(u"hidden", json::JsonValue::MakeBoolean(record.IsHidden()));
+  document.Put(u"readOnly", json::JsonValue::MakeBoolean(record.IsReadOnly()));
+  document.Put(u"disabled", json::JsonValue::MakeBoolean(record.IsDisabled()));
+  document.Put(u"locked", json::JsonValue::MakeBoolean(record.IsLocked()));
+  switch (record.ObjectType()) {
+    case IPSObjectType::otInstance:
+      PutInstanceJson(document, api::IPSInstance(api::IPS_GetInstance(id)), record);
+      break;
+    case IPSObjectType::otVariable:
+      PutVariableJson(document, api::IPS_GetVariable(id));
+      break;
+    case IPSObjectType::otScript:
+      PutScriptJson(document, api::IPS_GetScript(id));
+      break;
+    case IPSObjectType::otLink:
+      document.PutInt(u"target", api::IPSLink(api::IPS_GetLink(id)).Target());
+      break;
+    default:
+      break;
+  }
+  return document;
+}
+
 }  // namespace
 
-void Show(telnet::Session& session, const std::u16string& command) {
+void Show(telnet::Session& session, const std::u16string& commandline) {
+  const JsonOption json = TakeJsonOption(commandline);
+  const std::u16string& command = json.commandline;
   const std::u16string obj = text::GetObjectFromCommandline(command);
   const auto id = ResolveObjectArgument(obj, session.currentDir, api::IPS_GetObjectIDByName);
   if (!id || !api::IPS_ObjectExists(*id)) {
@@ -93,9 +128,13 @@ void Show(telnet::Session& session, const std::u16string& command) {
     return;
   }
 
+  const api::IPSObject record(api::IPS_GetObject(*id));
+  if (json.requested) {
+    WriteJson(session, ShowDocument(record, *id));
+    return;
+  }
   std::vector<std::u16string> output{
       u" This command needs to be enhanced. Still a lot of work to do...", u""};
-  const api::IPSObject record(api::IPS_GetObject(*id));
   output.push_back(u"   Object ID: \t\t" + text::IntToStr(record.ID()));
   output.push_back(u"   Object Name: \t\t" + text::Inert(record.Name()));
   output.push_back(u"   Object Info: \t\t" + text::Inert(record.Info()));

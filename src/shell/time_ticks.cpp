@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "platform/date_input.h"
+#include "platform/time_zone.h"
 #include "shell/chart.h"
 
 namespace velmar::shell {
@@ -35,9 +36,8 @@ std::tm Local(std::int64_t t) {
   return tm;
 }
 
-std::int64_t FromLocal(std::tm tm) {
-  tm.tm_isdst = -1;
-  return static_cast<std::int64_t>(std::mktime(&tm));
+std::int64_t FromLocal(const std::tm& tm) {
+  return platform::LocalToUnix(tm);
 }
 
 // Days since 1970-01-01 of a local date, to number days and weeks evenly.
@@ -63,7 +63,7 @@ std::int64_t AlignUp(const Step& step, std::int64_t t) {
   if (step.unit == Unit::Second) {
     // The next round time of the local clock, which a change to or from daylight-saving
     // time moves by an hour against the seconds that pass.
-    // mktime counts seconds beyond their range as seconds passed, so the round time is given
+    // Seconds beyond their range would count as seconds passed, so the round time is given
     // as hours, minutes and seconds, or as the next day.
     std::tm tm = Local(t);
     const std::int64_t intoDay = tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec;

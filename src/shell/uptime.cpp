@@ -5,6 +5,7 @@
 
 #include "api/server_calls.h"
 #include "platform/clock.h"
+#include "shell/json_output.h"
 #include "text/arguments.h"
 #include "text/encoding.h"
 
@@ -55,20 +56,41 @@ std::int64_t UptimeStart() {
   return StartTime().load();
 }
 
-void Uptime(telnet::Session& session, const std::u16string& /*commandline*/) {
+namespace {
+
+// One uptime of the document: since when, how many seconds, and the text the line shows.
+json::JsonValue UptimeJson(std::int64_t startUnixMilliseconds, std::int64_t upMilliseconds) {
+  json::JsonValue uptime = json::JsonValue::MakeObject();
+  uptime.Put(u"since", JsonTime(startUnixMilliseconds / 1000));
+  uptime.PutInt(u"seconds", upMilliseconds / 1000);
+  uptime.Put(u"text", JsonText(MakeUptimeString(upMilliseconds)));
+  return uptime;
+}
+
+}  // namespace
+
+void Uptime(telnet::Session& session, const std::u16string& commandline) {
   // Both uptimes are measured between instants, so a change of daylight-saving time between
   // start and now does not move them by an hour.
   const auto serverStart = static_cast<std::uint32_t>(api::IPS_GetKernelStartTime());
-  const std::int64_t serverUp =
-      platform::UnixMillisecondsNow() - static_cast<std::int64_t>(serverStart) * 1000;
-  session.WriteLn(u"IPS: " + MakeUptimeString(serverUp));
-
-  const std::int64_t serviceUp = platform::UnixMillisecondsNow() - UptimeStart();
-  session.WriteLn(u"Velmar: " + MakeUptimeString(serviceUp));
-
+  const std::int64_t now = platform::UnixMillisecondsNow();
+  const std::int64_t serverStartMs = static_cast<std::int64_t>(serverStart) * 1000;
+  const std::int64_t serverUp = now - serverStartMs;
+  const std::int64_t serviceUp = now - UptimeStart();
   // The full day count, like the two lines above: a host up for 31 days shows 31 days.
-  const std::uint64_t t = platform::GetTickCount64();
-  session.WriteLn(u"Velmar Server: " + MakeUptimeString(static_cast<std::int64_t>(t)));
+  const auto hostUp = static_cast<std::int64_t>(platform::GetTickCount64());
+
+  if (TakeJsonOption(commandline).requested) {
+    json::JsonValue document = json::JsonValue::MakeObject();
+    document.Put(u"server", UptimeJson(serverStartMs, serverUp));
+    document.Put(u"velmar", UptimeJson(UptimeStart(), serviceUp));
+    document.Put(u"host", UptimeJson(now - hostUp, hostUp));
+    WriteJson(session, document);
+    return;
+  }
+  session.WriteLn(u"IPS: " + MakeUptimeString(serverUp));
+  session.WriteLn(u"Velmar: " + MakeUptimeString(serviceUp));
+  session.WriteLn(u"Velmar Server: " + MakeUptimeString(hostUp));
 }
 
 }  // namespace velmar::shell

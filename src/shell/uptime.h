@@ -25,8 +25,8 @@ std::int64_t UptimeStart();
 
 // The uptime command: three lines, for the server ("IPS: "), the service ("Velmar: ") and
 // the host it runs on ("Velmar Server: ", the time since the host started).
-// Anything after the command word is ignored. A failing server request leaves the command
-// before anything is written.
+// Anything after the command word but -json (the three as one document) is ignored. A failing
+// server request leaves the command before anything is written.
 void Uptime(telnet::Session& session, const std::u16string& commandline);
 
 }  // namespace velmar::shell

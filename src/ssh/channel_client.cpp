@@ -87,6 +87,21 @@ void ChannelClient::WriteBytes(std::string_view bytes) {
   if (row_.size() > kMaxPromptBytes) row_.clear();
 }
 
+void ChannelClient::WriteErrorBytes(std::string_view bytes) {
+  if (!commandOutput_) {
+    WriteBytes(bytes);
+    return;
+  }
+  if (closed_.load()) failClosed();
+  // Messages on the error output end their lines as the failure that ends a command list
+  // does (ssh/shell_channel.cpp): with LF alone.
+  std::string message = WithoutColours(bytes);
+  for (std::size_t at = message.find("\r\n"); at != std::string::npos;
+       at = message.find("\r\n", at))
+    message.erase(at, 1);
+  if (!channel_.writeError(message)) failClosed();
+}
+
 bool ChannelClient::receive(std::chrono::milliseconds timeout) {
   if (inputEnded_) return false;
   std::string bytes;

@@ -27,6 +27,9 @@ class ChannelClient final : public telnet::Client {
   ChannelClient& operator=(const ChannelClient&) = delete;
 
   void WriteBytes(std::string_view bytes) override;
+  // For a one-shot command: to the command's stderr, without colour sequences, lines ended
+  // by LF.
+  void WriteErrorBytes(std::string_view bytes) override;
   // Reads behind the prompt just written (the text after the last line end written). Ctrl+D
   // on an empty line reads as "exit". Any bytes the client sends count as input for the idle
   // limit.
@@ -38,6 +41,9 @@ class ChannelClient final : public telnet::Client {
   void delay(std::int32_t msec) override;
   bool Interrupted() const override { return input_.interrupted() || ending_.load(); }
   std::int32_t ConsoleChars() const override;
+  // A shell with a pty; never a one-shot command.
+  bool IsTerminal() const override { return channel_.pty() && !commandOutput_; }
+  std::int32_t ConsoleRows() const override { return channel_.pty() ? channel_.height() : 0; }
   void Disconnect() override;
   // The session's thread sees it within one read slice.
   void EndSession() override { ending_ = true; }

@@ -247,12 +247,13 @@ class Connection {
     return c.rawChannel_;
   }
 
-  static int ptyRequest(ssh_session, ssh_channel, const char*, int width, int, int, int,
+  static int ptyRequest(ssh_session, ssh_channel, const char*, int width, int height, int, int,
                         void* userdata) {
     Connection& c = self(userdata);
     if (c.started_) return -1;
     c.channel_->pty_ = true;
     c.channel_->width_ = width;
+    c.channel_->height_ = height;
     return 0;
   }
 
@@ -271,9 +272,11 @@ class Connection {
     return 0;
   }
 
-  static int windowChange(ssh_session, ssh_channel, int width, int, int, int, void* userdata) {
+  static int windowChange(ssh_session, ssh_channel, int width, int height, int, int,
+                          void* userdata) {
     Connection& c = self(userdata);
     c.channel_->width_ = width;
+    c.channel_->height_ = height;
     if (c.started_ && c.channel_->onResize) c.channel_->onResize(width);
     return 0;
   }

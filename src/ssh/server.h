@@ -80,6 +80,8 @@ class Channel {
   bool pty() const { return pty_; }
   // The terminal's width in columns (pty and window-change requests); 0 when unknown.
   int width() const { return width_.load(); }
+  // The terminal's height in rows; 0 when unknown.
+  int height() const { return height_.load(); }
 
   // Called on the connection's thread, inside read(), when the window changes.
   std::function<void(int width)> onResize;
@@ -116,6 +118,7 @@ class Channel {
   std::optional<std::string> command_;
   bool pty_ = false;
   std::atomic<int> width_{0};
+  std::atomic<int> height_{0};
   int exitStatus_ = 0;
   std::chrono::milliseconds writeLimit_;
   bool stalled_ = false;

@@ -20,6 +20,12 @@ void Client::WriteLn(std::u16string_view text) {
   WriteBytes(bytes);
 }
 
+void Client::WriteErrorLn(std::u16string_view text) {
+  std::string bytes = text::Utf16ToUtf8(text);
+  bytes += "\r\n";
+  WriteErrorBytes(bytes);
+}
+
 void Client::WriteFormated(std::u16string_view line) {
   WriteBytes(text::WriteFormatedBytes(line, ConsoleChars()));
 }

@@ -31,10 +31,16 @@ class Client {
   // Sends UTF-8 bytes as they are. Raises velmar::Error when the client is gone.
   virtual void WriteBytes(std::string_view bytes) = 0;
 
+  // Sends UTF-8 bytes to the client's error output where it has one of its own (the stderr of
+  // an SSH command); elsewhere the same as WriteBytes.
+  virtual void WriteErrorBytes(std::string_view bytes) { WriteBytes(bytes); }
+
   // Sends `text` as UTF-8 with nothing added; an empty text sends nothing.
   void Write(std::u16string_view text);
   // Sends `text` and CR LF in one write.
   void WriteLn(std::u16string_view text = {});
+  // Sends `text` and CR LF to the error output in one write.
+  void WriteErrorLn(std::u16string_view text);
   // Sends one output line laid out for the console: lead word dropped, cut to ConsoleChars(),
   // line ends as CR LF, followed by CR LF.
   void WriteFormated(std::u16string_view line);
@@ -63,6 +69,12 @@ class Client {
   virtual bool Interrupted() const = 0;
   // The console width for the running command.
   virtual std::int32_t ConsoleChars() const = 0;
+  // Whether the client is a terminal a person looks at that follows cursor movement and
+  // reports its size (an SSH session with a pty; a Telnet client that reported its window
+  // size), rather than a plain stream of lines (nc, scripts, one-shot commands).
+  virtual bool IsTerminal() const { return false; }
+  // The terminal's height in rows as last reported; 0 when unknown.
+  virtual std::int32_t ConsoleRows() const { return 0; }
 
   // Ends the client's connection without a farewell; any thread may call it.
   virtual void Disconnect() = 0;
@@ -73,6 +85,11 @@ class Client {
   virtual void EndSession() = 0;
   // False once the client's connection has ended, or its session.
   virtual bool Connected() const = 0;
+  // Whether the client has gone as far as the transport can tell: its connection has ended,
+  // or (Telnet) it has closed its side of it, which a Telnet client does when it leaves. A
+  // command that may write nothing for a long time (watch) ends on it; an SSH client that
+  // only ends its input (ssh -n) is still there.
+  virtual bool HungUp() const { return !Connected(); }
 
   // The client's address and port as text, for messages and the audit trail.
   virtual const std::string& peer() const = 0;

@@ -55,6 +55,7 @@ class ClientInput {
 
   // The client's window width (see TelnetProtocol::windowWidth).
   std::int32_t windowWidth() const { return protocol_.windowWidth(); }
+  std::int32_t windowHeight() const { return protocol_.windowHeight(); }
   const TelnetProtocol& protocol() const { return protocol_; }
   // Offers (true) or withdraws (false) the server's echo; see TelnetProtocol::offerEcho.
   void offerEcho(bool on, std::string& answers) { protocol_.offerEcho(on, answers); }

@@ -15,16 +15,24 @@ void AddTrimmed(std::vector<std::u16string>& parts, std::u16string_view part) {
 
 std::vector<std::u16string> SplitCommandList(std::u16string_view list) {
   std::vector<std::u16string> parts;
+  std::u16string part;
   bool quoted = false;
-  std::size_t start = 0;
   for (std::size_t i = 0; i < list.size(); ++i) {
-    if (list[i] == u'"') quoted = !quoted;
-    if (list[i] == u';' && !quoted) {
-      AddTrimmed(parts, list.substr(start, i - start));
-      start = i + 1;
+    const char16_t c = list[i];
+    if (c == u'\\' && i + 1 < list.size() && list[i + 1] == u';') {
+      part += u';';
+      ++i;
+      continue;
     }
+    if (c == u'"') quoted = !quoted;
+    if (c == u';' && !quoted) {
+      AddTrimmed(parts, part);
+      part.clear();
+      continue;
+    }
+    part += c;
   }
-  AddTrimmed(parts, list.substr(start));
+  AddTrimmed(parts, part);
   return parts;
 }
 

@@ -55,10 +55,14 @@ class Connection final : public Client {
   // The client's window width when it has reported one (taken when the command's line was
   // read), else the configured width.
   std::int32_t ConsoleChars() const override;
+  // A client that reported its window size (NAWS) is a terminal.
+  bool IsTerminal() const override { return input_.windowWidth() > 0; }
+  std::int32_t ConsoleRows() const override { return input_.windowHeight(); }
   void Disconnect() override;
   // Shuts the socket's input down, which ends a read in progress; output still goes out.
   void EndSession() override;
   bool Connected() const override { return !closed_.load() && !ending_.load(); }
+  bool HungUp() const override { return closed_.load() || ending_.load() || inputEnded_; }
   const std::string& peer() const override { return peer_; }
   std::string_view transport() const override { return "telnet"; }
 

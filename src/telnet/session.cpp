@@ -55,6 +55,7 @@ void Session::TelnetConnect() {
 
 bool Session::OpenForCommands() {
   reset(false);
+  oneShot_ = true;
   AccessPolicy* access = config_->access.get();
   if (access && !(access->Opened(*this) && access->Login(*this))) return false;
   if (config_->onConnect) config_->onConnect(*this);
@@ -93,8 +94,18 @@ std::vector<std::u16string> Session::CommandWords() const {
 }
 
 void Session::Fail(std::u16string_view message) {
-  if (!message.empty()) WriteLn(message);
-  lastResult_ = CommandResult::kFailed;
+  failWith(message, CommandResult::kFailed);
+}
+
+void Session::failWith(std::u16string_view message, CommandResult result) {
+  lastResult_ = result;
+  if (message.empty()) return;
+  // A script reads the output of a command list; why it stopped belongs on its error output.
+  if (oneShot_) {
+    client_.WriteErrorLn(message);
+  } else {
+    WriteLn(message);
+  }
 }
 
 void Session::TelnetDisconnect() {
@@ -157,8 +168,7 @@ void Session::run(const Command& row, const std::u16string& commandline) {
     return;
   }
   if (!access->Permit(*this, row, commandline)) {
-    WriteLn(u"Permission denied.");
-    lastResult_ = CommandResult::kDenied;
+    failWith(u"Permission denied.", CommandResult::kDenied);
     return;
   }
   commandOutcome.clear();

@@ -130,12 +130,20 @@ class Session : public ConnectionHandler {
   bool Interrupted() const { return client_.Interrupted(); }
   // The console width the running command lays its output out for.
   std::int32_t ConsoleChars() const { return client_.ConsoleChars(); }
+  // See Client::IsTerminal and Client::ConsoleRows.
+  bool IsTerminal() const { return client_.IsTerminal(); }
+  std::int32_t ConsoleRows() const { return client_.ConsoleRows(); }
 
   // Writes a command's message that it could not do its work ("Object not found: 7"), if
-  // any, and marks the command as failed.
+  // any, and marks the command as failed. In a one-shot command list the message goes to
+  // the client's error output.
   void Fail(std::u16string_view message = {});
   // How the last command line ended.
   CommandResult lastResult() const { return lastResult_; }
+  // Whether the session runs a one-shot command list (OpenForCommands) for a script rather
+  // than a shell a person types into: commands then leave out what only a person watching
+  // needs (progress lines, pauses).
+  bool oneShot() const { return oneShot_; }
 
   // The command words this session's user may run, upper case, each once, sorted (for Tab
   // completion).
@@ -168,10 +176,12 @@ class Session : public ConnectionHandler {
   void reset(bool beforeFirstLine);
   void closeOnRequest();
   void closeIdle();
+  void failWith(std::u16string_view message, CommandResult result);
   void offerCompletion();
 
   Client& client_;
   CommandResult lastResult_ = CommandResult::kDone;
+  bool oneShot_ = false;
   std::shared_ptr<const SessionConfig> config_;
 };
 

@@ -183,6 +183,9 @@ void TelnetProtocol::subnegotiation() {
   const std::int32_t width = (b0 << 8) | b1;
   if (width == 0) return;
   windowWidth_ = std::clamp(width, kMinWidth, kMaxWidth);
+  const auto b2 = static_cast<unsigned char>(sb_[2]);
+  const auto b3 = static_cast<unsigned char>(sb_[3]);
+  windowHeight_ = std::min((b2 << 8) | b3, kMaxWidth);
 }
 
 }  // namespace velmar::telnet

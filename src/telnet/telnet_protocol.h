@@ -56,6 +56,9 @@ class TelnetProtocol {
   // The window width the client last reported (NAWS), kept within kMinWidth..kMaxWidth;
   // 0 while it has reported none.
   std::int32_t windowWidth() const { return windowWidth_; }
+  // The window height the client last reported with its width, at most kMaxWidth rows; 0
+  // while it has reported none.
+  std::int32_t windowHeight() const { return windowHeight_; }
   // Whether the client has sent any Telnet command.
   bool negotiating() const { return negotiating_; }
   // Offers (true) or withdraws (false) the server's ECHO, the way a server asks a client to
@@ -87,6 +90,7 @@ class TelnetProtocol {
   Q himBinary_ = Q::kNo;
   Q himNaws_ = Q::kNo;
   std::int32_t windowWidth_ = 0;
+  std::int32_t windowHeight_ = 0;
 };
 
 }  // namespace velmar::telnet

@@ -11,14 +11,17 @@ client whose program (or the emulator) is missing is reported as skipped. Every 
 deadline; the whole run is bounded. Exit status 0 when every client passed, 77 when none could
 be run.
 """
+import fcntl
 import os
 import pty
 import select
 import signal
 import socket
 import subprocess
+import struct
 import sys
 import tempfile
+import termios
 import time
 import tty
 
@@ -79,13 +82,17 @@ class Velmar:
 
 
 class Terminal:
-    """A client program on a pseudo-terminal: type() writes keystrokes, expect() reads the
-    screen output until a marker appears."""
+    """A client program on a pseudo-terminal (of `size` columns and rows, else the system's
+    default): type() writes keystrokes, expect() reads the screen output until a marker
+    appears."""
 
-    def __init__(self, argv, raw=False):
+    def __init__(self, argv, raw=False, size=None):
         self.argv = argv
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
+            if size:
+                # Before the program starts, so that it reads this size when it asks.
+                fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", size[1], size[0], 0, 0))
             if raw:
                 tty.setraw(0)
             try:

@@ -21,6 +21,7 @@
 #include "access/access_control.h"
 #include "access/password.h"
 #include "api/json_rpc.h"
+#include "api/server_calls.h"
 #include "app/controller.h"
 #include "sim/simulator.h"
 #include "ssh/keys.h"
@@ -186,16 +187,20 @@ TEST_F(SshServiceTest, OneShotCommandsGiveTheShellsOutputAndAnExitStatus) {
   EXPECT_EQ(list.out, WithoutColours(telnetList));
   EXPECT_NE(list.out.find("57574 <Category>   Energie Tageswerte"), std::string::npos) << list.out;
 
+  // A failing command's message goes to stderr, so that the output holds only what the
+  // commands produced.
   const struct {
     const char* user;
     const char* commands;
     int status;
     std::vector<std::string> shown;     // in this order
     std::vector<std::string> notShown;  // anywhere
+    std::string err;
   } cases[] = {
-      {"alice", "show 99999", 1, {"Object not found: 99999\r\n"}, {}},
-      {"alice", "bogus", 1, {"Command unknown\r\n"}, {}},
-      {"viewer", "set 45135 21", 2, {"Permission denied.\r\n"}, {}},
+      {"alice", "show 99999", 1, {}, {"Object not found"}, "Object not found: 99999\n"},
+      {"alice", "bogus", 1, {}, {"Command unknown"}, "Command unknown\n"},
+      {"viewer", "set 45135 21", 2, {}, {"Permission denied."}, "Permission denied.\n"},
+      {"alice", "find \"\"", 1, {}, {"pattern"}, "Search pattern not specified.\n"},
       // The list runs in order and the cd holds for what follows.
       {"alice",
        "cd 13917; ls -v",
@@ -203,7 +208,8 @@ TEST_F(SshServiceTest, OneShotCommandsGiveTheShellsOutputAndAnExitStatus) {
        {"Showing Object: 13917 - K\xc3\xbc"
         "che",
         "Fenster offen"},
-       {}},
+       {},
+       ""},
       {"alice",
        "cd Au\xc3\x9f"
        "en; ls",
@@ -211,14 +217,21 @@ TEST_F(SshServiceTest, OneShotCommandsGiveTheShellsOutputAndAnExitStatus) {
        {"Showing Object: 35181 - Au\xc3\x9f"
         "en",
         "Garten"},
-       {}},
+       {},
+       ""},
       // It stops at the first command that fails.
-      {"alice", "uptime; show 99999; ls", 1, {"IPS: ", "Object not found: 99999"}, {"Showing"}},
+      {"alice",
+       "uptime; show 99999; ls",
+       1,
+       {"IPS: "},
+       {"Showing", "Object not found"},
+       "Object not found: 99999\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.user) + ": " + c.commands);
     const CommandRun run = Run(c.user, c.commands);
     EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(run.err, c.err);
     std::size_t at = 0;
     for (const std::string& text : c.shown) {
       at = run.out.find(text, at);
@@ -236,7 +249,8 @@ TEST_F(SshServiceTest, OneShotCommandsGiveTheShellsOutputAndAnExitStatus) {
 }
 
 // A command list is a line like any other: longer than 16384 characters, it is refused whole
-// with the message an interactive line gets, and nothing of it runs.
+// with the message an interactive line gets (on the error stream, as every one-shot failure),
+// and nothing of it runs.
 TEST_F(SshServiceTest, OneShotCommandListsKeepTheLineLimit) {
   Start();
   const std::string longest = "uptime" + std::string(16384 - 6, ' ');
@@ -247,7 +261,8 @@ TEST_F(SshServiceTest, OneShotCommandListsKeepTheLineLimit) {
   for (const std::string& list : {longest + "x", "set 10 1; " + longest}) {
     const CommandRun refused = Run("alice", list);
     EXPECT_EQ(refused.status, 1) << refused.err;
-    EXPECT_EQ(refused.out, "Line too long: more than 16384 characters.\r\n");
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, "Line too long: more than 16384 characters.\n");
   }
   EXPECT_TRUE(AuditWith({"change "}).empty());
 }
@@ -274,7 +289,8 @@ TEST_F(SshServiceTest, ScriptsChangeValuesUnlessTheServiceIsReadOnly) {
     Start(settings);
     const CommandRun run = Run("alice", "set 45135 22.5");
     EXPECT_EQ(run.status, readOnly ? 2 : 0) << run.err;
-    EXPECT_EQ(run.out.find("Permission denied.\r\n") == 0, readOnly) << run.out;
+    EXPECT_EQ(run.err, readOnly ? "Permission denied.\n" : "");
+    EXPECT_EQ(run.out, "");
     EXPECT_EQ(sim_.variableValueJson(45135), readOnly ? "21.0" : "22.5");
     EXPECT_EQ(AuditWith({readOnly ? "permission denied" : "change", "user=\"alice\"",
                          "transport=ssh", "command=\"set 45135 22.5\""})
@@ -334,6 +350,101 @@ TEST_F(SshServiceTest, OneShotHistoryChartsAndDocuments) {
   EXPECT_EQ(missing.status, 1);
   // The message, wherever a one-shot session writes it.
   EXPECT_NE((missing.out + missing.err).find("Object not found: 99999"), std::string::npos);
+}
+
+// In a command list for a script, find writes only its matches and the summary, without the
+// pause after each object that makes the names pass by on a screen; and "\;" is a semicolon
+// of the command line.
+TEST_F(SshServiceTest, OneShotListsAreMadeForScripts) {
+  Start();
+  const CommandRun find = Run("alice", "find Fenster -i");
+  EXPECT_EQ(find.status, 0) << find.err;
+  EXPECT_TRUE(std::regex_match(find.out, std::regex("([0-9]{5}\t[^\r\n\b]*\r\n)+"
+                                                    "308 objects searched in [0-9]+\\.[0-9] "
+                                                    "seconds\\.\r\n[0-9]+ objects matched "
+                                                    "pattern \"Fenster\"\r\n")))
+      << find.out;
+  // The pauses alone would take 15 seconds.
+  const auto started = std::chrono::steady_clock::now();
+  const CommandRun none = Run("alice", "find Nirgendwo");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+  EXPECT_NE(none.out.find("\r\nNothing found on pattern \"Nirgendwo\"\r\n"), std::string::npos)
+      << none.out;
+
+  const CommandRun set = Run("alice", "set 17345 a\\;b\\; c; show 17345");
+  EXPECT_EQ(set.status, 0) << set.err;
+  EXPECT_EQ(sim_.variableValueJson(17345), "\"a;b; c\"");
+  EXPECT_NE(set.out.find("Value: \t\t\t\"a;b; c\""), std::string::npos) << set.out;
+}
+
+// What the README shows: `ssh admin@home 'ls 12345 -json' | jq`; and who's document.
+TEST_F(SshServiceTest, JsonDocumentsReachScriptsWhole) {
+  Start();
+  const CommandRun list = Run("alice", "ls 57574 -json");
+  EXPECT_EQ(list.status, 0) << list.err;
+  const nlohmann::json category = nlohmann::json::parse(list.out);
+  EXPECT_EQ(category["name"], "Energie Tageswerte");
+  EXPECT_EQ(category["children"].size(), 121u);
+  for (const auto& child : category["children"]) {
+    EXPECT_EQ(child["type"], "variable") << child;
+    EXPECT_TRUE(child["value"].is_number()) << child;
+  }
+
+  auto telnet = TelnetLogin("alice", "alice-pw");
+  TelnetCommand(*telnet, "cd Erdgeschoss", "\x1b[36;1m@IP-Symcon\\Erdgeschoss>\x1b[0m");
+  const CommandRun who = Run("viewer", "who -json");
+  EXPECT_EQ(who.status, 2);  // level 10 only
+  const nlohmann::json sessions = nlohmann::json::parse(Run("alice", "who -json").out);
+  bool telnetSeen = false;
+  for (const auto& session : sessions["sessions"]) {
+    EXPECT_EQ(session["user"], "alice") << session;
+    EXPECT_TRUE(std::regex_match(session["address"].get<std::string>(),
+                                 std::regex("127\\.0\\.0\\.1:[0-9]+")))
+        << session;
+    EXPECT_TRUE(std::regex_match(session["since"].get<std::string>(),
+                                 std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}"
+                                            "[+-][0-9]{2}:[0-9]{2}")))
+        << session;
+    telnetSeen = telnetSeen || session["path"] == "IP-Symcon\\Erdgeschoss";
+  }
+  EXPECT_TRUE(telnetSeen) << sessions;
+}
+
+// watch in a one-shot list writes plain lines (or JSON Lines) and ends after -n changes; the
+// list goes on after it.
+TEST_F(SshServiceTest, OneShotWatchEndsAfterItsChanges) {
+  Start();
+  sim_.clearRequests();
+  std::thread changer([this] {
+    // Once the first round is done (two requests for the variable), the value changes.
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    for (int rounds = 0; rounds < 2 && std::chrono::steady_clock::now() < deadline;) {
+      rounds = 0;
+      for (const auto& request : sim_.requests())
+        rounds += request.body.find("\"IPS_GetVariable\",\"params\":[45135]") != std::string::npos;
+      std::this_thread::sleep_for(10ms);
+    }
+    api::InitializeRPCForThread();
+    api::SetValueFloat(45135, 23.5);
+    api::FinalizeRPCForThread();
+  });
+  const CommandRun run = Run("alice", "watch 45135 -i 0.2 -n 1 -json; show 45135");
+  changer.join();
+  EXPECT_EQ(run.status, 0) << run.err;
+  const auto firstEnd = run.out.find("\r\n");
+  const auto secondEnd = run.out.find("\r\n", firstEnd + 2);
+  ASSERT_NE(secondEnd, std::string::npos) << run.out;
+  const auto first = nlohmann::json::parse(run.out.substr(0, firstEnd));
+  const auto change = nlohmann::json::parse(run.out.substr(firstEnd + 2, secondEnd - firstEnd - 2));
+  EXPECT_EQ(first["event"], "value");
+  EXPECT_EQ(first["value"], 21);
+  EXPECT_EQ(change["event"], "change");
+  EXPECT_EQ(change["value"], 23.5);
+  EXPECT_NE(run.out.find("Value: \t\t\t23.5", secondEnd), std::string::npos) << run.out;
+
+  const CommandRun missing = Run("alice", "watch 99999");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "Object not found: 99999\n");
 }
 
 TEST_F(SshServiceTest, ServerOutOfReachEndsACommandWithStatus255) {

@@ -26,7 +26,8 @@ TEST(CommandLevelsTest, LookingAroundIsLevelOneChangesAndPingFiveWhoTen) {
       {u"LS", 1, false},   {u"DIR", 1, false},    {u"CD", 1, false},      {u"CD..", 1, false},
       {u"SHOW", 1, false}, {u"FIND", 1, false},   {u"UPTIME", 1, false},  {u"HELP", 1, false},
       {u"RUN", 5, true},   {u"EXECUTE", 5, true}, {u"SET", 5, true},      {u"SETVALUE", 5, true},
-      {u"PING", 5, false}, {u"WHO", 10, false},   {u"HISTORY", 1, false},
+      {u"PING", 5, false}, {u"WHO", 10, false},   {u"HISTORY", 1, false}, {u"WATCH", 1, false},
+      {u"TREE", 1, false},
   };
   for (const Row& row : rows) {
     const auto it = std::find_if(table.begin(), table.end(), [&](const telnet::Command& c) {

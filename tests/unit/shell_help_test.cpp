@@ -66,6 +66,44 @@ TEST(HelpTest, RunPageAtWidth80ByteForByte) {
   EXPECT_EQ(helpOutput(u"help run"), text::Utf16ToUtf8(expected));
 }
 
+TEST(HelpTest, WatchAndTreePagesAtWidth80) {
+  const std::vector<std::u16string> watch = {
+      separator(78),
+      u"Command \x1b[34;1mWATCH\x1b[0m",
+      u"Syntax: WATCH ID|name [-i SECONDS] [-n COUNT] [-json]",
+      u"Synonyms: -",
+      separator(78),
+      u"Shows the values of a variable, or of the variables in a category or instance",
+      u"(at most 200), as they change. The values are asked for every SECONDS (-i,",
+      u"from 0.2 to 3600, default 1). On a terminal a table is redrawn in place and a",
+      u"changed value is highlighted for one round; elsewhere one line per variable",
+      u"comes first and then one line per change. -n COUNT ends after COUNT changes,",
+      u"-json writes one JSON object per line. Ctrl+C ends watching.",
+      u"",
+      u"See also: \x1b[34;1mSHOW\x1b[0m",
+      u"",
+      u"Example: watch \"Energie Tageswerte\" -i 5",
+  };
+  EXPECT_EQ(WrapHelpLines(HelpPage(u"help watch", 80), 80), watch);
+  const std::vector<std::u16string> tree = {
+      separator(78),
+      u"Command \x1b[34;1mTREE\x1b[0m",
+      u"Syntax: TREE [ID|name] [-depth N] [-json]",
+      u"Synonyms: -",
+      separator(78),
+      u"Draws the objects below a category the way tree draws a directory: each with",
+      u"its ID and name, links with their target, children in the order ls lists them.",
+      u"Without an argument it starts at your active category. -depth N (1 to 50,",
+      u"default 3) says how many levels are shown; at most 5000 lines are drawn. -json",
+      u"writes the tree as one JSON document.",
+      u"",
+      u"See also: \x1b[34;1mLIST\x1b[0m",
+      u"",
+      u"Example: tree Erdgeschoss -depth 2",
+  };
+  EXPECT_EQ(WrapHelpLines(HelpPage(u"help tree", 80), 80), tree);
+}
+
 TEST(HelpTest, ListPageKeepsItsTabsAndColours) {
   const auto lines = WrapHelpLines(HelpPage(u"help ls", 80), 80);
   ASSERT_EQ(lines.size(), 24u);
@@ -111,7 +149,7 @@ TEST(HelpTest, OverviewNamesTheProjectSite) {
       u"  Velmar help overview:",
       separator(78),
       u"Your commands are: ",
-      u"run, list, cd, show, set, find, uptime, ping, exit, history",
+      u"run, list, cd, show, set, find, uptime, ping, exit, history, watch, tree",
       u"",
       u"type \"help exit\" for example to get further information on this command. Visit",
       u"https://velmar.dev for details and the newest version of Velmar.",
@@ -144,6 +182,8 @@ TEST(HelpTest, SelectsThePageByTheWordAfterHelp) {
       {u"help uptime", u"Command \x1b[34;1mUPTIME\x1b[0m"},
       {u"help ping", u"Command \x1b[34;1mPING\x1b[0m"},
       {u"help History", u"Command \x1b[34;1mHISTORY\x1b[0m"},
+      {u"help watch", u"Command \x1b[34;1mWATCH\x1b[0m"},
+      {u"help TREE", u"Command \x1b[34;1mTREE\x1b[0m"},
   };
   for (const auto& c : cases) {
     const auto page = HelpPage(c.command, 80);
@@ -158,10 +198,12 @@ TEST(HelpTest, WithALoginTheOverviewNamesTheCommandsOfTheUsersLevel) {
     std::u16string commands;
   };
   const Case cases[] = {
-      {0, u"run, list, cd, show, set, find, uptime, ping, exit, history"},  // no login: all
-      {1, u"list, cd, show, find, uptime, exit, history"},
-      {5, u"run, list, cd, show, set, find, uptime, ping, exit, history"},
-      {10, u"run, list, cd, show, set, find, uptime, ping, who, exit, history"},
+      {0,
+       u"run, list, cd, show, set, find, uptime, ping, exit, history, watch, tree"},  // no login:
+                                                                                      // all
+      {1, u"list, cd, show, find, uptime, exit, history, watch, tree"},
+      {5, u"run, list, cd, show, set, find, uptime, ping, exit, history, watch, tree"},
+      {10, u"run, list, cd, show, set, find, uptime, ping, who, exit, history, watch, tree"},
   };
   for (const Case& c : cases) {
     const auto overview = HelpPage(u"help", 80, c.level);
@@ -236,7 +278,7 @@ TEST(HelpTest, WidestConsoleGivesPagesOfTwoSeparatorsAndTheirText) {
   constexpr int kWidest = 1000;
   for (const auto* topic :
        {u"help", u"help run", u"help ls", u"help cd", u"help show", u"help find", u"help set",
-        u"help exit", u"help uptime", u"help ping"}) {
+        u"help exit", u"help uptime", u"help ping", u"help watch", u"help tree"}) {
     const auto lines = WrapHelpLines(HelpPage(topic, kWidest), kWidest);
     std::size_t total = 0;
     for (const auto& line : lines) total += line.size();

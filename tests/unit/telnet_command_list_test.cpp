@@ -17,5 +17,15 @@ TEST(SplitCommandList, SplitsAtSemicolonsOutsideQuotes) {
   EXPECT_EQ(SplitCommandList(u"cd \"a;b"), Parts{u"cd \"a;b"});
 }
 
+TEST(SplitCommandList, BackslashSemicolonIsASemicolonOfTheCommand) {
+  using Parts = std::vector<std::u16string>;
+  EXPECT_EQ(SplitCommandList(u"set 17345 a\\;b; ls"), (Parts{u"set 17345 a;b", u"ls"}));
+  EXPECT_EQ(SplitCommandList(u"set 17345 \\;\\;"), Parts{u"set 17345 ;;"});
+  EXPECT_EQ(SplitCommandList(u"set 1 \"a\\;b\""), Parts{u"set 1 \"a;b\""});
+  // Other backslashes stay: "cd \" is the root; before a semicolon it needs a blank.
+  EXPECT_EQ(SplitCommandList(u"cd \\ ; ls"), (Parts{u"cd \\", u"ls"}));
+  EXPECT_EQ(SplitCommandList(u"run a\\b\\"), Parts{u"run a\\b\\"});
+}
+
 }  // namespace
 }  // namespace velmar::telnet

@@ -176,23 +176,26 @@ TEST(TelnetProtocolTest, CommandsActOnTheLineBeingTyped) {
   }
 }
 
-TEST(TelnetProtocolTest, WindowWidthFromNawsKeptWithinBounds) {
+TEST(TelnetProtocolTest, WindowSizeFromNawsKeptWithinBounds) {
   const struct {
     std::string report;
     std::int32_t width;
+    std::int32_t height;
   } cases[] = {
-      {bytes({0, 132, 0, 40}), 132},
-      {bytes({0, 10, 0, 40}), 20},
-      {bytes({19, 136, 0, 40}), 1000},     // 5000
-      {bytes({0, 255, 255, 0, 40}), 255},  // IAC doubled inside
-      {bytes({0, 0, 0, 40}), 0},           // 0 means unknown
-      {bytes({0, 132, 0}), 0},             // malformed
+      {bytes({0, 132, 0, 40}), 132, 40},
+      {bytes({0, 10, 0, 40}), 20, 40},
+      {bytes({19, 136, 19, 136}), 1000, 1000},  // 5000 each
+      {bytes({0, 255, 255, 0, 40}), 255, 40},   // IAC doubled inside
+      {bytes({0, 80, 0, 0}), 80, 0},            // 0 means unknown
+      {bytes({0, 0, 0, 40}), 0, 0},
+      {bytes({0, 132, 0}), 0, 0},  // malformed
   };
   for (const auto& c : cases) {
     ClientInput input;
     std::string answers;
     input.feed(bytes({255, 251, 31, 255, 250, 31}) + c.report + bytes({255, 240}), answers);
     EXPECT_EQ(input.windowWidth(), c.width) << testing::PrintToString(c.report);
+    EXPECT_EQ(input.windowHeight(), c.height) << testing::PrintToString(c.report);
     EXPECT_EQ(answers, kOffer + bytes({255, 253, 31}));
   }
 }
