@@ -2,6 +2,7 @@
 
 #include <map>
 #include <mutex>
+#include <utility>
 
 #include "access/address_key.h"
 
@@ -18,6 +19,8 @@ struct UnauthenticatedConnections::Place {
   std::string key;
   std::string peer;
 
+  Place(std::shared_ptr<State> owner, std::string limitKey, std::string address)
+      : state(std::move(owner)), key(std::move(limitKey)), peer(std::move(address)) {}
   ~Place() {
     std::lock_guard lock(state->mutex);
     const auto [first, last] = state->byPeer.equal_range(peer);
