@@ -74,7 +74,10 @@ class HistoryCommandTest : public ShellFixture {
     StartWith("{\"objects\":[" + kArchive + "," + kKitchen + more + "]}");
   }
 
-  std::string Run(const std::string& line) { return RunCommand(line).output; }
+  std::string Run(const std::string& line,
+                  TelnetClient::Duration timeout = TelnetClient::kDefaultTimeout) {
+    return RunCommand(line, timeout).output;
+  }
 
   ScopedTimeZone utc_{"UTC0"};
 };
@@ -190,13 +193,15 @@ TEST_F(HistoryCommandTest, RawValuesWhenFewerThanColumnsElsePeriodsPagedPastTheL
   for (const std::string& call : TakeRequests())
     EXPECT_EQ(call.find("AC_GetAggregatedValues"), std::string::npos) << call;
   // 25,000 records: a point per 5 minutes for a day at 80 columns.
-  Run("history 20006");
+  // Tens of thousands of records take a while in a sanitized build on a busy machine.
+  const auto kMany = std::chrono::seconds(90);
+  Run("history 20006", kMany);
   const Requests calls = TakeRequests();
   ASSERT_FALSE(calls.empty());
   EXPECT_EQ(calls.back(), "AC_GetAggregatedValues[10001,20006,5,1799913300,1800000000,10000]");
   // The table of a year holds them all, read in three pages that each end where the one before
   // did.
-  const nlohmann::json document = nlohmann::json::parse(Run("history 20006 1y -list -json"));
+  const nlohmann::json document = nlohmann::json::parse(Run("history 20006 1y -list -json", kMany));
   ASSERT_EQ(document["values"].size(), 25000u);
   EXPECT_EQ(document["complete"], true);
   for (std::size_t i = 0; i < 25000; ++i) ASSERT_EQ(document["values"][i]["value"], i) << i;
