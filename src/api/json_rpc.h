@@ -49,7 +49,7 @@ void SetRequestLimits(const RequestLimits& limits);
 RequestLimits CurrentRequestLimits();
 
 // How requests use connections, for every request of the process from the next one on.
-// Reuse on (the default): each thread keeps its connections open between requests and sends
+// Reuse on (the default): each client keeps its connections open between requests and sends
 // the next request on them; requests that change something go out on a new connection of
 // their own, and only requests that read are sent once more when a kept connection turns out
 // closed before any of their reply came. Reuse off: a new connection for every plain-HTTP
@@ -100,7 +100,8 @@ class SessionClient {
 // already.
 void InitializeRPCForThread();
 
-// Releases the calling thread's client (closing its connection); nothing when it has none.
+// Releases the calling thread's client (closing its connection); on a session's thread it only
+// lets go of the session's client, which the session closes. Nothing when it has none.
 void FinalizeRPCForThread();
 
 // One JSON-RPC call: method is code-page text, params become the JSON array of the request.
