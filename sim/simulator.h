@@ -12,10 +12,35 @@
 #include <utility>
 #include <vector>
 
-#include "sim/fault.h"
-#include "sim/request_log.h"
-
 namespace velmar::sim {
+
+// One HTTP request as it arrived: method, path, headers (grouped by name, in the order the HTTP
+// parser keeps them), raw body bytes.
+struct RecordedRequest {
+  std::string method;
+  std::string path;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+};
+
+enum class FaultKind {
+  ErrorReply,         // HTTP 200 with a JSON-RPC error carrying `message`
+  HttpStatus,         // the HTTP status `status` with a short text body
+  EmptyBody,          // HTTP 200 with an empty body
+  NonJsonBody,        // HTTP 200 with a body that is not JSON
+  DropConnection,     // part of the status line and headers, then the connection is closed
+  CloseWithoutReply,  // the connection is closed without a byte of reply
+  Delay,              // wait `delay`, then answer normally
+};
+
+struct Fault {
+  FaultKind kind;
+  int status = 500;
+  std::string message = "Simulated failure";
+  std::chrono::milliseconds delay{0};
+  bool once = false;                         // only the next matching request meets the fault
+  std::optional<std::int64_t> firstParam{};  // only requests whose first parameter is this number
+};
 
 struct SimulatorOptions {
   std::string bind = "127.0.0.1";

@@ -12,7 +12,7 @@ typedef void CURLSH;
 
 namespace velmar::api {
 
-// One connection of an API client. Plain HTTP to a numeric address goes out on its own lean
+// The HTTP client of one thread. Plain HTTP to a numeric address goes out on its own lean
 // path; everything else (TLS, host names to look up) through a curl easy handle. The client
 // owns the connection that the last request left open. Not shared between threads; only the
 // abort registry touches its sockets from elsewhere.

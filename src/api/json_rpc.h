@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,7 +48,7 @@ void SetRequestLimits(const RequestLimits& limits);
 RequestLimits CurrentRequestLimits();
 
 // How requests use connections, for every request of the process from the next one on.
-// Reuse on (the default): each client keeps its connections open between requests and sends
+// Reuse on (the default): each thread keeps its connections open between requests and sends
 // the next request on them; requests that change something go out on a new connection of
 // their own, and only requests that read are sent once more when a kept connection turns out
 // closed before any of their reply came. Reuse off: a new connection for every plain-HTTP
@@ -78,30 +77,10 @@ bool IsReadOnlyMethod(const std::string& method);
 // them one after the other would raise.
 void RunRequestsTogether(std::size_t count, const std::function<void(std::size_t)>& task);
 
-class RpcClient;
-
-// The API client of one session: it is the calling thread's client (the one MakeRPCRequest and
-// the server calls use) from its construction to its destruction, both on the session's
-// thread. Construction raises "Cannot Initialize RPC twice for one thread!" when the thread
-// has a client already. Destruction closes the client's connections.
-class SessionClient {
- public:
-  SessionClient();
-  ~SessionClient();
-  SessionClient(const SessionClient&) = delete;
-  SessionClient& operator=(const SessionClient&) = delete;
-
- private:
-  std::unique_ptr<RpcClient> client_;
-};
-
-// For a thread that is no session (the program's main thread, tools): gives the calling
-// thread a client of its own, kept until FinalizeRPCForThread; an error when it has one
-// already.
+// Gives the calling thread its own HTTP client; an error when it has one already.
 void InitializeRPCForThread();
 
-// Releases the calling thread's client (closing its connection); on a session's thread it only
-// lets go of the session's client, which the session closes. Nothing when it has none.
+// Releases the calling thread's client (closing its connection); nothing when it has none.
 void FinalizeRPCForThread();
 
 // One JSON-RPC call: method is code-page text, params become the JSON array of the request.

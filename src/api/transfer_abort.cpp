@@ -15,18 +15,13 @@ namespace velmar::api {
 
 namespace {
 
-// The sockets of every client of the process: what the switch-off aborts and the idle closer
-// looks after. Never destroyed: the idle closer may still use it while the process ends.
-struct Registry {
-  std::mutex mutex;  // guards `registrations` and the socket lists of each
-  std::set<SocketRegistration*> registrations;
-  std::atomic<bool> abortAll{false};
-  std::atomic<std::int64_t> idleTimeoutNs{
-      std::chrono::nanoseconds(std::chrono::seconds(30)).count()};
-  std::once_flag idleCloserStarted;
-};
-
-Registry& gRegistry = *new Registry;
+// Both never destroyed: the idle closer may still use them while the process ends.
+std::mutex& gRegistryMutex = *new std::mutex;
+std::set<SocketRegistration*>& gRegistry = *new std::set<SocketRegistration*>;
+std::atomic<bool> gAbortAll{false};
+std::atomic<std::int64_t> gIdleTimeoutNs{
+    std::chrono::nanoseconds(std::chrono::seconds(30)).count()};
+std::once_flag gIdleCloserStarted;
 
 std::int64_t NowNs() {
   return std::chrono::steady_clock::now().time_since_epoch().count();
@@ -36,10 +31,10 @@ std::int64_t NowNs() {
 
 // Looks at the idle connections a few times per time-out, at most once a second.
 void StartIdleConnectionCloser() {
-  std::call_once(gRegistry.idleCloserStarted, [] {
+  std::call_once(gIdleCloserStarted, [] {
     std::thread([] {
       for (;;) {
-        const auto timeout = std::chrono::nanoseconds(gRegistry.idleTimeoutNs.load());
+        const auto timeout = std::chrono::nanoseconds(gIdleTimeoutNs.load());
         std::this_thread::sleep_for(std::clamp<std::chrono::nanoseconds>(
             timeout / 4, std::chrono::milliseconds(5), std::chrono::seconds(1)));
         CloseIdleConnections(std::chrono::steady_clock::now());
@@ -49,14 +44,14 @@ void StartIdleConnectionCloser() {
 }
 
 SocketRegistration::SocketRegistration() {
-  std::lock_guard lock(gRegistry.mutex);
-  gRegistry.registrations.insert(this);
+  std::lock_guard lock(gRegistryMutex);
+  gRegistry.insert(this);
 }
 
 SocketRegistration::~SocketRegistration() {
-  std::lock_guard lock(gRegistry.mutex);
+  std::lock_guard lock(gRegistryMutex);
   for (int fd : sockets_) ::close(fd);
-  gRegistry.registrations.erase(this);
+  gRegistry.erase(this);
 }
 
 bool SocketRegistration::BeginUse() {
@@ -70,13 +65,13 @@ void SocketRegistration::EndUse() {
 }
 
 void SetIdleConnectionTimeout(std::chrono::milliseconds timeout) {
-  gRegistry.idleTimeoutNs.store(std::chrono::nanoseconds(timeout).count());
+  gIdleTimeoutNs.store(std::chrono::nanoseconds(timeout).count());
 }
 
 void CloseIdleConnections(std::chrono::steady_clock::time_point now) {
-  const std::int64_t limit = now.time_since_epoch().count() - gRegistry.idleTimeoutNs.load();
-  std::lock_guard lock(gRegistry.mutex);
-  for (SocketRegistration* registration : gRegistry.registrations) {
+  const std::int64_t limit = now.time_since_epoch().count() - gIdleTimeoutNs.load();
+  std::lock_guard lock(gRegistryMutex);
+  for (SocketRegistration* registration : gRegistry) {
     if (registration->sockets_.empty() || registration->idleSince_.load() > limit) continue;
     int expected = SocketRegistration::Idle;
     // Only a client between transfers; its owner sees the state at its next BeginUse().
@@ -89,8 +84,8 @@ void CloseIdleConnections(std::chrono::steady_clock::time_point now) {
 }
 
 int SocketRegistration::Open(int family, int type, int protocol) {
-  std::lock_guard lock(gRegistry.mutex);
-  if (gRegistry.abortAll.load()) {
+  std::lock_guard lock(gRegistryMutex);
+  if (gAbortAll.load()) {
     errno = ECANCELED;
     return -1;
   }
@@ -100,26 +95,26 @@ int SocketRegistration::Open(int family, int type, int protocol) {
 }
 
 int SocketRegistration::Close(int fd) {
-  std::lock_guard lock(gRegistry.mutex);
+  std::lock_guard lock(gRegistryMutex);
   sockets_.erase(std::remove(sockets_.begin(), sockets_.end(), fd), sockets_.end());
   return ::close(fd);
 }
 
 bool TransfersAborted() {
-  return gRegistry.abortAll.load();
+  return gAbortAll.load();
 }
 
 void AbortAllTransfers() {
-  std::lock_guard lock(gRegistry.mutex);
-  gRegistry.abortAll.store(true);
+  std::lock_guard lock(gRegistryMutex);
+  gAbortAll.store(true);
   // Shutting a socket down wakes whatever waits on it: a connect, a send, a receive, or the
   // poll that curl sleeps in.
-  for (auto* registration : gRegistry.registrations)
+  for (auto* registration : gRegistry)
     for (int fd : registration->sockets_) ::shutdown(fd, SHUT_RDWR);
 }
 
 void ResumeTransfers() {
-  gRegistry.abortAll.store(false);
+  gAbortAll.store(false);
 }
 
 }  // namespace velmar::api

@@ -47,11 +47,10 @@ std::shared_ptr<const telnet::SessionConfig> StandardSessionConfig(
   config->commands = shell::CommandTable();
   config->commands.push_back(access::WhoCommand(access));
   config->access = std::move(access);
-  // Each session talks to the server through its own API client, from connect to disconnect.
-  config->onConnect = [](telnet::Session& session) {
-    session.resources = std::make_shared<api::SessionClient>();
-  };
-  config->onDisconnect = [](telnet::Session& session) { session.resources.reset(); };
+  // Each connection thread talks to the server through its own HTTP client, from connect to
+  // disconnect.
+  config->onConnect = [](telnet::Session&) { api::InitializeRPCForThread(); };
+  config->onDisconnect = [](telnet::Session&) { api::FinalizeRPCForThread(); };
   config->complete = [](telnet::Session& session, std::u16string_view beforeCursor) {
     return shell::CompleteCommandLine(beforeCursor, session.CommandWords(),
                                       [&session] { return shell::ChildNames(session.currentDir); });

@@ -14,8 +14,8 @@ namespace velmar::app {
 
 // The shell every client gets: the full command table (and who), whose login, levels and
 // audit lines `access` decides, Tab completion of command words (those the user may run) and
-// of the current category's children; each session owns its API client from connect to
-// disconnect.
+// of the current category's children; each connection thread owns its API client from
+// connect to disconnect.
 std::shared_ptr<const telnet::SessionConfig> StandardSessionConfig(
     std::shared_ptr<access::AccessControl> access, telnet::IdleLimit idle = {});
 

@@ -228,4 +228,11 @@ int CompareNames(std::u16string_view a, std::u16string_view b) noexcept;
 // reader) with CountCreated.
 void CountCreated(std::int64_t count) noexcept;
 
+// Windows-1252: the UTF-16 code unit of a byte. The five bytes that the code page leaves
+// undefined map to the control characters of the same value.
+extern const char16_t kCodePageHigh[32];  // bytes 0x80 to 0x9F
+inline char16_t CodePageUnit(unsigned char byte) noexcept {
+  return (byte & 0xE0) == 0x80 ? kCodePageHigh[byte - 0x80] : static_cast<char16_t>(byte);
+}
+
 }  // namespace velmar::json::detail

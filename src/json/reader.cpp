@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "json/code_page.h"
 #include "json/inline_vector.h"
 #include "json/member_order.h"
 #include "json/name_table.h"

@@ -216,11 +216,10 @@ class JsonArray {
   const_iterator begin() const noexcept { return items_; }
   const_iterator end() const noexcept { return items_ + length_; }
 
+  void Reserve(std::size_t count);
+
  private:
   friend struct detail::Access;
-
-  // Makes room for at least one more element.
-  void Grow();
 
   JsonValue* items_ = nullptr;
   std::uint32_t length_ = 0;

@@ -72,7 +72,7 @@ struct SessionConfig {
   // Login, levels and audit; none: every client is the guest with every command.
   std::shared_ptr<AccessPolicy> access;
   // Run on the connection's thread at the end of the connect stage (after the greeting) and
-  // once when the connection ends: the place for the session's resources such as the API
+  // once when the connection ends: the place for per-thread resources such as the API
   // client. A failure raised by onConnect is shown to the client and ends the connection.
   std::function<void(Session&)> onConnect;
   std::function<void(Session&)> onDisconnect;
@@ -169,9 +169,6 @@ class Session : public ConnectionHandler {
   std::string user;
   // What a command that changes the home reports for the audit trail; empty means "done".
   std::string commandOutcome;
-  // What the connect hook gives the session to own until its disconnect hook lets it go
-  // (the shell's API client).
-  std::shared_ptr<void> resources;
 
  private:
   void dispatch(const std::u16string& commandline, const std::u16string& command);

@@ -14,8 +14,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "json/code_page.h"
 #include "json/json.h"
+#include "json/node.h"
 #include "text/encoding.h"
 
 namespace {

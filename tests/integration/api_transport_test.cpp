@@ -267,30 +267,6 @@ TEST(TransportConnections, PreviousConnectionClosesWhenTheNextRequestStarts) {
   SetConnectionUse({});
 }
 
-TEST(TransportConnections, ASessionsClientServesItsThreadWhileItLives) {
-  InitializeRPCModule();  // the main thread has a client of its own
-  RawHttpPeer peer;
-  InitializeRPC("127.0.0.1", peer.port(), false, "", "");
-  EXPECT_EQ(ErrorOf([] { SessionClient second; }), "Cannot Initialize RPC twice for one thread!");
-
-  std::string during, after;
-  std::thread session([&] {
-    {
-      SessionClient client;
-      during = MakeRPCRequest("A", {}).AsBoolean() ? "answered" : "false";
-      EXPECT_EQ(ErrorOf([] { InitializeRPCForThread(); }),
-                "Cannot Initialize RPC twice for one thread!");
-      EXPECT_TRUE(peer.OpenNow(0));  // kept for the session's next request
-    }
-    after = ErrorOf([] { MakeRPCRequest("B", {}); });
-  });
-  session.join();
-  EXPECT_EQ(during, "answered");
-  ASSERT_EQ(peer.Connections(), 1u);
-  EXPECT_TRUE(peer.ClosedByClient(0));  // the client went, and its connection with it
-  EXPECT_EQ(after, "JSON-RPC is not initialized for this thread yet.");
-}
-
 TEST_F(TransportTest, StateChecksComeInOrder) {
   // Not initialised comes before the thread check, also on a thread that has a client.
   FinalizeRPCModule();

@@ -111,10 +111,8 @@ class ShellFixture : public ::testing::Test {
 
     auto config = std::make_shared<telnet::SessionConfig>();
     config->commands = commands_;
-    config->onConnect = [](telnet::Session& session) {
-      session.resources = std::make_shared<api::SessionClient>();
-    };
-    config->onDisconnect = [](telnet::Session& session) { session.resources.reset(); };
+    config->onConnect = [](telnet::Session&) { api::InitializeRPCForThread(); };
+    config->onDisconnect = [](telnet::Session&) { api::FinalizeRPCForThread(); };
     listener_ = std::make_unique<telnet::Listener>();
     listener_->setDefaultPort(0);
     listener_->setBindings({"127.0.0.1"});
